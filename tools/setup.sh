@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Prepares a Debian bookworm machine (as root) to build the library: installs
+# the Debian packages, fetches the inference runtime from the npm registry
+# into .deps/ (reused when already there), and configures and builds.
+#
+#   tools/setup.sh [build-dir] [extra cmake arguments...]
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${1:-$root/build}"
+shift || true
+
+packages=(build-essential cmake ninja-build pkg-config libstb-dev zlib1g-dev
+          libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+          python3 python3-onnx python3-numpy python3-pytest valgrind)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "[setup] installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+runtime_dir="$root/.deps/onnxruntime-1.30.0"
+if [ ! -f "$runtime_dir/libonnxruntime.so.1" ]; then
+  echo "[setup] fetching the inference runtime (npm package onnxruntime-node@1.30.0)"
+  tmp="$(mktemp -d)"
+  trap 'rm -rf "$tmp"' EXIT
+  (cd "$tmp" && npm pack --silent onnxruntime-node@1.30.0 >/dev/null)
+  tar -xzf "$tmp"/onnxruntime-node-1.30.0.tgz -C "$tmp" package/bin/napi-v6/linux/x64/libonnxruntime.so.1
+  mkdir -p "$runtime_dir"
+  mv "$tmp"/package/bin/napi-v6/linux/x64/libonnxruntime.so.1 "$runtime_dir/"
+fi
+
+cmake -S "$root" -B "$build" -G Ninja -DBL_ORT_LIBRARY="$runtime_dir/libonnxruntime.so.1" "$@" >/dev/null
+cmake --build "$build" -j "$(nproc)"

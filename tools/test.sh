@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Sets the machine up, builds with warnings as errors, and runs the whole test
+# suite twice: as built, and under AddressSanitizer + UndefinedBehaviorSanitizer.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+jobs="$(nproc)"
+
+"$root/tools/setup.sh" "$root/build" -DBL_WERROR=ON
+echo "[test] unit and integration tests"
+ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+
+echo "[test] the same tests under AddressSanitizer + UndefinedBehaviorSanitizer"
+"$root/tools/setup.sh" "$root/build-asan" -DBL_WERROR=ON -DBL_SANITIZE=address,undefined \
+  -DBL_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
