@@ -1,6 +1,6 @@
 // The engine: its state and settings, the error buffer, initialization and
 // shutdown, and the one-shot file operations.
-#include "engine/brightloom.h"
+#include "engine/bl_engine.h"
 
 #include <stdarg.h>
 #include <stdio.h>

@@ -1,7 +1,7 @@
 // Video face swap: a source face cached once and swapped into many frames.
 #include "brightloom.h"
 
-#include "engine/brightloom.h"
+#include "engine/bl_engine.h"
 
 extern "C" {
 

@@ -1,7 +1,7 @@
 #include <string>
 
 #include "brightloom.h"
-#include "engine/brightloom.h"
+#include "engine/bl_engine.h"
 #include "support/testutil.h"
 
 using bl_test::ModelDir;
