@@ -1,1 +1,268 @@
 #include "image/image_math.h"
+
+#include <math.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+
+// ------------------------------------------------------------ detection math
+
+int bl_create_anchors(int stride, int anchors_per_cell, int rows, int cols, float* output) {
+    if (rows <= 0 || cols <= 0 || anchors_per_cell <= 0 || !output) return 0;
+    float* out = output;
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < cols; ++c) {
+            // The cell's top-left corner: the detectors were trained without a
+            // half-stride offset.
+            const float ax = static_cast<float>(c * stride);
+            const float ay = static_cast<float>(r * stride);
+            for (int k = 0; k < anchors_per_cell; ++k) {
+                *out++ = ax;
+                *out++ = ay;
+            }
+        }
+    }
+    return rows * cols * anchors_per_cell;
+}
+
+void bl_decode_boxes(const float* anchors, const float* distances, int count, float* boxes) {
+    for (int i = 0; i < count; ++i) {
+        const float ax = anchors[2 * i], ay = anchors[2 * i + 1];
+        const float* d = distances + 4 * static_cast<size_t>(i);
+        float* box = boxes + 4 * static_cast<size_t>(i);
+        box[0] = ax - d[0];
+        box[1] = ay - d[1];
+        box[2] = ax + d[2];
+        box[3] = ay + d[3];
+    }
+}
+
+void bl_decode_landmarks(const float* anchors, const float* offsets, int count,
+                         float* landmarks) {
+    for (int i = 0; i < count; ++i) {
+        const float ax = anchors[2 * i], ay = anchors[2 * i + 1];
+        const float* o = offsets + 10 * static_cast<size_t>(i);
+        float* out = landmarks + 10 * static_cast<size_t>(i);
+        for (int k = 0; k < 5; ++k) {
+            out[2 * k] = ax + o[2 * k];
+            out[2 * k + 1] = ay + o[2 * k + 1];
+        }
+    }
+}
+
+// Intersection over union with the inclusive-pixel convention (+1 on every
+// extent). fmaxf/fminf return the other operand when one is NaN.
+static float box_iou(const float* kept, const float* cand) {
+    const float ix1 = fmaxf(cand[0], kept[0]);
+    const float iy1 = fmaxf(cand[1], kept[1]);
+    const float ix2 = fminf(cand[2], kept[2]);
+    const float iy2 = fminf(cand[3], kept[3]);
+    const float iw = fmaxf(ix2 - ix1 + 1.0f, 0.0f);
+    const float ih = fmaxf(iy2 - iy1 + 1.0f, 0.0f);
+    const float inter = iw * ih;
+    const float area_kept = (kept[2] - kept[0] + 1.0f) * (kept[3] - kept[1] + 1.0f);
+    const float area_cand = (cand[2] - cand[0] + 1.0f) * (cand[3] - cand[1] + 1.0f);
+    return inter / (area_kept + area_cand - inter);
+}
+
+// Orders indices by descending score, equal scores in input order: an entry
+// moves ahead only while its predecessor's score is strictly lower.
+static void sort_by_score(const float* scores, int32_t* order, int count) {
+    bool has_nan = false;
+    for (int i = 0; i < count; ++i) has_nan = has_nan || isnan(scores[i]);
+    if (!has_nan) {
+        // Without NaN, a stable sort gives the insertion sort's order in
+        // n log n steps.
+        std::stable_sort(order, order + count,
+                         [scores](int32_t a, int32_t b) { return scores[a] > scores[b]; });
+        return;
+    }
+    // NaN scores stop an entry where it stands; only the insertion sort
+    // itself reproduces that order.
+    for (int i = 1; i < count; ++i) {
+        const int32_t entry = order[i];
+        int j = i;
+        while (j > 0 && scores[order[j - 1]] < scores[entry]) {
+            order[j] = order[j - 1];
+            --j;
+        }
+        order[j] = entry;
+    }
+}
+
+int bl_nms(const float* boxes, const float* scores, int count, float iou_threshold,
+           int32_t* keep) {
+    if (count <= 0 || !boxes || !scores || !keep) return 0;
+    int32_t* order = static_cast<int32_t*>(malloc(sizeof(int32_t) * static_cast<size_t>(count)));
+    uint8_t* suppressed = static_cast<uint8_t*>(calloc(static_cast<size_t>(count), 1));
+    if (!order || !suppressed) {
+        free(order);
+        free(suppressed);
+        return 0;
+    }
+    for (int i = 0; i < count; ++i) order[i] = i;
+    sort_by_score(scores, order, count);
+
+    int kept = 0;
+    for (int i = 0; i < count; ++i) {
+        const int32_t k = order[i];
+        if (suppressed[k]) continue;
+        keep[kept++] = k;
+        const float* kept_box = boxes + 4 * static_cast<size_t>(k);
+        for (int j = i + 1; j < count; ++j) {
+            const int32_t c = order[j];
+            if (suppressed[c]) continue;
+            // Equal to the threshold keeps the candidate.
+            if (box_iou(kept_box, boxes + 4 * static_cast<size_t>(c)) > iou_threshold)
+                suppressed[c] = 1;
+        }
+    }
+    free(order);
+    free(suppressed);
+    return kept;
+}
+
+float bl_vec_norm(const float* v, int length) {
+    if (length <= 0) return 0.0f;
+    float sum = 0.0f;
+    for (int i = 0; i < length; ++i) sum += v[i] * v[i];
+    return sqrtf(sum);
+}
+
+void bl_vec_normalize(float* v, int length) {
+    if (length < 1) return;
+    const float norm = bl_vec_norm(v, length);
+    // Also leaves a NaN norm alone.
+    if (!(norm > 1e-10f)) return;
+    for (int i = 0; i < length; ++i) v[i] /= norm;
+}
+
+float bl_vec_dot(const float* a, const float* b, int length) {
+    float sum = 0.0f;
+    for (int i = 0; i < length; ++i) sum += a[i] * b[i];
+    return sum;
+}
+
+void bl_mat_vec_mul(const float* matrix, const float* vector, float* output, int rows,
+                    int cols) {
+    for (int r = 0; r < rows; ++r) {
+        const float* row = matrix + static_cast<size_t>(r) * static_cast<size_t>(std::max(cols, 0));
+        float sum = 0.0f;
+        for (int c = 0; c < cols; ++c) sum += row[c] * vector[c];
+        output[r] = sum;
+    }
+}
+
+// ------------------------------------------------------------- mask building
+
+static const int BLUR_MAX_KERNEL = 255;
+
+static int blur_kernel_size(float sigma) {
+    const float span = 6.0f * sigma;
+    // Held below the cap before conversion, so a huge sigma cannot overflow.
+    int k = span >= 1024.0f ? 1024 : static_cast<int>(span);
+    k |= 1;
+    return std::max(std::min(k, BLUR_MAX_KERNEL), 3);
+}
+
+// One row of the horizontal pass: src is the row with r copies of its edge
+// values on either side, so every tap reads a plain index. Summed per value
+// from the leftmost tap to the rightmost.
+static void blur_row(const float* padded, const float* kernel, int k, int width, float* out) {
+    for (int x = 0; x < width; ++x) out[x] = 0.0f;
+    for (int t = 0; t < k; ++t) {
+        const float w = kernel[t];
+        const float* src = padded + t;
+        for (int x = 0; x < width; ++x) out[x] += w * src[x];
+    }
+}
+
+void bl_gaussian_blur_f32(float* map, int width, int height, float sigma) {
+    if (!(sigma > 0.0f) || !map || width <= 0 || height <= 0) return;
+    const int k = blur_kernel_size(sigma);
+    const int r = k / 2;
+    const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+
+    // One block: the kernel, the scratch map and one edge-padded row.
+    const size_t padded_width = static_cast<size_t>(width) + 2 * static_cast<size_t>(r);
+    float* block = static_cast<float*>(malloc((k + pixels + padded_width) * sizeof(float)));
+    if (!block) return;
+    float* kernel = block;
+    float* scratch = kernel + k;
+    float* padded = scratch + pixels;
+
+    const float d = (sigma + sigma) * sigma;
+    float sum = 0.0f;
+    for (int i = -r; i <= r; ++i) {
+        kernel[i + r] = expf(static_cast<float>(-(i * i)) / d);
+        sum += kernel[i + r];
+    }
+    for (int t = 0; t < k; ++t) kernel[t] /= sum;
+
+    // Horizontal pass into the scratch map, the edge value repeated.
+    for (int y = 0; y < height; ++y) {
+        const float* row = map + static_cast<size_t>(y) * width;
+        for (int i = 0; i < r; ++i) padded[i] = row[0];
+        memcpy(padded + r, row, sizeof(float) * static_cast<size_t>(width));
+        for (int i = 0; i < r; ++i) padded[r + width + i] = row[width - 1];
+        blur_row(padded, kernel, k, width, scratch + static_cast<size_t>(y) * width);
+    }
+
+    // Vertical pass back into the map, a whole row of sums at a time so the
+    // inner loop runs along contiguous memory; each sum still runs from the
+    // top tap to the bottom one.
+    for (int y = 0; y < height; ++y) {
+        float* out = map + static_cast<size_t>(y) * width;
+        for (int x = 0; x < width; ++x) out[x] = 0.0f;
+        for (int t = 0; t < k; ++t) {
+            const int sy = std::min(std::max(y + t - r, 0), height - 1);
+            const float w = kernel[t];
+            const float* src = scratch + static_cast<size_t>(sy) * width;
+            for (int x = 0; x < width; ++x) out[x] += w * src[x];
+        }
+    }
+    free(block);
+}
+
+// Truncated percentage of a size, raised to at least `floor_value`.
+static int band_width(int size, int32_t percent, int floor_value) {
+    const int64_t band = static_cast<int64_t>(size) * percent / 100;
+    return static_cast<int>(std::min<int64_t>(std::max<int64_t>(band, floor_value), size));
+}
+
+static void fill(float* dst, size_t count, float value) {
+    for (size_t i = 0; i < count; ++i) dst[i] = value;
+}
+
+void bl_create_box_mask(int width, int height, float blur, const int32_t padding[4],
+                        float* mask) {
+    if (!mask || width <= 0 || height <= 0) return;
+    static const int32_t NO_PADDING[4] = {0, 0, 0, 0};
+    if (!padding) padding = NO_PADDING;
+
+    // Blur amount in pixels; a negative or NaN blur means none, and a huge
+    // one is held where it already covers the whole mask.
+    const float amount = static_cast<float>(width) * 0.5f * blur;
+    const int a = !(amount >= 1.0f) ? 0 : amount >= 1e9f ? 1000000000 : static_cast<int>(amount);
+    const int b = a >= 2 ? a >> 1 : 1;
+
+    const int top = band_width(height, padding[0], b);
+    const int right = band_width(width, padding[1], b);
+    const int bottom = band_width(height, padding[2], b);
+    const int left = band_width(width, padding[3], b);
+
+    const size_t w = static_cast<size_t>(width);
+    const int inner_end_y = height - bottom, inner_end_x = width - right;
+    for (int y = 0; y < height; ++y) {
+        float* row = mask + static_cast<size_t>(y) * w;
+        if (y < top || y >= inner_end_y || left >= inner_end_x) {
+            fill(row, w, 0.0f);
+            continue;
+        }
+        fill(row, static_cast<size_t>(left), 0.0f);
+        fill(row + left, static_cast<size_t>(inner_end_x - left), 1.0f);
+        fill(row + inner_end_x, static_cast<size_t>(right), 0.0f);
+    }
+    if (a > 0) bl_gaussian_blur_f32(mask, width, height, static_cast<float>(a) * 0.25f);
+}
