@@ -14,6 +14,10 @@ float bl_get_mask_blur(void);
 float bl_get_enhancer_blend(void);
 // Live view of the four padding values: top, right, bottom, left.
 const int32_t* bl_get_mask_padding(void);
+// The model-name settings as stored (at most 63 bytes each).
+const char* bl_get_detector_model(void);
+const char* bl_get_swapper_model(void);
+const char* bl_get_enhancer_model(void);
 
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))

@@ -51,6 +51,9 @@ float bl_get_detector_score(void) { return g_detector_score; }
 float bl_get_mask_blur(void) { return g_mask_blur; }
 float bl_get_enhancer_blend(void) { return g_enhancer_blend; }
 const int32_t* bl_get_mask_padding(void) { return g_mask_padding; }
+const char* bl_get_detector_model(void) { return g_detector_model; }
+const char* bl_get_swapper_model(void) { return g_swapper_model; }
+const char* bl_get_enhancer_model(void) { return g_enhancer_model; }
 
 // ---------------------------------------------------------------- settings
 

@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "image/image_io.h"
+#include "platform/platform.h"
 
 namespace fs = std::filesystem;
 
@@ -18,6 +19,11 @@ namespace bl_test {
 std::string models_dir() { return BL_TEST_MODELS_DIR; }
 
 std::string model_path(const std::string& relative) { return models_dir() + "/" + relative; }
+
+const OrtApi* runtime_api() {
+    const OrtApiBase* base = bl_runtime_api_base();
+    return base ? base->GetApi(BL_ORT_API_VERSION) : nullptr;
+}
 
 std::string assets_dir() {
     std::error_code ec;

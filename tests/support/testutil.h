@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "inference/ort_api.h"
+
 namespace bl_test {
 
 // Folder of the generated stand-in models (build tree).
@@ -19,6 +21,9 @@ std::string models_dir();
 std::string model_path(const std::string& relative);
 // Folder of the real models and photos beside the project, or "" when absent.
 std::string assets_dir();
+
+// The runtime's function table, for tests that open model slots directly.
+const OrtApi* runtime_api();
 
 // Skips the current test, with a message, when the shared real assets are absent.
 #define BL_REQUIRE_ASSETS()                                                        \

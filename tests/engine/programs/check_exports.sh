@@ -1,0 +1,21 @@
+#!/bin/sh
+# The shared library exports exactly the 32 public functions and nothing else.
+set -eu
+lib="$1"
+expected="brightloom_get_error brightloom_init brightloom_init_lite brightloom_set_detector
+brightloom_set_detector_score brightloom_set_enhancer brightloom_set_enhancer_blend
+brightloom_set_mask_blur brightloom_set_mask_padding brightloom_set_swapper brightloom_shutdown
+face_blend face_enhance face_start_server face_stop_server face_swap face_swap_video_cancel
+face_swap_video_cleanup face_swap_video_clear_reference face_swap_video_dir face_swap_video_frame
+face_swap_video_init face_swap_video_progress face_swap_video_set_reference
+face_swap_video_set_reference_distance face_swap_video_total frame_colorize
+frame_process_video_cancel frame_process_video_dir frame_process_video_progress
+frame_process_video_total frame_upscale"
+actual=$(nm -D --defined-only "$lib" | awk '{print $3}' | sort | tr '\n' ' ')
+want=$(printf '%s\n' $expected | sort | tr '\n' ' ')
+if [ "$actual" != "$want" ]; then
+  echo "exported: $actual"
+  echo "expected: $want"
+  exit 1
+fi
+echo "32 passed, 0 failed"
