@@ -1,20 +1,239 @@
-// Frame-directory runner: one frame operation applied to every frame image.
+// The frame-directory procedure shared by both runners, and the runner that
+// applies one frame operation (restore, colorize or upscale) to every frame.
+#include "video/video_frames.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+
+#include <algorithm>
+
 #include "brightloom.h"
+#include "engine/bl_engine.h"
+#include "image/image_io.h"
+#include "platform/dir_list.h"
+#include "platform/platform.h"
+
+// ---------------------------------------------------------- frame list ---
+
+static const char* const FRAME_EXTENSIONS[] = {".png", ".jpg", ".jpeg", ".bmp"};
+static const int32_t FIRST_CAPACITY = 256;
+
+int bl_frame_name_is_image(const char* name) {
+    const char* dot = strrchr(name, '.');
+    if (!dot) return 0;
+    for (const char* extension : FRAME_EXTENSIONS)
+        if (strcasecmp(dot, extension) == 0) return 1;
+    return 0;
+}
+
+// 0, or -1 with the list unchanged when memory runs out.
+static int frame_list_add(bl_frame_list* list, const char* name) {
+    if (list->count == list->capacity) {
+        if (list->capacity > INT32_MAX / 2) return -1;
+        int32_t capacity = list->capacity == 0 ? FIRST_CAPACITY : list->capacity * 2;
+        void* grown = realloc(list->names, static_cast<size_t>(capacity) * sizeof(char*));
+        if (!grown) return -1;
+        list->names = static_cast<char**>(grown);
+        list->capacity = capacity;
+    }
+    char* copy = strdup(name);
+    if (!copy) return -1;
+    list->names[list->count++] = copy;
+    return 0;
+}
+
+static int add_if_image(const char* name, void* context) {
+    if (!bl_frame_name_is_image(name)) return 0;
+    return frame_list_add(static_cast<bl_frame_list*>(context), name) == 0 ? 0
+                                                                           : BL_FRAMES_NO_MEMORY;
+}
+
+void bl_frame_list_free(bl_frame_list* list) {
+    for (int32_t i = 0; i < list->count; ++i) free(list->names[i]);
+    free(list->names);
+    *list = bl_frame_list{};
+}
+
+int bl_frame_list_read(const char* dir, bl_frame_list* list) {
+    if (!dir) return BL_FRAMES_UNLISTABLE;
+    int listed = bl_dir_list(dir, add_if_image, list);
+    if (listed != 0) {
+        bl_frame_list_free(list);
+        return listed == BL_FRAMES_NO_MEMORY ? BL_FRAMES_NO_MEMORY : BL_FRAMES_UNLISTABLE;
+    }
+    // Byte order: frames come in video order only when their numbers are
+    // zero-padded (frame10 sorts before frame2).
+    std::sort(list->names, list->names + list->count,
+              [](const char* a, const char* b) { return strcmp(a, b) < 0; });
+    return BL_FRAMES_LISTED;
+}
+
+// ---------------------------------------------------------- procedure ---
+
+static const size_t PATH_CAPACITY = 1024;
+
+// Joins a directory and a name. A path that does not fit is refused rather
+// than cut short: the shortened path would name some other file.
+static bool join_path(char (&path)[PATH_CAPACITY], const char* dir, const char* name) {
+    int n = snprintf(path, sizeof path, "%s%c%s", dir, BL_PATH_SEPARATOR, name);
+    return n >= 0 && static_cast<size_t>(n) < sizeof path;
+}
+
+static bool cancel_requested(const bl_run_counters& counters) {
+    return counters.cancel->load(std::memory_order_relaxed) != 0;
+}
+
+// Copies a frame whose operation failed unchanged, so that the output
+// sequence has no hole. False when the frame could not be read or written.
+static bool pass_through(const char* input_path, const char* output_path) {
+    bl_image* frame = bl_image_load(input_path);
+    if (!frame) return false;
+    int saved = bl_image_save(frame, output_path);
+    bl_image_free(frame);
+    return saved == 0;
+}
+
+// Handles one frame; false when nothing could be written for it.
+static bool run_frame(const bl_frame_runner* runner, const char* input_dir,
+                      const char* output_dir, const char* name) {
+    char input_path[PATH_CAPACITY];
+    char output_path[PATH_CAPACITY];
+    bool paths_fit = join_path(input_path, input_dir, name) && join_path(output_path, output_dir, name);
+
+    bool written = paths_fit && runner->process(input_path, output_path, runner->context) == 0;
+    if (!written) {
+        fprintf(stderr, "[brightloom] %s: frame %s failed, passing through\n", runner->tag, name);
+        written = paths_fit && pass_through(input_path, output_path);
+    }
+    // A frame that left nothing behind gets no second pass: the file of that
+    // name in the output directory, if any, is not this run's.
+    if (written && runner->finish && !cancel_requested(runner->counters))
+        runner->finish(output_path, runner->context);
+    return written;
+}
+
+// Frames are written only into another, existing directory: writing into
+// the input directory would replace the frames being read, and a failed
+// write there would lose the original frame for good.
+static bool check_output_dir(const char* input_dir, const char* output_dir) {
+    if (!bl_dir_exists(output_dir)) {
+        bl_set_error("Output dir not found: %s", output_dir);
+        return false;
+    }
+    if (bl_dir_same(input_dir, output_dir)) {
+        bl_set_error("Output dir is the input dir: %s", output_dir);
+        return false;
+    }
+    return true;
+}
+
+int32_t bl_frame_dir_run(const bl_frame_runner* runner, const char* input_dir,
+                         const char* output_dir) {
+    if (!input_dir) input_dir = "";
+    if (!output_dir) output_dir = "";
+
+    bl_frame_list list = {};
+    int listed = bl_frame_list_read(input_dir, &list);
+    if (listed == BL_FRAMES_NO_MEMORY) {
+        bl_set_error("Out of memory");
+        return -1;
+    }
+    if (listed != BL_FRAMES_LISTED) {
+        bl_set_error("Cannot list frames dir: %s", input_dir);
+        return -1;
+    }
+    if (list.count == 0) {
+        bl_set_error("No frames found in: %s", input_dir);
+        return -1;
+    }
+    if (!check_output_dir(input_dir, output_dir)) {
+        bl_frame_list_free(&list);
+        return -1;
+    }
+
+    const bl_run_counters& counters = runner->counters;
+    const long total = list.count;
+    counters.total->store(list.count, std::memory_order_relaxed);
+    counters.done->store(0, std::memory_order_relaxed);
+    counters.cancel->store(0, std::memory_order_relaxed);
+    fprintf(stderr, "[brightloom] %s: %ld frames, %s\n", runner->tag, total, runner->settings);
+
+    int32_t failed = 0;
+    for (int32_t j = 0; j < list.count; ++j) {
+        if (cancel_requested(counters)) {
+            fprintf(stderr, "[brightloom] %s: cancelled at frame %ld/%ld\n", runner->tag,
+                    static_cast<long>(j), total);
+            break;
+        }
+        if (!run_frame(runner, input_dir, output_dir, list.names[j])) ++failed;
+        counters.done->store(j + 1, std::memory_order_relaxed);
+    }
+    bl_frame_list_free(&list);
+
+    if (cancel_requested(counters)) return 1;
+    if (failed == 0) return 0;
+    bl_set_error("%d frames failed to process", failed);
+    return -1;
+}
+
+// ------------------------------------------------- frame-process runner ---
+
+static std::atomic<int32_t> g_frames_total{0};
+static std::atomic<int32_t> g_frames_done{0};
+static std::atomic<int32_t> g_frames_cancel{0};
+
+enum { MODE_ENHANCE = 0, MODE_COLORIZE = 1, MODE_UPSCALE = 2 };
+
+struct frame_settings {
+    int32_t mode;
+    int32_t scale;
+    float blend;
+};
+
+static int32_t process_frame(const char* input_path, const char* output_path,
+                             const void* context) {
+    const frame_settings* settings = static_cast<const frame_settings*>(context);
+    switch (settings->mode) {
+        case MODE_ENHANCE: return face_enhance(input_path, output_path);
+        case MODE_COLORIZE: return frame_colorize(input_path, output_path, settings->blend);
+        default:
+            return frame_upscale(input_path, output_path, settings->scale, settings->blend);
+    }
+}
 
 extern "C" {
 
 int32_t frame_process_video_dir(const char* input_dir, const char* output_dir, int32_t mode,
                                 int32_t scale, float blend) {
-    (void)input_dir;
-    (void)output_dir;
-    (void)mode;
-    (void)scale;
-    (void)blend;
-    return -1;
+    return bl_guarded([&]() -> int32_t {
+        if (!bl_is_initialized()) {
+            bl_set_error("Not initialized — call brightloom_init() first");
+            return -1;
+        }
+        if (static_cast<uint32_t>(mode) > MODE_UPSCALE) {
+            bl_set_error("Invalid mode: %d (0=enhance, 1=colorize, 2=upscale)", mode);
+            return -1;
+        }
+        const frame_settings settings = {mode, scale, blend};
+        char start[128];
+        snprintf(start, sizeof start, "mode=%d scale=%d blend=%.0f", mode, scale, blend);
+        const bl_frame_runner runner = {
+            "frames_dir", start, {&g_frames_total, &g_frames_done, &g_frames_cancel},
+            process_frame, nullptr, &settings};
+        return bl_frame_dir_run(&runner, input_dir, output_dir);
+    });
 }
 
-int32_t frame_process_video_progress(void) { return 0; }
-int32_t frame_process_video_total(void) { return 0; }
-void frame_process_video_cancel(void) {}
+int32_t frame_process_video_progress(void) {
+    return g_frames_done.load(std::memory_order_relaxed);
+}
+
+int32_t frame_process_video_total(void) {
+    return g_frames_total.load(std::memory_order_relaxed);
+}
+
+void frame_process_video_cancel(void) { g_frames_cancel.store(1, std::memory_order_relaxed); }
 
 }  // extern "C"

@@ -1,0 +1,18 @@
+// The video face-swap session's state as the rest of the library (and the
+// tests) may see it.
+#ifndef BL_VIDEO_SWAP_H
+#define BL_VIDEO_SWAP_H
+
+#include "face/face_detect.h"
+
+// The cached source face, or none while no session is ready.
+const bl_face* bl_video_source_face(void);
+
+// The current reference distance threshold.
+float bl_video_reference_distance(void);
+
+// Identity distance of two unit-length embeddings: (1 - a.b) * 0.5, from 0
+// (same direction) to 1 (opposite), the dot product summed in index order.
+float bl_video_embedding_distance(const float a[512], const float b[512]);
+
+#endif
