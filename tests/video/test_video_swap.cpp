@@ -1,0 +1,89 @@
+// The video face-swap session and its directory runner.
+#include <math.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "brightloom.h"
+#include "engine/bl_engine.h"
+#include "support/testutil.h"
+#include "video/video_swap.h"
+
+using bl_test::file_exists;
+using bl_test::ModelDir;
+using bl_test::StderrCapture;
+using bl_test::TempDir;
+
+namespace {
+
+std::string error_text() { return brightloom_get_error(); }
+
+const char VIDEO_NOT_INITIALIZED[] = "Video swap not initialized — call face_swap_video_init() first";
+const char NOT_INITIALIZED[] = "Not initialized — call brightloom_init() first";
+
+}  // namespace
+
+TEST(VideoSession, RefusesWithoutEngineOrSession) {
+    TempDir dir;
+    StderrCapture err;
+    brightloom_shutdown();
+    face_swap_video_cleanup();
+
+    EXPECT_EQ(face_swap_video_frame(dir.file("a.png").c_str(), dir.file("b.png").c_str()), -1);
+    EXPECT_EQ(error_text(), VIDEO_NOT_INITIALIZED);
+    EXPECT_EQ(face_swap_video_dir(dir.file("missing").c_str(), dir.path().c_str(), 1), -1);
+    EXPECT_EQ(error_text(), VIDEO_NOT_INITIALIZED);
+    EXPECT_EQ(face_swap_video_init(dir.file("a.png").c_str()), -1);
+    EXPECT_EQ(error_text(), NOT_INITIALIZED);
+    EXPECT_EQ(face_swap_video_set_reference(dir.file("a.png").c_str(), 0), -1);
+    EXPECT_EQ(error_text(), NOT_INITIALIZED);
+
+    ModelDir models;
+    models.add_all_slots();
+    ASSERT_EQ(brightloom_init_lite(models.path().c_str(), 0), 0) << error_text();
+    const std::string unavailable =
+        "Face swap is not available — engine was initialized with "
+        "brightloom_init_lite(want_swap=0); no recognizer/swapper loaded";
+    EXPECT_EQ(face_swap_video_init(dir.file("a.png").c_str()), -1);
+    EXPECT_EQ(error_text(), unavailable);
+    EXPECT_EQ(face_swap_video_set_reference(dir.file("a.png").c_str(), 0), -1);
+    EXPECT_EQ(error_text(), unavailable);
+    brightloom_shutdown();
+    EXPECT_TRUE(bl_test::read_file(dir.file("b.png")).empty());
+}
+
+TEST(VideoSession, DistanceSetterAcceptsOnlyValuesAboveZeroUpToOne) {
+    face_swap_video_set_reference_distance(0.3f);
+    for (float rejected : {0.0f, -0.5f, 1.0001f, NAN, INFINITY}) {
+        face_swap_video_set_reference_distance(rejected);
+        EXPECT_EQ(bl_video_reference_distance(), 0.3f) << rejected;
+    }
+    face_swap_video_set_reference_distance(1.0f);
+    EXPECT_EQ(bl_video_reference_distance(), 1.0f);
+    face_swap_video_set_reference_distance(1e-6f);
+    EXPECT_EQ(bl_video_reference_distance(), 1e-6f);
+    face_swap_video_set_reference_distance(0.3f);
+}
+
+// A failed init has already dropped the previous session.
+TEST(VideoSession, FailedInitLeavesNoSession) {
+    TempDir dir;
+    ModelDir models;
+    models.add_all_slots();  // its detector finds no face anywhere
+    bl_test::write_solid_image(dir.file("plain.png"), 32, 32, 90, 90, 90);
+    StderrCapture err;
+    ASSERT_EQ(brightloom_init(models.path().c_str()), 0) << error_text();
+
+    EXPECT_EQ(face_swap_video_init(dir.file("missing.png").c_str()), -1);
+    EXPECT_EQ(error_text(), "Failed to load source image: " + dir.file("missing.png"));
+    EXPECT_EQ(face_swap_video_init(dir.file("plain.png").c_str()), -1);
+    EXPECT_EQ(error_text(), "No face detected in source image");
+    EXPECT_EQ(bl_video_source_face(), nullptr);
+    EXPECT_EQ(face_swap_video_frame(dir.file("plain.png").c_str(), dir.file("out.png").c_str()), -1);
+    EXPECT_EQ(error_text(), VIDEO_NOT_INITIALIZED);
+    EXPECT_FALSE(file_exists(dir.file("out.png")));
+
+    face_swap_video_cleanup();
+    brightloom_shutdown();
+    EXPECT_EQ(bl_test::count_of(err.text(), "[brightloom] video_cleanup done\n"), 1);
+}
