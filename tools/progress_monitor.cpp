@@ -1,0 +1,179 @@
+#include "progress_monitor.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cmath>
+
+namespace {
+
+volatile sig_atomic_t g_interrupts = 0;
+int g_signal_terminal_fd = 2;
+struct sigaction g_previous_sigint;
+
+const int BAR_WIDTH = 30;
+const int POLL_INTERVAL_MS = 100;
+const double PLAIN_DRAW_INTERVAL_S = 2.0;
+const int EXIT_INTERRUPTED = 130;
+
+void on_sigint(int) {
+    g_interrupts = g_interrupts + 1;
+    if (g_interrupts >= 2) {
+        static const char MESSAGE[] = "\nbrightloom: interrupted\n";
+        ssize_t ignored = write(g_signal_terminal_fd, MESSAGE, sizeof MESSAGE - 1);
+        (void)ignored;
+        _exit(EXIT_INTERRUPTED);
+    }
+}
+
+void install_sigint_handler(int terminal_fd) {
+    g_interrupts = 0;
+    g_signal_terminal_fd = terminal_fd;
+    struct sigaction action = {};
+    action.sa_handler = on_sigint;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, &g_previous_sigint);
+}
+
+void restore_sigint_handler() { sigaction(SIGINT, &g_previous_sigint, nullptr); }
+
+std::string format_duration(double seconds) {
+    long total = static_cast<long>(seconds + 0.5);
+    char text[32];
+    if (total >= 3600)
+        snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+    else
+        snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
+    return text;
+}
+
+}  // namespace
+
+std::string format_progress(int32_t done, int32_t total, double elapsed_seconds, int width) {
+    if (total < 0) total = 0;
+    if (done < 0) done = 0;
+    if (done > total) done = total;
+    int filled = total > 0 ? static_cast<int>(static_cast<int64_t>(done) * width / total) : 0;
+    std::string bar = "[" + std::string(filled, '#') + std::string(width - filled, '-') + "]";
+    int percent = total > 0 ? static_cast<int>(static_cast<int64_t>(done) * 100 / total) : 0;
+    double fps = elapsed_seconds > 0.0 ? done / elapsed_seconds : 0.0;
+    std::string eta = "--:--";
+    if (done > 0 && fps > 0.0) eta = format_duration((total - done) / fps);
+    char text[160];
+    snprintf(text, sizeof text, "%s %d/%d %3d%%  %.1f fps  ETA %s", bar.c_str(), done, total,
+             percent, fps, eta.c_str());
+    return text;
+}
+
+ProgressMonitor::ProgressMonitor(RunnerCounters counters, int terminal_fd, bool quiet)
+    : counters_(counters), terminal_fd_(terminal_fd), quiet_(quiet),
+      is_tty_(isatty(terminal_fd) != 0), start_(std::chrono::steady_clock::now()),
+      last_plain_draw_(start_) {
+    install_sigint_handler(terminal_fd);
+    // In quiet mode standard error already goes nowhere; otherwise the
+    // library's lines are read back here and printed above the bar.
+    int fds[2];
+    if (!quiet_ && pipe(fds) == 0) {
+        fflush(stderr);
+        saved_stderr_ = dup(STDERR_FILENO);
+        dup2(fds[1], STDERR_FILENO);
+        close(fds[1]);
+        log_read_fd_ = fds[0];
+    }
+    thread_ = std::thread([this] { run(); });
+}
+
+ProgressMonitor::~ProgressMonitor() { finish(); }
+
+void ProgressMonitor::finish() {
+    if (!thread_.joinable()) return;
+    fflush(stderr);
+    if (saved_stderr_ >= 0) {
+        // Closing our end of the pipe lets the thread read the rest to its end.
+        dup2(saved_stderr_, STDERR_FILENO);
+        close(saved_stderr_);
+        saved_stderr_ = -1;
+    }
+    stop_ = true;
+    thread_.join();
+    if (log_read_fd_ >= 0) close(log_read_fd_);
+    log_read_fd_ = -1;
+    restore_sigint_handler();
+}
+
+bool ProgressMonitor::interrupted() const { return g_interrupts > 0; }
+
+double ProgressMonitor::elapsed_seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+void ProgressMonitor::run() {
+    while (!stop_) {
+        if (g_interrupts > 0 && !cancel_sent_) {
+            counters_.cancel();
+            cancel_sent_ = true;
+            write_out(std::string(bar_visible_ ? "\r\033[K" : "") +
+                      "brightloom: cancelling after the current frame (Ctrl-C again to stop at once)\n");
+            bar_visible_ = false;
+        }
+        pump_log(POLL_INTERVAL_MS);
+        draw(false);
+    }
+    pump_log(0);
+    draw(true);
+}
+
+// Moves complete lines from the library's standard error to the terminal,
+// above the bar; waits at most timeout_ms for the first one.
+void ProgressMonitor::pump_log(int timeout_ms) {
+    if (log_read_fd_ < 0) {
+        if (timeout_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
+        return;
+    }
+    struct pollfd entry = {log_read_fd_, POLLIN, 0};
+    while (poll(&entry, 1, timeout_ms) > 0) {
+        char buffer[4096];
+        ssize_t n = read(log_read_fd_, buffer, sizeof buffer);
+        if (n <= 0) break;
+        pending_log_.append(buffer, static_cast<size_t>(n));
+        timeout_ms = 0;
+    }
+    size_t end = pending_log_.rfind('\n');
+    bool at_eof = stop_.load();
+    if (end == std::string::npos && !(at_eof && !pending_log_.empty())) return;
+    std::string lines = end == std::string::npos ? pending_log_ + "\n"
+                                                 : pending_log_.substr(0, end + 1);
+    pending_log_ = end == std::string::npos ? "" : pending_log_.substr(end + 1);
+    write_out(std::string(bar_visible_ && is_tty_ ? "\r\033[K" : "") + lines);
+    bar_visible_ = false;
+}
+
+void ProgressMonitor::draw(bool final_draw) {
+    int32_t total = counters_.total();
+    int32_t done = counters_.progress();
+    if (total <= 0) return;
+    auto now = std::chrono::steady_clock::now();
+    std::string line = format_progress(done, total, elapsed_seconds(), BAR_WIDTH);
+    if (is_tty_) {
+        write_out("\r\033[K" + line + (final_draw ? "\n" : ""));
+        bar_visible_ = !final_draw;
+    } else if (final_draw ||
+               std::chrono::duration<double>(now - last_plain_draw_).count() >= PLAIN_DRAW_INTERVAL_S) {
+        // Logs and pipes get a line now and then instead of a redrawn bar.
+        write_out(line + "\n");
+        last_plain_draw_ = now;
+    }
+}
+
+void ProgressMonitor::write_out(const std::string& text) {
+    size_t off = 0;
+    while (off < text.size()) {
+        ssize_t n = write(terminal_fd_, text.data() + off, text.size() - off);
+        if (n <= 0) return;
+        off += static_cast<size_t>(n);
+    }
+}

@@ -1,0 +1,62 @@
+// Live progress of a frame-directory run, drawn from a second thread that
+// polls the runner's counters, and the Ctrl-C handling around such a run.
+#ifndef BL_TOOLS_PROGRESS_MONITOR_H
+#define BL_TOOLS_PROGRESS_MONITOR_H
+
+#include <stdint.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+// The three functions of one directory runner that may be called while the
+// run is in progress on another thread.
+struct RunnerCounters {
+    int32_t (*progress)(void);
+    int32_t (*total)(void);
+    void (*cancel)(void);
+};
+
+// "[#####-----]  12/40  30%  4.8 fps  ETA 0:06" for a bar of `width` cells.
+std::string format_progress(int32_t done, int32_t total, double elapsed_seconds, int width);
+
+// Watches one directory run from construction until finish(). Meanwhile the
+// library's own log lines (standard error) are routed through the monitor so
+// they scroll above the bar instead of tearing it; with `quiet` they are
+// dropped. The first Ctrl-C asks the runner to cancel after the current
+// frame, a second one ends the process at once with exit code 130.
+class ProgressMonitor {
+public:
+    ProgressMonitor(RunnerCounters counters, int terminal_fd, bool quiet);
+    ~ProgressMonitor();
+    ProgressMonitor(const ProgressMonitor&) = delete;
+    ProgressMonitor& operator=(const ProgressMonitor&) = delete;
+
+    // Stops polling, draws the final state and restores standard error.
+    void finish();
+    bool interrupted() const;
+    double elapsed_seconds() const;
+
+private:
+    void run();
+    void pump_log(int timeout_ms);
+    void draw(bool final_draw);
+    void write_out(const std::string& text);
+
+    RunnerCounters counters_;
+    int terminal_fd_;
+    bool quiet_;
+    bool is_tty_;
+    int saved_stderr_ = -1;
+    int log_read_fd_ = -1;
+    std::string pending_log_;
+    bool bar_visible_ = false;
+    bool cancel_sent_ = false;
+    std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point last_plain_draw_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+#endif
