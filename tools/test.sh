@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Sets the machine up, builds with warnings as errors, and runs the whole test
 # suite twice: as built, and under AddressSanitizer + UndefinedBehaviorSanitizer.
+# The ctest suite includes the command-line tool and the install test; the
+# Python binding's tests run against the plain build.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -9,6 +11,11 @@ jobs="$(nproc)"
 "$root/tools/setup.sh" "$root/build" -DBL_WERROR=ON
 echo "[test] unit and integration tests"
 ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+
+echo "[test] Python binding"
+BRIGHTLOOM_LIBRARY="$root/build/out/libkalderon-brightloom-inference.so.1" \
+BRIGHTLOOM_TEST_MODELS="$root/build/models" PYTHONDONTWRITEBYTECODE=1 \
+  /usr/bin/python3 -m pytest -q -p no:cacheprovider "$root/tests/python"
 
 echo "[test] the same tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 "$root/tools/setup.sh" "$root/build-asan" -DBL_WERROR=ON -DBL_SANITIZE=address,undefined \

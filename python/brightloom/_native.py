@@ -1,0 +1,98 @@
+"""Loading the shared library and declaring the C signatures of its 32
+functions, so that ctypes converts every argument and result exactly."""
+import ctypes
+import os
+import threading
+
+LIBRARY_FILE = "libkalderon-brightloom-inference.so.1"
+
+_i32 = ctypes.c_int32
+_f32 = ctypes.c_float
+_str = ctypes.c_char_p
+
+# name: (result type, argument types), in the header's order.
+SIGNATURES = {
+    "brightloom_init": (_i32, [_str]),
+    "brightloom_init_lite": (_i32, [_str, _i32]),
+    "brightloom_shutdown": (None, []),
+    "brightloom_get_error": (_str, []),
+    "brightloom_set_detector": (None, [_str]),
+    "brightloom_set_swapper": (None, [_str]),
+    "brightloom_set_enhancer": (None, [_str]),
+    "brightloom_set_detector_score": (None, [_f32]),
+    "brightloom_set_enhancer_blend": (None, [_f32]),
+    "brightloom_set_mask_blur": (None, [_f32]),
+    "brightloom_set_mask_padding": (None, [_i32, _i32, _i32, _i32]),
+    "face_swap": (_i32, [_str, _str, _str]),
+    "face_blend": (_i32, [_str, _str, _str]),
+    "face_enhance": (_i32, [_str, _str]),
+    "frame_colorize": (_i32, [_str, _str, _f32]),
+    "frame_upscale": (_i32, [_str, _str, _i32, _f32]),
+    "face_start_server": (_i32, [_i32]),
+    "face_stop_server": (None, []),
+    "face_swap_video_init": (_i32, [_str]),
+    "face_swap_video_frame": (_i32, [_str, _str]),
+    "face_swap_video_set_reference": (_i32, [_str, _i32]),
+    "face_swap_video_set_reference_distance": (None, [_f32]),
+    "face_swap_video_clear_reference": (None, []),
+    "face_swap_video_cleanup": (None, []),
+    "face_swap_video_dir": (_i32, [_str, _str, _i32]),
+    "face_swap_video_progress": (_i32, []),
+    "face_swap_video_total": (_i32, []),
+    "face_swap_video_cancel": (None, []),
+    "frame_process_video_dir": (_i32, [_str, _str, _i32, _i32, _f32]),
+    "frame_process_video_progress": (_i32, []),
+    "frame_process_video_total": (_i32, []),
+    "frame_process_video_cancel": (None, []),
+}
+
+_lock = threading.Lock()
+_library = None
+
+
+def _candidates(explicit):
+    if explicit:
+        yield os.fspath(explicit)
+        return
+    from_env = os.environ.get("BRIGHTLOOM_LIBRARY")
+    if from_env:
+        yield from_env
+        return
+    # A checkout's own build, for working on the project itself.
+    here = os.path.dirname(os.path.abspath(__file__))
+    yield os.path.join(here, "..", "..", "build", "out", LIBRARY_FILE)
+    # Installed: found by the system's loader (ldconfig, LD_LIBRARY_PATH).
+    yield LIBRARY_FILE
+
+
+def load(path=None):
+    """The library as a ctypes.CDLL with every signature declared.
+
+    Looked for at `path`, else at $BRIGHTLOOM_LIBRARY, else in this checkout's
+    build/out, else by the system's loader. Loaded once per process."""
+    global _library
+    with _lock:
+        if _library is not None:
+            return _library
+        errors = []
+        for candidate in _candidates(path):
+            if os.sep in candidate and not os.path.exists(candidate):
+                errors.append(f"{candidate}: not found")
+                continue
+            try:
+                library = ctypes.CDLL(candidate)
+            except OSError as error:
+                errors.append(str(error))
+                continue
+            declare(library)
+            _library = library
+            return library
+        raise OSError("cannot load the brightloom library; set BRIGHTLOOM_LIBRARY to its path ("
+                      + "; ".join(errors) + ")")
+
+
+def declare(library):
+    for name, (restype, argtypes) in SIGNATURES.items():
+        function = getattr(library, name)
+        function.restype = restype
+        function.argtypes = argtypes

@@ -1,0 +1,46 @@
+import os
+import struct
+import subprocess
+
+import pytest
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+
+
+@pytest.fixture(scope="session")
+def cli():
+    path = os.environ.get("BRIGHTLOOM_CLI", os.path.join(ROOT, "build", "out", "brightloom"))
+    if not os.path.exists(path):
+        pytest.skip(f"command-line tool not built at {path}")
+    return path
+
+
+@pytest.fixture(scope="session")
+def models_dir():
+    path = os.environ.get("BRIGHTLOOM_TEST_MODELS", os.path.join(ROOT, "build", "models"))
+    if not os.path.isdir(os.path.join(path, "slots")):
+        pytest.skip(f"generated models not found in {path}")
+    return path
+
+
+@pytest.fixture
+def run(cli):
+    """Runs the tool with arguments; returns the completed process (text)."""
+    def runner(*args, env=None, timeout=120):
+        full_env = dict(os.environ)
+        full_env.pop("BRIGHTLOOM_MODELS", None)
+        full_env.update(env or {})
+        return subprocess.run([cli, *map(str, args)], capture_output=True, text=True,
+                              timeout=timeout, env=full_env)
+    return runner
+
+
+def write_bmp(path, width, height, rgb):
+    """A 24-bit BMP of one colour; rgb is (r, g, b)."""
+    row = bytes((rgb[2], rgb[1], rgb[0])) * width
+    row += b"\0" * ((4 - len(row) % 4) % 4)
+    pixels = row * height
+    header = struct.pack("<2sIHHI", b"BM", 54 + len(pixels), 0, 0, 54)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
+    with open(path, "wb") as f:
+        f.write(header + info + pixels)
