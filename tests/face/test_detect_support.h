@@ -1,0 +1,96 @@
+// Fixtures shared by the face-analysis tests: the three slots opened on
+// chosen models, and small in-memory images.
+#ifndef BL_TEST_DETECT_SUPPORT_H
+#define BL_TEST_DETECT_SUPPORT_H
+
+#include <stdint.h>
+
+#include <memory>
+#include <string>
+
+#include "face/face_detect.h"
+#include "image/image_io.h"
+#include "inference/ort_api.h"
+#include "platform/platform.h"
+#include "support/testutil.h"
+
+namespace bl_test {
+
+inline const OrtApi* ort_api() { return bl_runtime_api_base()->GetApi(BL_ORT_API_VERSION); }
+
+struct ImageDeleter {
+    void operator()(bl_image* image) const { bl_image_free(image); }
+};
+using ImagePtr = std::unique_ptr<bl_image, ImageDeleter>;
+
+// A width x height R, G, B image of one colour.
+inline ImagePtr solid_image(int width, int height, uint8_t r, uint8_t g, uint8_t b) {
+    ImagePtr image(bl_image_create(width, height, 3));
+    for (int i = 0; i < width * height; ++i) {
+        image->data[3 * i] = r;
+        image->data[3 * i + 1] = g;
+        image->data[3 * i + 2] = b;
+    }
+    return image;
+}
+
+inline void fill_rect(bl_image* image, int x0, int y0, int w, int h, uint8_t r, uint8_t g,
+                      uint8_t b) {
+    for (int y = y0; y < y0 + h; ++y)
+        for (int x = x0; x < x0 + w; ++x) {
+            uint8_t* p = image->data + (static_cast<size_t>(y) * image->width + x) * 3;
+            p[0] = r;
+            p[1] = g;
+            p[2] = b;
+        }
+}
+
+// The detector slot (and optionally the landmarker and recognizer) opened on
+// generated or real models copied under the names the library expects;
+// everything is closed again when this goes out of scope.
+class FaceSlots {
+public:
+    // `detector` is a path below models_dir() unless `absolute` is set;
+    // `as` is the file name the library sees (it selects the family).
+    FaceSlots(const std::string& detector, const std::string& as, bool absolute = false) {
+        std::string path = dir_.file(as);
+        copy(absolute ? detector : model_path(detector), path);
+        StderrCapture quiet;
+        ok_ = bl_detect_init(path.c_str(), ort_api()) == 0;
+    }
+    ~FaceSlots() {
+        StderrCapture quiet;
+        bl_recognize_shutdown();
+        bl_landmark68_shutdown();
+        bl_detect_shutdown();
+    }
+    bool ok() const { return ok_; }
+    bool landmarker(const std::string& generated) {
+        std::string path = dir_.file("2dfan4.onnx");
+        copy(model_path(generated), path);
+        StderrCapture quiet;
+        return bl_landmark68_init(path.c_str(), ort_api()) == 0;
+    }
+    bool recognizer(const std::string& generated) {
+        std::string path = dir_.file("arcface_w600k_r50.onnx");
+        copy(model_path(generated), path);
+        StderrCapture quiet;
+        return bl_recognize_init(path.c_str(), ort_api()) == 0;
+    }
+
+private:
+    static void copy(const std::string& from, const std::string& to) {
+        std::vector<uint8_t> bytes = read_file(from);
+        ASSERT_FALSE(bytes.empty()) << from;
+        FILE* f = fopen(to.c_str(), "wb");
+        ASSERT_NE(f, nullptr) << to;
+        fwrite(bytes.data(), 1, bytes.size(), f);
+        fclose(f);
+    }
+    TempDir dir_;
+    bool ok_ = false;
+};
+
+}  // namespace bl_test
+
+#endif
