@@ -1,5 +1,5 @@
-// Helpers shared by the frame-processor tests: the runtime's table, images
-// built in memory and their owner.
+// Helpers shared by the restore-area tests: images built in memory, their
+// owner, and deterministic noise.
 #ifndef BL_FRAME_TEST_UTIL_H
 #define BL_FRAME_TEST_UTIL_H
 
@@ -9,12 +9,8 @@
 #include <memory>
 
 #include "image/image_io.h"
-#include "inference/ort_api.h"
-#include "platform/platform.h"
 
 namespace bl_test {
-
-inline const OrtApi* ort_api() { return bl_runtime_api_base()->GetApi(BL_ORT_API_VERSION); }
 
 struct image_deleter {
     void operator()(bl_image* image) const { bl_image_free(image); }

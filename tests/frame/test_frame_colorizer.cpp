@@ -57,7 +57,7 @@ protected:
 
     void open(const std::string& generated) {
         StderrCapture quiet;
-        ASSERT_EQ(bl_colorizer_init(bl_test::model_path(generated).c_str(), bl_test::ort_api()), 0);
+        ASSERT_EQ(bl_colorizer_init(bl_test::model_path(generated).c_str(), bl_test::runtime_api()), 0);
     }
 };
 

@@ -19,7 +19,7 @@ protected:
     void open(const std::string& generated, int scale) {
         StderrCapture quiet;
         ASSERT_EQ(bl_frame_enhancer_init(bl_test::model_path(generated).c_str(), scale,
-                                         bl_test::ort_api()),
+                                         bl_test::runtime_api()),
                   0);
     }
 
@@ -172,7 +172,7 @@ TEST_F(Upscaler, RealFourTimesModel) {
     std::string model = bl_test::assets_dir() + "/models/realesr-animevideov3_x4.onnx";
     {
         StderrCapture quiet;
-        ASSERT_EQ(bl_frame_enhancer_init(model.c_str(), 4, bl_test::ort_api()), 0);
+        ASSERT_EQ(bl_frame_enhancer_init(model.c_str(), 4, bl_test::runtime_api()), 0);
     }
     // Bright flat areas drive this network slightly above 1: the bytes must
     // saturate at 255 instead of wrapping round to dark values.
