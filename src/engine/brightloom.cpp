@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <memory>
+
 #include "brightloom.h"
 #include "face/face_detect.h"
 #include "face/face_swap.h"
@@ -274,40 +276,147 @@ int32_t face_blend(const char* source_path, const char* target_path, const char*
 
 // ------------------------------------------- enhance, colorize, upscale ---
 
-extern "C" {
+// Images of one operation, released on every path, an escaping exception
+// included.
+struct op_image_deleter {
+    void operator()(bl_image* image) const { bl_image_free(image); }
+};
+using op_image = std::unique_ptr<bl_image, op_image_deleter>;
 
-int32_t face_enhance(const char* input_path, const char* output_path) {
-    (void)input_path; (void)output_path;
-    if (!g_initialized) {
-        set_error(NOT_INITIALIZED);
-        return -1;
-    }
+// Saves the result, naming the output on failure; the save's result is the
+// operation's.
+static int32_t save_result(const bl_image* result, const char* output_path) {
+    if (bl_image_save(result, output_path) == 0) return 0;
+    set_error("Failed to save output: %s", output_path);
     return -1;
 }
 
-int32_t frame_colorize(const char* input_path, const char* output_path, float blend) {
-    (void)input_path; (void)output_path; (void)blend;
-    if (!g_initialized) {
-        set_error(NOT_INITIALIZED);
+static op_image load_input(const char* input_path) {
+    op_image image(bl_image_load(input_path));
+    if (!image) set_error("Failed to load image: %s", input_path);
+    return image;
+}
+
+// Every face is restored on top of the faces restored before it, while
+// detection and landmarks always read the loaded image, so one face's
+// restoration never moves where the next face is found.
+static int32_t enhance_faces(const char* input_path, const char* output_path) {
+    op_image loaded = load_input(input_path);
+    if (!loaded) return -1;
+
+    std::unique_ptr<bl_face_list> faces(new bl_face_list());
+    int count = bl_detect_faces(loaded.get(), g_detector_score, 640, faces.get());
+    if (count <= 0) {
+        set_error("No face detected in image");
         return -1;
     }
-    return -1;
+    op_image working(bl_image_clone(loaded.get()));
+    if (!working) throw std::bad_alloc();
+
+    for (int i = 0; i < faces->count; ++i) {
+        bl_face* face = &faces->faces[i];
+        bl_detect_landmark68(loaded.get(), face);
+        bl_image* enhanced =
+            bl_enhance_face(face, working.get(), g_enhancer_blend, g_mask_blur, g_mask_padding);
+        if (enhanced) working.reset(enhanced);
+    }
+
+    int32_t result = save_result(working.get(), output_path);
+    working.reset();
+    loaded.reset();
+    fprintf(stderr, "[brightloom] face_enhance: %s → %s (%d faces)\n", input_path, output_path,
+            count);
+    return result;
+}
+
+static int32_t colorize(const char* input_path, const char* output_path, float blend) {
+    op_image loaded = load_input(input_path);
+    if (!loaded) return -1;
+    op_image colorized(bl_colorize_frame(loaded.get(), blend));
+    if (!colorized) {
+        set_error("Colorization failed");
+        return -1;
+    }
+    int32_t result = save_result(colorized.get(), output_path);
+    colorized.reset();
+    loaded.reset();
+    fprintf(stderr, "[brightloom] frame_colorize: %s → %s (blend=%.0f%%)\n", input_path,
+            output_path, blend);
+    return result;
+}
+
+// The model's factor is the one the tiling trusts, so only the two factors
+// that have a model are accepted.
+static int32_t upscale(const char* input_path, const char* output_path, int32_t scale,
+                       float blend) {
+    if (scale != 2 && scale != 4) {
+        set_error("Unsupported upscale factor: %d (use 2 or 4)", scale);
+        return -1;
+    }
+    char path[2048];
+    model_path(path, scale == 4 ? "real_esrgan_x4.onnx" : "real_esrgan_x2.onnx");
+    // Reopened on every call, before the input is read, so the session
+    // always holds the model of the requested factor.
+    bl_frame_enhancer_shutdown();
+    if (bl_frame_enhancer_init(path, scale, g_api) != 0) {
+        set_error("Failed to load frame enhancer: %s", path);
+        return -1;
+    }
+
+    op_image loaded = load_input(input_path);
+    if (!loaded) return -1;
+    op_image upscaled(bl_enhance_frame(loaded.get(), blend));
+    if (!upscaled) {
+        set_error("Frame enhancement failed");
+        return -1;
+    }
+    int32_t result = save_result(upscaled.get(), output_path);
+    upscaled.reset();
+    loaded.reset();
+    fprintf(stderr, "[brightloom] frame_upscale: %s → %s (%dx, blend=%.0f%%)\n", input_path,
+            output_path, scale, blend);
+    return result;
+}
+
+extern "C" {
+
+int32_t face_enhance(const char* input_path, const char* output_path) {
+    return bl_guarded([&] {
+        if (!g_initialized) {
+            set_error(NOT_INITIALIZED);
+            return -1;
+        }
+        return enhance_faces(input_path, output_path);
+    });
+}
+
+int32_t frame_colorize(const char* input_path, const char* output_path, float blend) {
+    return bl_guarded([&] {
+        if (!g_initialized) {
+            set_error(NOT_INITIALIZED);
+            return -1;
+        }
+        return colorize(input_path, output_path, blend);
+    });
 }
 
 int32_t frame_upscale(const char* input_path, const char* output_path, int32_t scale,
                       float blend) {
-    (void)input_path; (void)output_path; (void)scale; (void)blend;
-    if (!g_initialized) {
-        set_error(NOT_INITIALIZED);
-        return -1;
-    }
-    return -1;
+    return bl_guarded([&] {
+        if (!g_initialized) {
+            set_error(NOT_INITIALIZED);
+            return -1;
+        }
+        return upscale(input_path, output_path, scale, blend);
+    });
 }
 
 int32_t face_start_server(int32_t port) {
-    (void)port;
-    set_error("HTTP server not yet implemented");
-    return -1;
+    return bl_guarded([&] {
+        (void)port;
+        set_error("HTTP server not yet implemented");
+        return -1;
+    });
 }
 
 void face_stop_server(void) {}
