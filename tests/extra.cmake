@@ -9,14 +9,13 @@ target_link_libraries(init_cycle PRIVATE kalderon-brightloom-inference)
 add_dependencies(init_cycle bl_models)
 
 # Leaks in our code show up as "definitely lost" blocks whose stack passes
-# through the library; the sanitizer build checks the same paths with
+# through the library. The sanitizer build checks the same paths with
 # LeakSanitizer, so valgrind runs only in the plain build.
 find_program(VALGRIND valgrind)
 if(VALGRIND AND NOT BL_SANITIZE)
   add_test(NAME Library.InitShutdownCycleLeaksNothing
-    COMMAND "${VALGRIND}" --quiet --error-exitcode=3 --leak-check=full
-            --errors-for-leak-kinds=definite --show-leak-kinds=definite --num-callers=60
-            "--suppressions=${CMAKE_CURRENT_SOURCE_DIR}/engine/programs/runtime.supp"
+    COMMAND sh "${CMAKE_CURRENT_SOURCE_DIR}/engine/programs/valgrind_check.sh"
+            "${CMAKE_CURRENT_SOURCE_DIR}/engine/programs/runtime.supp"
             "$<TARGET_FILE:init_cycle>" "${BL_MODELS_DIR}/slots")
   set_tests_properties(Library.InitShutdownCycleLeaksNothing PROPERTIES TIMEOUT 600)
 endif()
