@@ -79,7 +79,8 @@ void add_global_options(CLI::App& app, Settings& s) {
     s.enhancer_blend_option =
         app.add_option("--enhancer-blend", s.enhancer_blend, "Share of the restored face, 0..1 (0.8)")
             ->check(CLI::Range(0.0f, 1.0f));
-    app.add_flag("-q,--quiet", s.quiet, "Print only the result and errors, not the library's log");
+    app.add_flag("-q,--quiet", s.quiet,
+                 "Hide the library's log lines; results, progress and errors still show");
 }
 
 // Settings the user did not give keep the library's own defaults.

@@ -1,6 +1,60 @@
 #!/usr/bin/env bash
-# Sets the machine up, builds, and initializes the engine on the generated models.
+# The one-minute tour: sets the machine up and builds (tools/setup.sh), makes
+# a demo model directory and demo images, runs a face swap, a restoration, a
+# colorization, an upscale and a frame-directory swap with the command-line
+# tool, and draws one overview picture of what each operation did.
+#
+#   bash tools/demo.sh [output-dir]      (default: demo-output/)
 set -euo pipefail
+
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-"$root/tools/setup.sh" "$root/build"
-echo "[demo] models generated in $root/build/models/slots"
+out="$(mkdir -p "${1:-$root/demo-output}" && cd "${1:-$root/demo-output}" && pwd)"
+build="$root/build"
+
+echo "[demo] setting up and building (tools/setup.sh)"
+"$root/tools/setup.sh" "$build"
+
+echo "[demo] model directory with stand-in models: $out/models"
+rm -rf "$out/models" "$out/inputs" "$out/results"
+mkdir -p "$out/models" "$out/results"
+for model in scrfd_2.5g.onnx 2dfan4.onnx arcface_w600k_r50.onnx; do
+  cp "$build/models/detect/$model" "$out/models/"
+done
+cp "$build/models/demo/"*.onnx "$out/models/"
+
+echo "[demo] demo images: $out/inputs"
+/usr/bin/python3 "$root/tools/demo_pictures.py" inputs "$out"
+
+in="$out/inputs"
+res="$out/results"
+brightloom() { "$build/out/brightloom" --quiet --models "$out/models" "$@"; }
+
+echo "[demo] face swap"
+brightloom swap "$in/source.png" "$in/group.png" "$res/swap.png"
+echo "[demo] face restoration"
+brightloom --enhancer-blend 1 enhance "$in/group_noisy.png" "$res/restored.png"
+echo "[demo] colorization"
+brightloom colorize "$in/group_grey.png" "$res/colorized.png"
+echo "[demo] upscale x4"
+brightloom upscale --scale 4 "$in/group_small.png" "$res/upscaled.png"
+echo "[demo] frame-directory swap, only faces like the reference (Ctrl-C cancels)"
+brightloom swap-dir "$in/source.png" "$in/frames" "$res/frames_swapped" \
+  --reference "$in/reference.png"
+
+/usr/bin/python3 "$root/tools/demo_pictures.py" overview "$out"
+
+cat <<DONE
+
+[demo] done.
+  overview picture:  $out/overview.png   (source, target and result of each operation)
+  results:           $res/
+  inputs:            $in/
+  models:            $out/models/
+
+The models in $out/models are small generated stand-ins that only make the
+demo's cartoon faces work. For real pictures, put real models in a model
+directory under the file names listed in README.md ("The model directory") and
+run, for example:
+
+  $build/out/brightloom --models /path/to/models swap source.jpg target.jpg result.png
+DONE
