@@ -106,7 +106,7 @@ def write_inputs(out):
     group.save(os.path.join(d, "group.png"))
     scene((("sam", 320),)).save(os.path.join(d, "source.png"))
     scene((("ben", 320),)).save(os.path.join(d, "reference.png"))
-    noise = np.random.RandomState(3).normal(0.0, 26.0, (SIZE, SIZE, 3))
+    noise = np.random.RandomState(3).normal(0.0, 16.0, (SIZE, SIZE, 3))
     noisy = np.clip(np.asarray(group, np.float64) + noise, 0, 255).astype(np.uint8)
     Image.fromarray(noisy, "RGB").save(os.path.join(d, "group_noisy.png"))
     group.convert("L").convert("RGB").save(os.path.join(d, "group_grey.png"))
@@ -118,7 +118,7 @@ def write_inputs(out):
 # ------------------------------------------------------------- overview ---
 
 PANEL_W, PANEL_H = VIEW[2] - VIEW[0], VIEW[3] - VIEW[1]
-GAP, LABEL_H, TITLE_H = 16, 30, 44
+GAP, LABEL_H, TITLE_H = 16, 30, 64
 INK, DIM, PAPER = (235, 235, 235), (150, 150, 160), (12, 12, 16)
 ROWS = (
     ("FACE SWAP", "brightloom swap source.png group.png swap.png",
@@ -164,7 +164,7 @@ def write_overview(out):
     y = GAP
     for title, command, panels in ROWS:
         text(draw, (GAP, y), title, INK, 3)
-        text(draw, (GAP + 4, y + 28), command, DIM, 1)
+        text(draw, (GAP + 2, y + 34), command, DIM, 2)
         y += TITLE_H
         for i, (label, relative) in enumerate(panels):
             x = GAP + i * (PANEL_W + GAP)

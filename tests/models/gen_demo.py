@@ -54,12 +54,16 @@ def bright_region_parser(out_dir):
              const("minus", np.array(-1.0))]
     node(nodes, "Slice", ["input", "starts", "ends", "axes", "steps"], "unmirrored")
     node(nodes, "ReduceMax", ["unmirrored"], "peak", axes=[1], keepdims=1)
-    # Closing (dilate, then erode) fills eyes and mouth so they count as face.
-    pool = dict(kernel_shape=[15, 15], pads=[7, 7, 7, 7])
-    node(nodes, "MaxPool", ["peak"], "dilated", **pool)
+    # Closing (dilate, then erode) on 8 x 8 blocks fills eyes, sunglasses and
+    # mouth, so they count as face.
+    node(nodes, "MaxPool", ["peak"], "blocks", kernel_shape=[8, 8], strides=[8, 8])
+    pool = dict(kernel_shape=[9, 9], pads=[4, 4, 4, 4])
+    node(nodes, "MaxPool", ["blocks"], "dilated", **pool)
     node(nodes, "Mul", ["dilated", "minus"], "negated")
     node(nodes, "MaxPool", ["negated"], "eroded_negated", **pool)
-    node(nodes, "Mul", ["eroded_negated", "minus"], "skin")
+    node(nodes, "Mul", ["eroded_negated", "minus"], "closed")
+    inits.append(const("block_scales", np.array([1, 1, 8, 8], np.float32)))
+    node(nodes, "Resize", ["closed", "", "block_scales"], "skin", mode="nearest")
     node(nodes, "Expand", ["threshold", "shape"], "background")
     inits.append(const("shape", np.array([1, 1, 512, 512], np.int64)))
     node(nodes, "Concat", ["background", "skin"], "output", axis=1)
@@ -71,7 +75,7 @@ def smoothing_restorer(out_dir):
     nodes = []
     inits = [const("one", np.array(1.0)), const("half", np.array(0.5)),
              const("eight", np.array(8.0)), const("two", np.array(2.0))]
-    node(nodes, "AveragePool", ["input"], "smooth", kernel_shape=[9, 9], pads=[4, 4, 4, 4],
+    node(nodes, "AveragePool", ["input"], "smooth", kernel_shape=[21, 21], pads=[10, 10, 10, 10],
          count_include_pad=0)
     node(nodes, "Add", ["smooth", "one"], "shifted")
     node(nodes, "Mul", ["shifted", "half"], "unit")          # 0 ... 1
