@@ -1,0 +1,97 @@
+import os
+import signal
+import subprocess
+import threading
+import time
+
+import pytest
+
+from conftest import write_bmp
+
+
+def make_frames(folder, count, size=64):
+    os.makedirs(folder, exist_ok=True)
+    for i in range(count):
+        write_bmp(os.path.join(folder, f"f{i:03d}.bmp"), size, size, (30 + i, 120, 200))
+
+
+def wait_for(condition, seconds=60.0):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out")
+        time.sleep(0.01)
+
+
+def test_one_shot_failure_names_the_step_and_path(run, models_dir, tmp_path):
+    result = run("-m", os.path.join(models_dir, "slots"), "colorize", tmp_path / "none.png",
+                 tmp_path / "out.png")
+    assert result.returncode == 1
+    assert f"brightloom: error: Failed to load image: {tmp_path / 'none.png'}" in result.stderr
+
+
+def test_directory_run_creates_the_output_folder_and_reports_progress(run, models_dir, tmp_path):
+    make_frames(tmp_path / "in", 5)
+    out = tmp_path / "out" / "deeper"
+    result = run("-m", os.path.join(models_dir, "slots"), "process-dir", "colorize",
+                 tmp_path / "in", out, "--blend", "50")
+    assert result.returncode == 0, result.stderr
+    assert sorted(os.listdir(out)) == sorted(os.listdir(tmp_path / "in"))
+    # Not a terminal: the bar is printed as plain lines, the last one complete.
+    assert "5/5 100%" in result.stderr
+    assert f"brightloom: 5 frames in " in result.stderr
+    # The library's own lines still come through, whole.
+    assert any(line.startswith("[brightloom] Initialized") for line in result.stderr.splitlines())
+
+
+def test_directory_run_failure_exits_1(run, models_dir, tmp_path):
+    os.makedirs(tmp_path / "empty")
+    result = run("-q", "-m", os.path.join(models_dir, "slots"), "process-dir", "enhance",
+                 tmp_path / "empty", tmp_path / "out")
+    assert result.returncode == 1
+    assert f"brightloom: error: No frames found in: {tmp_path / 'empty'}" in result.stderr
+
+
+def start(cli, *args):
+    env = dict(os.environ)
+    env.pop("BRIGHTLOOM_MODELS", None)
+    return subprocess.Popen([cli, *map(str, args)], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True, env=env)
+
+
+def test_ctrl_c_cancels_after_the_current_frame(cli, models_dir, tmp_path):
+    count = 40
+    make_frames(tmp_path / "in", count, size=256)
+    out = tmp_path / "out"
+    process = start(cli, "-m", os.path.join(models_dir, "slots"), "process-dir", "colorize",
+                    tmp_path / "in", out)
+    wait_for(lambda: out.exists() and len(os.listdir(out)) >= 1)
+    process.send_signal(signal.SIGINT)
+    _, stderr = process.communicate(timeout=60)
+    assert process.returncode == 130, stderr
+    assert "cancelling after the current frame" in stderr
+    assert "brightloom: cancelled after" in stderr
+    assert 1 <= len(os.listdir(out)) < count
+
+
+def test_second_ctrl_c_exits_at_once(cli, models_dir, tmp_path):
+    # A frame that is a pipe blocks the run until someone writes to it, so
+    # the run is certainly in the middle of a frame when the signals arrive.
+    os.makedirs(tmp_path / "in")
+    make_frames(tmp_path / "in", 1)
+    os.mkfifo(tmp_path / "in" / "f001.bmp")
+    process = start(cli, "-m", os.path.join(models_dir, "slots"), "process-dir", "colorize",
+                    tmp_path / "in", tmp_path / "out")
+    wait_for(lambda: (tmp_path / "out" / "f000.bmp").exists())
+    process.send_signal(signal.SIGINT)
+    time.sleep(0.3)
+    assert process.poll() is None
+    process.send_signal(signal.SIGINT)
+    try:
+        _, stderr = process.communicate(timeout=10)
+    finally:
+        # Unblock the pipe in case the process is still waiting on it.
+        threading.Thread(target=lambda: open(tmp_path / "in" / "f001.bmp", "wb").close(),
+                         daemon=True).start()
+    assert process.returncode == 130
+    assert "brightloom: interrupted" in stderr
