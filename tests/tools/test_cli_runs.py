@@ -39,7 +39,7 @@ def test_directory_run_creates_the_output_folder_and_reports_progress(run, model
     assert sorted(os.listdir(out)) == sorted(os.listdir(tmp_path / "in"))
     # Not a terminal: the bar is printed as plain lines, the last one complete.
     assert "5/5 100%" in result.stderr
-    assert f"brightloom: 5 frames in " in result.stderr
+    assert "brightloom: 5 frames in " in result.stderr
     # The library's own lines still come through, whole.
     assert any(line.startswith("[brightloom] Initialized") for line in result.stderr.splitlines())
 
