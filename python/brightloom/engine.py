@@ -2,7 +2,6 @@
 one-shot operations, and directory jobs with progress and cancellation."""
 import os
 import threading
-import time
 
 from ._native import load
 

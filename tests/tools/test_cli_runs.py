@@ -4,7 +4,6 @@ import subprocess
 import threading
 import time
 
-import pytest
 
 from conftest import write_bmp
 
