@@ -27,19 +27,21 @@ echo "[demo] demo images: $out/inputs"
 
 in="$out/inputs"
 res="$out/results"
-brightloom() { "$build/out/brightloom" --quiet --models "$out/models" "$@"; }
+failed=()
+# Runs one operation; a failure is reported and the tour goes on.
+step() {
+  local title="$1"
+  shift
+  echo "[demo] $title"
+  "$build/out/brightloom" --quiet --models "$out/models" "$@" || failed+=("$title")
+}
 
-echo "[demo] face swap"
-brightloom swap "$in/source.png" "$in/group.png" "$res/swap.png"
-echo "[demo] face restoration"
-brightloom --enhancer-blend 1 enhance "$in/group_noisy.png" "$res/restored.png"
-echo "[demo] colorization"
-brightloom colorize "$in/group_grey.png" "$res/colorized.png"
-echo "[demo] upscale x4"
-brightloom upscale --scale 4 "$in/group_small.png" "$res/upscaled.png"
-echo "[demo] frame-directory swap, only faces like the reference (Ctrl-C cancels)"
-brightloom swap-dir "$in/source.png" "$in/frames" "$res/frames_swapped" \
-  --reference "$in/reference.png"
+step "face swap" swap "$in/source.png" "$in/group.png" "$res/swap.png"
+step "face restoration" --enhancer-blend 1 enhance "$in/group_noisy.png" "$res/restored.png"
+step "colorization" colorize "$in/group_grey.png" "$res/colorized.png"
+step "upscale x4" upscale --scale 4 "$in/group_small.png" "$res/upscaled.png"
+step "frame-directory swap, only faces like the reference (Ctrl-C cancels)" \
+  swap-dir "$in/source.png" "$in/frames" "$res/frames_swapped" --reference "$in/reference.png"
 
 /usr/bin/python3 "$root/tools/demo_pictures.py" overview "$out"
 
@@ -58,3 +60,9 @@ run, for example:
 
   $build/out/brightloom --models /path/to/models swap source.jpg target.jpg result.png
 DONE
+
+if [ ${#failed[@]} -gt 0 ]; then
+  printf '\n[demo] these steps failed (see the messages above):\n'
+  printf '  %s\n' "${failed[@]}"
+  exit 1
+fi
