@@ -75,7 +75,7 @@ def smoothing_restorer(out_dir):
     nodes = []
     inits = [const("one", np.array(1.0)), const("half", np.array(0.5)),
              const("eight", np.array(8.0)), const("two", np.array(2.0))]
-    node(nodes, "AveragePool", ["input"], "smooth", kernel_shape=[21, 21], pads=[10, 10, 10, 10],
+    node(nodes, "AveragePool", ["input"], "smooth", kernel_shape=[13, 13], pads=[6, 6, 6, 6],
          count_include_pad=0)
     node(nodes, "Add", ["smooth", "one"], "shifted")
     node(nodes, "Mul", ["shifted", "half"], "unit")          # 0 ... 1
