@@ -249,10 +249,40 @@ void brightloom_shutdown(void) {
 
 // ------------------------------------------------------------ face swap ---
 
-extern "C" {
+namespace {
 
-int32_t face_swap(const char* source_path, const char* target_path, const char* output_path) {
-    (void)source_path; (void)target_path; (void)output_path;
+struct swap_image_release {
+    void operator()(bl_image* image) const { bl_image_free(image); }
+};
+using swap_image_ptr = std::unique_ptr<bl_image, swap_image_release>;
+
+const int SWAP_DETECT_SIZE = 640;
+
+}  // namespace
+
+// Pastes source_face onto every target face, each swap working on the image
+// the previous one returned. Landmarks are refined on the target as loaded,
+// so earlier swaps never move later faces. A face the swapper cannot do stays
+// as it was.
+static swap_image_ptr swap_every_face(const bl_face* source_face, const bl_image* source,
+                                      const bl_image* target, bl_face_list* target_faces,
+                                      int count) {
+    swap_image_ptr working(bl_image_clone(target));
+    for (int i = 0; i < count && i < BL_MAX_FACES; ++i) {
+        bl_face* face = &target_faces->faces[i];
+        bl_detect_landmark68(target, face);
+        if (!working) continue;
+        bl_image* swapped =
+            bl_swap_face(source_face, face, working.get(), source, g_mask_blur, g_mask_padding);
+        if (swapped) working.reset(swapped);
+    }
+    return working;
+}
+
+static const char* printable(const char* path) { return path ? path : "(null)"; }
+
+static int32_t run_face_swap(const char* source_path, const char* target_path,
+                             const char* output_path) {
     if (!g_initialized) {
         set_error(NOT_INITIALIZED);
         return -1;
@@ -261,15 +291,64 @@ int32_t face_swap(const char* source_path, const char* target_path, const char* 
         set_error(SWAP_NOT_AVAILABLE);
         return -1;
     }
-    return -1;
+    // Both files are read before any detection runs, so an unreadable target
+    // is reported even when the source has no face.
+    swap_image_ptr source(bl_image_load(source_path));
+    if (!source) {
+        set_error("Failed to load source image: %s", printable(source_path));
+        return -1;
+    }
+    swap_image_ptr target(bl_image_load(target_path));
+    if (!target) {
+        set_error("Failed to load target image: %s", printable(target_path));
+        return -1;
+    }
+
+    // Each list holds 64 faces of some 4.6 KB: too much for the stack.
+    std::unique_ptr<bl_face_list> source_faces(new bl_face_list());
+    if (bl_detect_faces(source.get(), g_detector_score, SWAP_DETECT_SIZE, source_faces.get()) <= 0) {
+        set_error("No face detected in source image");
+        return -1;
+    }
+    bl_face* source_face = &source_faces->faces[0];  // the best score comes first
+    bl_detect_landmark68(source.get(), source_face);
+    bl_recognize_face(source.get(), source_face);
+
+    std::unique_ptr<bl_face_list> target_faces(new bl_face_list());
+    int count = bl_detect_faces(target.get(), g_detector_score, SWAP_DETECT_SIZE, target_faces.get());
+    if (count <= 0) {
+        set_error("No face detected in target image");
+        return -1;
+    }
+
+    swap_image_ptr result =
+        swap_every_face(source_face, source.get(), target.get(), target_faces.get(), count);
+    int32_t status = result && bl_image_save(result.get(), output_path) == 0 ? 0 : -1;
+    if (status != 0) set_error("Failed to save output: %s", printable(output_path));
+    result.reset();
+    source.reset();
+    target.reset();
+    fprintf(stderr, "[brightloom] face_swap: %s + %s → %s (%d faces)\n", printable(source_path),
+            printable(target_path), printable(output_path), count);
+    return status;
 }
 
+extern "C" {
+
+int32_t face_swap(const char* source_path, const char* target_path, const char* output_path) {
+    return bl_guarded([&] { return run_face_swap(source_path, target_path, output_path); });
+}
+
+// The same swap with a softer mask edge; the caller's blur comes back
+// whatever the outcome.
 int32_t face_blend(const char* source_path, const char* target_path, const char* output_path) {
-    float saved = g_mask_blur;
-    g_mask_blur = 0.5f;
-    int32_t result = face_swap(source_path, target_path, output_path);
-    g_mask_blur = saved;
-    return result;
+    return bl_guarded([&] {
+        const float saved = g_mask_blur;
+        g_mask_blur = 0.5f;
+        int32_t result = face_swap(source_path, target_path, output_path);
+        g_mask_blur = saved;
+        return result;
+    });
 }
 
 }  // extern "C"
