@@ -21,7 +21,7 @@ SIMSWAP_STD = [0.229, 0.224, 0.225]
 
 
 def swapper(out_dir, name, size, source_shape, normalised=False, names=("target", "source"),
-            source_first=False):
+            source_first=False, fail_on_green=False):
     target_name, source_name = names
     nodes, inits = [], []
     target = target_name
@@ -36,7 +36,23 @@ def swapper(out_dir, name, size, source_shape, normalised=False, names=("target"
               helper.make_node("Mul", ["inverted", "half"], ["target_half"]),
               helper.make_node("ReduceMean", [source_name], ["source_mean"], keepdims=0),
               helper.make_node("Mul", ["source_mean", "half"], ["source_half"]),
-              helper.make_node("Add", ["target_half", "source_half"], ["output"])]
+              helper.make_node("Add", ["target_half", "source_half"],
+                               ["swapped" if fail_on_green else "output"])]
+    if fail_on_green:
+        # Picks element floor(2 * mean green) of a one-element table: the run
+        # fails (index out of range) when the crop is at least half green.
+        inits += [const("green_starts", np.array([1], dtype=np.int64)),
+                  const("green_ends", np.array([2], dtype=np.int64)),
+                  const("channel_axis", np.array([1], dtype=np.int64)),
+                  const("two", np.array(2.0)), const("table", np.array([0.0]))]
+        nodes += [helper.make_node("Slice", [target_name, "green_starts", "green_ends",
+                                             "channel_axis"], ["green"]),
+                  helper.make_node("ReduceMean", ["green"], ["green_mean"], keepdims=0),
+                  helper.make_node("Mul", ["green_mean", "two"], ["green_scaled"]),
+                  helper.make_node("Floor", ["green_scaled"], ["green_floor"]),
+                  helper.make_node("Cast", ["green_floor"], ["index"], to=7),
+                  helper.make_node("Gather", ["table", "index"], ["picked"], axis=0),
+                  helper.make_node("Add", ["swapped", "picked"], ["output"])]
     inputs = [tensor_info(target_name, [1, 3, size, size]), tensor_info(source_name, source_shape)]
     if source_first:
         inputs.reverse()
@@ -116,6 +132,7 @@ def generate(out_dir):
     swapper(d, "blendswap.onnx", 256, crop112)
     swapper(d, "inswapper.onnx", 128, embedding)
     swapper(d, "simswap.onnx", 256, embedding, normalised=True)
+    swapper(d, "uniface_fails_on_green.onnx", 256, crop256, fail_on_green=True)
     swapper(d, "other_names.onnx", 256, crop256, names=("input_a", "input_b"))
     # Generated values 1.2, -0.1 and 0.5 in the three channels.
     planes_model(d, "constant_swapper.onnx", "target", [1, 3, 256, 256], [1.2, -0.1, 0.5],
