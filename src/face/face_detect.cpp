@@ -111,12 +111,13 @@ struct c_array {
     c_array(const c_array&) = delete;
     c_array& operator=(const c_array&) = delete;
     ~c_array() { free(data); }
-    T* release() {
-        T* out = data;
-        data = nullptr;
-        return out;
-    }
 };
+
+bool all_finite(const float* v, int n) {
+    for (int i = 0; i < n; ++i)
+        if (!std::isfinite(v[i])) return false;
+    return true;
+}
 
 const bl_run_lines DETECT_RUN_LINES = {"[face_detect] CreateTensor failed: %s\n",
                                        "[face_detect] Run failed: %s\n"};
@@ -660,8 +661,12 @@ bl_image* bl_landmark68_crop(const bl_image* image, const float m[6]) {
 
 float bl_detect_landmark68(const bl_image* image, bl_face* face) {
     if (!g_lm68.session || !image || !face) return 0.0f;
+    if (!image->data || image->channels < 3) return 0.0f;
     float m[6];
     bl_landmark68_crop_matrix(face->box, m);
+    // An empty or non-finite box gives no usable crop (and would make the
+    // warp sample at non-finite positions): nothing to refine.
+    if (!all_finite(m, 6)) return 0.0f;
     bl_image* crop = bl_landmark68_crop(image, m);
     if (!crop) return 0.0f;
     float* input = bl_image_to_chw(crop, 1, nullptr, nullptr);
@@ -723,6 +728,8 @@ void bl_landmark68_to_5(const float landmark68[136], float out[10]) {
 
 int bl_recognize_face(const bl_image* image, bl_face* face) {
     if (!g_rec.session || !image || !face) return -1;
+    // Non-finite points cannot be aligned: the warp would sample nowhere.
+    if (!all_finite(face->landmark5_align, 10)) return -1;
     const int size = 112;
     bl_image* crop = bl_warp_face_by_landmarks(image, face->landmark5_align,
                                                WARP_TEMPLATE_ARCFACE_112_V2, size, size, nullptr);

@@ -209,6 +209,16 @@ TEST(Landmark68, FailuresLeaveTheFaceAsItWas) {
     EXPECT_EQ(bl_detect_landmark68(image.get(), &face), 0.0f);
     EXPECT_EQ(memcmp(&face, &before, sizeof(face)), 0);
 
+    // A box without extent gives no crop to refine.
+    {
+        FaceSlots slots("slots/scrfd_2.5g.onnx", "scrfd_2.5g.onnx");
+        ASSERT_TRUE(slots.landmarker("detect/2dfan4_grid.onnx"));
+        bl_face point = face_with_box(120, 130, 120, 130);
+        const bl_face point_before = point;
+        EXPECT_EQ(bl_detect_landmark68(image.get(), &point), 0.0f);
+        EXPECT_EQ(memcmp(&point, &point_before, sizeof(point)), 0);
+    }
+
     // A point output shorter than 68 x 3 values, a model without the second
     // output, and a model that takes another input size.
     for (const char* model : {"detect/2dfan4_short.onnx", "detect/2dfan4_one_output.onnx",

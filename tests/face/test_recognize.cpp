@@ -92,6 +92,17 @@ TEST(Recognize, FailuresLeaveTheFaceAsItWas) {
     EXPECT_EQ(bl_recognize_face(image.get(), &face), -1);  // no recognizer open
     EXPECT_EQ(memcmp(&face, &before, sizeof(face)), 0);
 
+    {
+        // Points that are not numbers cannot be aligned.
+        FaceSlots slots("slots/scrfd_2.5g.onnx", "scrfd_2.5g.onnx");
+        ASSERT_TRUE(slots.recognizer("detect/arcface_probe.onnx"));
+        bl_face lost = before;
+        lost.landmark5_align[3] = NAN;
+        const bl_face lost_before = lost;
+        EXPECT_EQ(bl_recognize_face(image.get(), &lost), -1);
+        EXPECT_EQ(memcmp(&lost, &lost_before, sizeof(lost)), 0);
+    }
+
     struct Case { const char* model; bool message; };
     // An output shorter than 512 values is a failed run; so is a model that
     // takes another input size.
