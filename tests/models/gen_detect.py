@@ -21,7 +21,13 @@ Ready-made synthetic models for end-to-end tests (any area may use them):
         34 % / 66 % across and 46 % down, nose 50 % / 64 %, mouth corners 37 % and
         63 % across, 82 % down), so aligned crops show the square filling them.
       - keep squares at least 16 model pixels apart; squares off the 8-pixel grid
-        are still found, their box snapping to the nearest grid point.
+        are still found, their box snapping to the nearest grid point. Squares
+        must be 58 ... 64 model pixels wide: smaller ones are not found, larger
+        ones give several overlapping faces.
+      - the whole image is one 640 x 640 model input; to test several faces
+        with given boxes, draw one square per face on a dark image. Example
+        (640 x 640, black): a (200, 200, 200) square at x 288 ... 351,
+        y 288 ... 351 gives one face, box (288, 288, 352, 352), score ~0.78.
   detect/2dfan4.onnx
       Landmarker with fixed output: 68 points laid out over the crop so that a
       square box gets back the same five points the blob detectors give (eye
