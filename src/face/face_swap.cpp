@@ -430,13 +430,7 @@ void bl_mask_resize_bilinear(const float* src, int src_width, int src_height, fl
 
 // -------------------------------------------------------------- face enhancer
 
-#include <stdlib.h>
-
-#include <memory>
-
 #include "frame/frame_blend.h"
-#include "image/image_math.h"
-#include "image/image_warp.h"
 
 static const int ENH_SIZE = 512;
 static const float ENH_MEAN[3] = {0.5f, 0.5f, 0.5f};
@@ -445,15 +439,6 @@ static const float ENH_STD[3] = {0.5f, 0.5f, 0.5f};
 static const bl_run_lines ENHANCER_RUN_LINES = {nullptr, "[face_enhance] Run failed: %s\n"};
 
 namespace {
-
-struct enh_free {
-    void operator()(void* p) const { free(p); }
-};
-struct enh_image_free {
-    void operator()(bl_image* image) const { bl_image_free(image); }
-};
-using enh_floats = std::unique_ptr<float[], enh_free>;
-using enh_image = std::unique_ptr<bl_image, enh_image_free>;
 
 // Model values -1 ... 1 back to bytes; anything below -1 (or not a number)
 // is black and anything above 1 is full.
@@ -464,8 +449,8 @@ uint8_t enh_output_to_byte(float v) {
 }
 
 // The restored crop from the model's planar output.
-enh_image enh_restored_crop(const float* output) {
-    enh_image restored(bl_image_create(ENH_SIZE, ENH_SIZE, 3));
+swap_image_ptr enh_restored_crop(const float* output) {
+    swap_image_ptr restored(bl_image_create(ENH_SIZE, ENH_SIZE, 3));
     if (!restored) return restored;
     const size_t plane = static_cast<size_t>(ENH_SIZE) * ENH_SIZE;
     uint8_t* dst = restored->data;
@@ -481,16 +466,17 @@ bl_image* bl_enhance_face(const bl_face* face, const bl_image* frame, float blen
     if (!g_enh.session || !face || !frame) return nullptr;
 
     float matrix[6];
-    enh_image crop(bl_warp_face_by_landmarks(frame, face->landmark5_align, WARP_TEMPLATE_FFHQ_512,
-                                             ENH_SIZE, ENH_SIZE, matrix));
+    swap_image_ptr crop(bl_warp_face_by_landmarks(frame, face->landmark5_align,
+                                                  WARP_TEMPLATE_FFHQ_512, ENH_SIZE, ENH_SIZE,
+                                                  matrix));
     if (!crop) return nullptr;
 
     const size_t plane = static_cast<size_t>(ENH_SIZE) * ENH_SIZE;
-    enh_floats mask(static_cast<float*>(malloc(plane * sizeof(float))));
+    swap_floats_ptr mask = alloc_floats(plane);
     if (!mask) return nullptr;
     bl_create_box_mask(ENH_SIZE, ENH_SIZE, mask_blur, mask_padding, mask.get());
 
-    enh_floats tensor(bl_image_to_chw(crop.get(), 1, ENH_MEAN, ENH_STD));
+    swap_floats_ptr tensor(bl_image_to_chw(crop.get(), 1, ENH_MEAN, ENH_STD));
     if (!tensor) return nullptr;
     static const int64_t SHAPE[4] = {1, 3, ENH_SIZE, ENH_SIZE};
     const bl_tensor input = {nullptr, tensor.get(), SHAPE, 4};
@@ -504,7 +490,7 @@ bl_image* bl_enhance_face(const bl_face* face, const bl_image* frame, float blen
     // past its end.
     if (!output || count < 3 * plane) return nullptr;
 
-    enh_image restored = enh_restored_crop(output);
+    swap_image_ptr restored = enh_restored_crop(output);
     if (!restored) return nullptr;
     // The aligned crop is the unrestored face the blend mixes back in.
     if (blend < 1.0f) bl_blend_bytes(restored->data, crop->data, plane * 3, blend);
