@@ -77,6 +77,8 @@ const char* bl_swap_type(void) { return g_swap_type; }
 
 namespace {
 
+// Owners of the images and float buffers made during one inference, used by
+// every model of this file, so an early return releases them.
 struct swap_image_release {
     void operator()(bl_image* image) const { bl_image_free(image); }
 };
