@@ -154,9 +154,15 @@ int run_swap_dir(const Settings& s, const SwapDirArgs& a) {
     if (face_swap_video_init(a.source.c_str()) != 0) return fail_with_library_error();
     if (a.distance_option->count()) face_swap_video_set_reference_distance(a.reference_distance);
     if (!a.reference.empty() &&
-        face_swap_video_set_reference(a.reference.c_str(), a.reference_position) != 0)
-        return fail_with_library_error();
-    if (!make_output_dir(a.output_dir)) return EXIT_FAILED;
+        face_swap_video_set_reference(a.reference.c_str(), a.reference_position) != 0) {
+        int code = fail_with_library_error();
+        face_swap_video_cleanup();
+        return code;
+    }
+    if (!make_output_dir(a.output_dir)) {
+        face_swap_video_cleanup();
+        return EXIT_FAILED;
+    }
     RunnerCounters counters = {face_swap_video_progress, face_swap_video_total,
                                face_swap_video_cancel};
     int code = run_directory_job(s, counters, a.output_dir, [&] {

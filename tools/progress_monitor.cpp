@@ -64,8 +64,10 @@ std::string format_progress(int32_t done, int32_t total, double elapsed_seconds,
     std::string eta = "--:--";
     if (done > 0 && fps > 0.0) eta = format_duration((total - done) / fps);
     char text[160];
-    snprintf(text, sizeof text, "%s %d/%d %3d%%  %.1f fps  ETA %s", bar.c_str(), done, total,
-             percent, fps, eta.c_str());
+    // Slow runs (a large upscale) still show a rate that moves.
+    snprintf(text, sizeof text, fps < 10.0 ? "%s %d/%d %3d%%  %.2f fps  ETA %s"
+                                           : "%s %d/%d %3d%%  %.1f fps  ETA %s",
+             bar.c_str(), done, total, percent, fps, eta.c_str());
     return text;
 }
 
