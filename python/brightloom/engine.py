@@ -57,6 +57,7 @@ class Engine:
 
     def __init__(self, model_dir, *, swap=True, library=None, **settings):
         global _open_engine
+        self._active_runner = None
         self._lib = load(library)
         self._check_settings(settings, initializing=True)
         settings = {**DEFAULTS, **settings}
@@ -71,7 +72,6 @@ class Engine:
             if rc != 0:
                 raise BrightloomError(self._error_text())
             _open_engine = self
-        self._active_runner = None
 
     # ------------------------------------------------------------ settings --
 
@@ -79,6 +79,7 @@ class Engine:
         """Changes numeric settings; they apply from the next call on."""
         self._check_settings(settings, initializing=False)
         with _call_lock:
+            self._check_callable()
             self._apply_numbers(settings)
 
     @staticmethod
@@ -107,6 +108,8 @@ class Engine:
     def close(self):
         global _open_engine
         with _call_lock:
+            if self._active_runner is not None:
+                raise BrightloomError("a directory job is running; cancel it first")
             if _open_engine is self:
                 self._lib.brightloom_shutdown()
                 _open_engine = None
@@ -174,6 +177,7 @@ class Engine:
         if mode not in FRAME_MODES:
             raise ValueError(f"unknown mode {mode!r}; one of {tuple(FRAME_MODES)}")
         with _call_lock:
+            self._check_callable()
             os.makedirs(output_dir, exist_ok=True)
             return self._run_job(_Runner(self._lib, "frame_process_video"), progress,
                                  poll_interval, self._lib.frame_process_video_dir,
@@ -229,10 +233,17 @@ class Engine:
 
     def _call(self, function, *args):
         with _call_lock:
-            if _open_engine is not self:
-                raise BrightloomError("this Engine is closed")
+            self._check_callable()
             if function(*args) != 0:
                 raise BrightloomError(self._error_text())
+
+    def _check_callable(self):
+        if _open_engine is not self:
+            raise BrightloomError("this Engine is closed")
+        # The lock is re-entrant, so a progress callback could otherwise
+        # reach the library while the job it reports on is still running.
+        if self._active_runner is not None:
+            raise BrightloomError("a directory job is running; only cancel() may be called")
 
     def _error_text(self):
         text = self._lib.brightloom_get_error()

@@ -56,3 +56,16 @@ def test_cancel_from_another_thread_and_errors_of_directory_jobs(models_dir, tmp
             engine.process_frames("enhance", tmp_path / "out" / "..", tmp_path / "none")
         with pytest.raises(ValueError, match="mode"):
             engine.process_frames("sharpen", tmp_path / "in", tmp_path / "out")
+
+
+def test_progress_callback_cannot_reenter_the_library(models_dir, tmp_path):
+    make_frames(tmp_path / "in", 40, size=256)
+    with brightloom.Engine(os.path.join(models_dir, "slots"), swap=False) as engine:
+        def reenter(done, total):
+            engine.colorize(tmp_path / "in" / "frame_000.bmp", tmp_path / "x.png")
+        with pytest.raises(brightloom.BrightloomError, match="directory job is running"):
+            engine.process_frames("colorize", tmp_path / "in", tmp_path / "out",
+                                  progress=reenter, poll_interval=0.005)
+        # The job was cancelled and waited for: the engine is usable again.
+        assert len(os.listdir(tmp_path / "out")) < 40
+        engine.colorize(tmp_path / "in" / "frame_000.bmp", tmp_path / "x.png")
