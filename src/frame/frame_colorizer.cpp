@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -53,19 +54,43 @@ static float lab_f_inverse(float t) {
 
 static float clamp_unit(float v) { return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v); }
 
+static float luminance(float rl, float gl, float bl) {
+    return 0.2126729f * rl + 0.7151522f * gl + 0.072175f * bl;
+}
+
+static float lightness(float fy) { return 116.0f * fy - 16.0f; }
+
 void rgb_to_lab(float r, float g, float b, float* L, float* a, float* b_out) {
     const float rl = srgb_to_linear(r);
     const float gl = srgb_to_linear(g);
     const float bl = srgb_to_linear(b);
     const float X = (0.4124564f * rl + 0.3575761f * gl + 0.1804375f * bl) / 0.95047f;
-    const float Y = 0.2126729f * rl + 0.7151522f * gl + 0.072175f * bl;
+    const float Y = luminance(rl, gl, bl);
     const float Z = (0.0193339f * rl + 0.119192f * gl + 0.9503041f * bl) / 1.08883f;
     const float fx = lab_f(X);
     const float fy = lab_f(Y);
     const float fz = lab_f(Z);
-    *L = 116.0f * fy - 16.0f;
+    *L = lightness(fy);
     *a = 500.0f * (fx - fy);
     *b_out = 200.0f * (fy - fz);
+}
+
+// Linearised value of every byte / 255, computed once: the very results of
+// srgb_to_linear, without three powers per pixel.
+static const float* linear_of_byte(void) {
+    static const std::array<float, 256> TABLE = [] {
+        std::array<float, 256> table{};
+        for (int v = 0; v < 256; ++v) table[v] = srgb_to_linear(static_cast<float>(v) / 255.0f);
+        return table;
+    }();
+    return TABLE.data();
+}
+
+// The L* that rgb_to_lab gives a pixel's bytes, bit for bit, without the
+// a* and b* the colorizer replaces anyway.
+static float pixel_lightness(const uint8_t* pixel) {
+    const float* linear = linear_of_byte();
+    return lightness(lab_f(luminance(linear[pixel[0]], linear[pixel[1]], linear[pixel[2]])));
 }
 
 void bl_lab_to_rgb(float L, float a, float b, float* r, float* g, float* b_out) {
@@ -220,11 +245,8 @@ bl_image* combine_chroma(const bl_image* frame, const float* chroma) {
                                      a_plane[r1 + sx.i1], sx.f, sy.f);
             const float b = bilinear(b_plane[r0 + sx.i0], b_plane[r0 + sx.i1], b_plane[r1 + sx.i0],
                                      b_plane[r1 + sx.i1], sx.f, sy.f);
-            float L, frame_a, frame_b;
-            rgb_to_lab(static_cast<float>(src[0]) / 255.0f, static_cast<float>(src[1]) / 255.0f,
-                       static_cast<float>(src[2]) / 255.0f, &L, &frame_a, &frame_b);
             float rgb[3];
-            bl_lab_to_rgb(L, a, b, &rgb[0], &rgb[1], &rgb[2]);
+            bl_lab_to_rgb(pixel_lightness(src), a, b, &rgb[0], &rgb[1], &rgb[2]);
             for (int c = 0; c < 3; ++c) dst[c] = unit_to_byte(rgb[c]);
         }
     }
