@@ -5,8 +5,20 @@
 #include <string.h>
 #include <strings.h>
 
+#include <zlib.h>
+
 #include "brightloom.h"
 
+// PNG compression goes through zlib: the encoder's own deflate takes about a
+// third of a second per 1080p frame, and frame-directory runs save every frame.
+static unsigned char* bl_png_deflate(unsigned char* data, int data_len, int* out_len, int quality);
+#define STBIW_ZLIB_COMPRESS bl_png_deflate
+
+// Decoder buffers start zeroed: a decoder that stops short on a damaged file
+// must never hand back whatever the heap held before.
+#define STBI_MALLOC(size) calloc(1, size)
+#define STBI_REALLOC(block, size) realloc(block, size)
+#define STBI_FREE(block) free(block)
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_NO_THREAD_LOCALS
 #include <stb_image.h>
@@ -15,12 +27,42 @@
 #define STB_IMAGE_RESIZE_IMPLEMENTATION
 #include <stb_image_resize.h>
 
+// zlib level 4 is the first with lazy matching: on photographs and smooth
+// gradients its files are smaller than the encoder's own level-8 deflate,
+// at a fraction of the time.
+static const int PNG_ZLIB_LEVEL = 4;
+
+// The sample limit of the JPEG format's size fields.
+static const int32_t JPEG_MAX_SIDE = 65535;
+
+static unsigned char* bl_png_deflate(unsigned char* data, int data_len, int* out_len,
+                                     int /*quality*/) {
+    if (data_len < 0) return nullptr;
+    uLongf length = compressBound(static_cast<uLong>(data_len));
+    unsigned char* out = static_cast<unsigned char*>(STBIW_MALLOC(length));
+    if (!out) return nullptr;
+    if (compress2(out, &length, data, static_cast<uLong>(data_len), PNG_ZLIB_LEVEL) != Z_OK ||
+        length > static_cast<uLongf>(INT32_MAX)) {
+        STBIW_FREE(out);
+        return nullptr;
+    }
+    *out_len = static_cast<int>(length);
+    return out;
+}
+
 // Byte count of an image, or -1 when a size is negative or the count does not
 // fit the 32-bit sizes the image record and the encoders work with.
 static int64_t image_bytes(int32_t width, int32_t height, int32_t channels) {
     if (width < 0 || height < 0 || channels < 0) return -1;
     int64_t bytes = static_cast<int64_t>(width) * height * channels;
     return bytes > INT32_MAX ? -1 : bytes;
+}
+
+// Whether the record's samples can be read: a sane size with the samples
+// present (an empty image needs none).
+static bool readable(const bl_image* image) {
+    const int64_t bytes = image_bytes(image->width, image->height, image->channels);
+    return bytes >= 0 && (bytes == 0 || image->data);
 }
 
 static bl_image* new_image(int32_t width, int32_t height, int32_t channels, bool zeroed) {
@@ -40,6 +82,93 @@ static bl_image* new_image(int32_t width, int32_t height, int32_t channels, bool
     return image;
 }
 
+// Whether a decoded size may be decoded at all: image files come from users,
+// and a small file may declare a picture of any size.
+static bool acceptable_size(int width, int height) {
+    if (width <= 0 || height <= 0) return false;
+    if (static_cast<int64_t>(width) * height > BRIGHTLOOM_MAX_IMAGE_PIXELS) return false;
+    return image_bytes(width, height, 3) >= 0;
+}
+
+// ------------------------------------------------- files too short to decode
+//
+// The decoders of the uncompressed formats read a short file as if it ended
+// in zeros and report success. For those formats the byte count the header
+// promises is known, so a truncated file is refused up front.
+
+// Reads up to `size` bytes from the start of the file, restoring its position.
+static size_t peek_header(FILE* file, uint8_t* header, size_t size) {
+    const long position = ftell(file);
+    const size_t got = fread(header, 1, size, file);
+    fseek(file, position, SEEK_SET);
+    return got;
+}
+
+static int64_t file_length(FILE* file) {
+    const long position = ftell(file);
+    if (fseek(file, 0, SEEK_END) != 0) return -1;
+    const long length = ftell(file);
+    fseek(file, position, SEEK_SET);
+    return length;
+}
+
+static uint32_t read_le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// Bytes a binary PNM (P5 gray, P6 RGB) needs: its text header, then the
+// samples of 1 or 2 bytes each. -1 when the header is not one.
+static int64_t pnm_needed_bytes(const uint8_t* h, size_t n) {
+    if (n < 2 || h[0] != 'P' || (h[1] != '5' && h[1] != '6')) return -1;
+    const int64_t channels = h[1] == '6' ? 3 : 1;
+    size_t i = 2;
+    int64_t values[3] = {0, 0, 0};
+    for (int64_t& value : values) {
+        // Whitespace and comment lines before each number.
+        for (;;) {
+            while (i < n && (h[i] == ' ' || (h[i] >= '\t' && h[i] <= '\r'))) ++i;
+            if (i < n && h[i] == '#') {
+                while (i < n && h[i] != '\n' && h[i] != '\r') ++i;
+                continue;
+            }
+            break;
+        }
+        if (i >= n || h[i] < '0' || h[i] > '9') return -1;
+        while (i < n && h[i] >= '0' && h[i] <= '9' && value < (int64_t(1) << 40))
+            value = value * 10 + (h[i++] - '0');
+    }
+    const int64_t sample_bytes = values[2] > 255 ? 2 : 1;
+    // One whitespace byte separates the header from the samples.
+    return static_cast<int64_t>(i) + 1 + values[0] * values[1] * channels * sample_bytes;
+}
+
+// Bytes an uncompressed BMP needs: its pixel offset, every row padded to four
+// bytes but the last (some writers leave that padding out). -1 for other
+// files and compressed bitmaps.
+static int64_t bmp_needed_bytes(const uint8_t* h, size_t n) {
+    if (n < 34 || h[0] != 'B' || h[1] != 'M') return -1;
+    const uint32_t info_size = read_le32(h + 14);
+    if (info_size < 40) return -1;  // the old core header: left to the decoder
+    const uint32_t compression = read_le32(h + 30);
+    if (compression != 0 && compression != 3) return -1;
+    const int64_t width = static_cast<int32_t>(read_le32(h + 18));
+    int64_t height = static_cast<int32_t>(read_le32(h + 22));
+    const int64_t bits = static_cast<int64_t>(h[28]) | static_cast<int64_t>(h[29]) << 8;
+    if (height < 0) height = -height;
+    if (width <= 0 || height == 0) return -1;
+    const int64_t row = (bits * width + 31) / 32 * 4;
+    return static_cast<int64_t>(read_le32(h + 10)) + row * (height - 1) + (bits * width + 7) / 8;
+}
+
+static bool shorter_than_declared(FILE* file) {
+    uint8_t header[256];
+    const size_t n = peek_header(file, header, sizeof header);
+    int64_t needed = pnm_needed_bytes(header, n);
+    if (needed < 0) needed = bmp_needed_bytes(header, n);
+    return needed > 0 && file_length(file) < needed;
+}
+
 bl_image* bl_image_load(const char* path) {
     if (!path) return nullptr;
     FILE* file = fopen(path, "rb");
@@ -48,15 +177,21 @@ bl_image* bl_image_load(const char* path) {
     // The declared size is read first, so that a small hostile file cannot
     // make the decoder allocate gigabytes.
     int width = 0, height = 0, components = 0;
-    if (!stbi_info_from_file(file, &width, &height, &components) || width <= 0 || height <= 0 ||
-        static_cast<int64_t>(width) * height > BRIGHTLOOM_MAX_IMAGE_PIXELS ||
-        image_bytes(width, height, 3) < 0) {
+    if (!stbi_info_from_file(file, &width, &height, &components) ||
+        !acceptable_size(width, height) || shorter_than_declared(file)) {
         fclose(file);
         return nullptr;
     }
+    const int declared_width = width, declared_height = height;
     stbi_uc* pixels = stbi_load_from_file(file, &width, &height, &components, 3);
     fclose(file);
     if (!pixels) return nullptr;
+    // The decoder reads the same header again; a disagreement would mean the
+    // samples do not have the size we checked.
+    if (width != declared_width || height != declared_height) {
+        stbi_image_free(pixels);
+        return nullptr;
+    }
 
     bl_image* image = static_cast<bl_image*>(malloc(sizeof(bl_image)));
     if (!image) {
@@ -75,11 +210,11 @@ bl_image* bl_image_create(int32_t width, int32_t height, int32_t channels) {
 }
 
 bl_image* bl_image_clone(const bl_image* image) {
-    if (!image) return nullptr;
+    if (!image || !readable(image)) return nullptr;
     bl_image* copy = new_image(image->width, image->height, image->channels, false);
     if (!copy) return nullptr;
-    memcpy(copy->data, image->data,
-           static_cast<size_t>(image_bytes(image->width, image->height, image->channels)));
+    const int64_t bytes = image_bytes(image->width, image->height, image->channels);
+    if (bytes > 0) memcpy(copy->data, image->data, static_cast<size_t>(bytes));
     return copy;
 }
 
@@ -99,82 +234,126 @@ static image_format format_for_path(const char* path) {
     return FORMAT_PNG;
 }
 
+// An open output file that remembers whether any write failed, so that a
+// full disk is reported instead of a truncated file passing as saved.
+struct output_file {
+    FILE* file;
+    bool failed;
+};
+
 static void write_to_file(void* context, void* data, int size) {
-    fwrite(data, 1, static_cast<size_t>(size), static_cast<FILE*>(context));
+    output_file* out = static_cast<output_file*>(context);
+    if (size > 0 && fwrite(data, 1, static_cast<size_t>(size), out->file) != static_cast<size_t>(size))
+        out->failed = true;
+}
+
+static int close_output(output_file* out) {
+    if (fclose(out->file) != 0) out->failed = true;
+    return out->failed ? -1 : 0;
+}
+
+static int save_png(const bl_image* image, const char* path) {
+    // A PNG must have at least one pixel; the encoder would write one without.
+    if (image->width <= 0 || image->height <= 0) return -1;
+    int length = 0;
+    unsigned char* png = stbi_write_png_to_mem(image->data, image->width * image->channels,
+                                               image->width, image->height, image->channels,
+                                               &length);
+    if (!png) return -1;
+    output_file out = {fopen(path, "wb"), false};
+    if (!out.file) {
+        STBIW_FREE(png);
+        return -1;
+    }
+    write_to_file(&out, png, length);
+    STBIW_FREE(png);
+    return close_output(&out);
 }
 
 int bl_image_save(const bl_image* image, const char* path) {
-    if (!image || !path) return -1;
-    image_format format = format_for_path(path);
-    if (format == FORMAT_PNG) {
-        int length = 0;
-        unsigned char* png = stbi_write_png_to_mem(image->data, image->width * image->channels,
-                                                   image->width, image->height, image->channels,
-                                                   &length);
-        if (!png) return -1;
-        FILE* file = fopen(path, "wb");
-        if (!file) {
-            STBIW_FREE(png);
-            return -1;
-        }
-        fwrite(png, 1, static_cast<size_t>(length), file);
-        fclose(file);
-        STBIW_FREE(png);
-        return 0;
-    }
+    if (!image || !path || !readable(image)) return -1;
+    // The encoders know only gray, gray and alpha, RGB and RGBA.
+    if (image->channels < 1 || image->channels > 4) return -1;
+    const image_format format = format_for_path(path);
+    if (format == FORMAT_PNG) return save_png(image, path);
 
-    FILE* file = fopen(path, "wb");
-    if (!file) return -1;
+    output_file out = {fopen(path, "wb"), false};
+    if (!out.file) return -1;
     int ok = 0;
     if (format == FORMAT_JPEG) {
-        if (image->data && image->width > 0 && image->height > 0 && image->channels >= 1 &&
-            image->channels <= 4)
-            ok = stbi_write_jpg_to_func(write_to_file, file, image->width, image->height,
+        // A degenerate image leaves the empty file behind; so does a side
+        // the format cannot record.
+        if (image->data && image->width > 0 && image->height > 0 &&
+            image->width <= JPEG_MAX_SIDE && image->height <= JPEG_MAX_SIDE)
+            ok = stbi_write_jpg_to_func(write_to_file, &out, image->width, image->height,
                                         image->channels, image->data, 95);
     } else {
-        ok = stbi_write_bmp_to_func(write_to_file, file, image->width, image->height,
+        ok = stbi_write_bmp_to_func(write_to_file, &out, image->width, image->height,
                                     image->channels, image->data);
     }
-    fclose(file);
-    return ok ? 0 : -1;
+    const int closed = close_output(&out);
+    return ok && closed == 0 ? 0 : -1;
+}
+
+static stbir_filter axis_filter(int source_size, int result_size) {
+    return result_size >= source_size ? STBIR_FILTER_CATMULLROM : STBIR_FILTER_MITCHELL;
 }
 
 bl_image* bl_image_resize(const bl_image* image, int32_t width, int32_t height) {
     if (!image) return nullptr;
     bl_image* result = new_image(width, height, image->channels, true);
     if (!result) return nullptr;
-    // Default filters: Mitchell when shrinking, Catmull-Rom when enlarging;
-    // edges clamped, no colour-space conversion. A refused job leaves zeros.
-    stbir_resize_uint8(image->data, image->width, image->height, image->width * image->channels,
-                       result->data, width, height, width * image->channels, image->channels);
+    // Nothing to sample from or nothing to fill: the zero-filled result stands,
+    // as it does when the resampler refuses a job.
+    if (!readable(image) || image->width <= 0 || image->height <= 0 || width <= 0 ||
+        height <= 0 || image->channels < 1 || image->channels > STBIR_MAX_CHANNELS)
+        return result;
+    // Mitchell where an axis shrinks, Catmull-Rom where it grows or keeps its
+    // size (an interpolating filter, so an unchanged axis is copied rather
+    // than softened); edges clamped, no colour-space conversion. Four
+    // channels are R, G, B and a straight alpha, which weights the colours.
+    const int alpha_channel = image->channels == 4 ? 3 : STBIR_ALPHA_CHANNEL_NONE;
+    stbir_resize_region(image->data, image->width, image->height, image->width * image->channels,
+                        result->data, width, height, width * image->channels, STBIR_TYPE_UINT8,
+                        image->channels, alpha_channel, 0, STBIR_EDGE_CLAMP, STBIR_EDGE_CLAMP,
+                        axis_filter(image->width, width), axis_filter(image->height, height),
+                        STBIR_COLORSPACE_LINEAR, nullptr, 0.0f, 0.0f, 1.0f, 1.0f);
     return result;
+}
+
+// One plane of the tensor: every `channels`-th byte from src, normalised.
+static void normalise_plane(const uint8_t* src, int channels, int count, int scale_to_unit,
+                            float mean, float std, float* dst) {
+    if (scale_to_unit) {
+        for (int i = 0; i < count; ++i) {
+            const float v = static_cast<float>(src[static_cast<size_t>(i) * channels]) / 255.0f;
+            dst[i] = (v - mean) / std;
+        }
+    } else {
+        for (int i = 0; i < count; ++i) {
+            const float v = static_cast<float>(src[static_cast<size_t>(i) * channels]);
+            dst[i] = (v - mean) / std;
+        }
+    }
 }
 
 float* bl_image_to_chw(const bl_image* image, int scale_to_unit, const float* mean,
                        const float* std) {
-    if (!image) return nullptr;
-    int64_t count = image_bytes(image->width, image->height, image->channels);
-    if (count < 0) return nullptr;
+    if (!image || !readable(image)) return nullptr;
+    const int64_t count = image_bytes(image->width, image->height, image->channels);
     float* out = static_cast<float*>(malloc(static_cast<size_t>(count > 0 ? count : 1) * sizeof(float)));
     if (!out) return nullptr;
     const int plane = image->width * image->height;
     const int channels = image->channels;
-    for (int c = 0; c < channels; ++c) {
-        const float m = mean ? mean[c] : 0.0f;
-        const float s = std ? std[c] : 1.0f;
-        float* dst = out + static_cast<size_t>(c) * plane;
-        const uint8_t* src = image->data + c;
-        for (int i = 0; i < plane; ++i) {
-            float v = static_cast<float>(src[static_cast<size_t>(i) * channels]);
-            if (scale_to_unit) v = v / 255.0f;
-            dst[i] = (v - m) / s;
-        }
-    }
+    for (int c = 0; c < channels; ++c)
+        normalise_plane(image->data + c, channels, plane, scale_to_unit, mean ? mean[c] : 0.0f,
+                        std ? std[c] : 1.0f, out + static_cast<size_t>(c) * plane);
     return out;
 }
 
 void bl_image_swap_rb(bl_image* image) {
-    if (!image || image->channels <= 2 || image->width <= 0 || image->height <= 0) return;
+    if (!image || !image->data || image->channels <= 2 || image->width <= 0 || image->height <= 0)
+        return;
     const size_t pixels = static_cast<size_t>(image->width) * image->height;
     uint8_t* p = image->data;
     for (size_t i = 0; i < pixels; ++i, p += image->channels) {

@@ -2,41 +2,21 @@
 #include <math.h>
 #include <string.h>
 
-#include <memory>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "image/image_io.h"
 #include "image/image_warp.h"
+#include "image/image_fixtures.h"
+
+using bl_test::at;
+using bl_test::image_ptr;
+using bl_test::patterned;
+using bl_test::same_pixels;
+using bl_test::solid;
 
 namespace {
-
-struct image_deleter {
-    void operator()(bl_image* image) const { bl_image_free(image); }
-};
-using image_ptr = std::unique_ptr<bl_image, image_deleter>;
-
-// An image whose samples vary with position and channel, so that any
-// misplaced tap shows.
-image_ptr patterned(int width, int height, int channels) {
-    image_ptr image(bl_image_create(width, height, channels));
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < channels; ++c)
-                image->data[(static_cast<size_t>(y) * width + x) * channels + c] =
-                    static_cast<uint8_t>((x * 7 + y * 13 + c * 61 + x * y) & 255);
-    return image;
-}
-
-uint8_t at(const bl_image* image, int x, int y, int c) {
-    return image->data[(static_cast<size_t>(y) * image->width + x) * image->channels + c];
-}
-
-bool same_pixels(const bl_image* a, const bl_image* b) {
-    return a->width == b->width && a->height == b->height && a->channels == b->channels &&
-           memcmp(a->data, b->data, static_cast<size_t>(a->width) * a->height * a->channels) == 0;
-}
 
 const float IDENTITY[6] = {1, 0, 0, 0, 1, 0};
 
@@ -211,12 +191,6 @@ namespace {
 image_ptr paste(const bl_image* frame, const bl_image* crop, const std::vector<float>& mask,
                 const float* m) {
     return image_ptr(bl_paste_back(frame, crop, mask.data(), m));
-}
-
-image_ptr solid(int width, int height, int channels, uint8_t value) {
-    image_ptr image(bl_image_create(width, height, channels));
-    memset(image->data, value, static_cast<size_t>(width) * height * channels);
-    return image;
 }
 
 }  // namespace

@@ -1,0 +1,18 @@
+// The image writer's own PNG deflate, kept apart from the library's, to
+// compare file sizes against.
+#ifndef BL_TEST_PNG_REFERENCE_H
+#define BL_TEST_PNG_REFERENCE_H
+
+#include <stddef.h>
+
+#include "image/image_io.h"
+
+namespace bl_test {
+
+// Size in bytes of the PNG that the writer's built-in deflate makes of
+// image, or 0 when it fails.
+size_t png_builtin_deflate_size(const bl_image* image);
+
+}  // namespace bl_test
+
+#endif

@@ -1,0 +1,447 @@
+// The image record, its files (including hostile ones), resampling and the
+// planar tensor conversion.
+#include <math.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "brightloom.h"
+#include "image/image_fixtures.h"
+#include "image/image_io.h"
+#include "image/png_reference.h"
+#include "support/testutil.h"
+
+using bl_test::at;
+using bl_test::image_ptr;
+using bl_test::patterned;
+using bl_test::same_pixels;
+using bl_test::TempDir;
+
+namespace {
+
+void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+}
+
+void write_text(const std::string& path, const std::string& text) {
+    write_bytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+enum class kind { png, jpeg, bmp, other };
+
+kind kind_of(const std::string& path) {
+    std::vector<uint8_t> b = bl_test::read_file(path);
+    if (b.size() >= 8 && b[0] == 0x89 && b[1] == 'P' && b[2] == 'N' && b[3] == 'G') return kind::png;
+    if (b.size() >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF) return kind::jpeg;
+    if (b.size() >= 2 && b[0] == 'B' && b[1] == 'M') return kind::bmp;
+    return kind::other;
+}
+
+void put_be32(std::vector<uint8_t>& out, uint32_t v) {
+    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(v >> s));
+}
+
+void put_le(std::vector<uint8_t>& out, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+void png_chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& body) {
+    put_be32(out, static_cast<uint32_t>(body.size()));
+    std::vector<uint8_t> typed(type, type + 4);
+    typed.insert(typed.end(), body.begin(), body.end());
+    out.insert(out.end(), typed.begin(), typed.end());
+    put_be32(out, static_cast<uint32_t>(crc32(0, typed.data(), static_cast<uInt>(typed.size()))));
+}
+
+// A well-formed PNG header declaring width x height RGB, with a tiny image
+// stream: what a hostile file claiming a huge picture looks like.
+std::vector<uint8_t> png_declaring(uint32_t width, uint32_t height) {
+    std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> ihdr;
+    put_be32(ihdr, width);
+    put_be32(ihdr, height);
+    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
+    png_chunk(out, "IHDR", ihdr);
+    const uint8_t zeros[64] = {};
+    uLongf length = compressBound(sizeof zeros);
+    std::vector<uint8_t> idat(length);
+    compress(idat.data(), &length, zeros, sizeof zeros);
+    idat.resize(length);
+    png_chunk(out, "IDAT", idat);
+    png_chunk(out, "IEND", {});
+    return out;
+}
+
+// A 24-bit BMP header declaring width x height, with no pixel data.
+std::vector<uint8_t> bmp_declaring(int32_t width, int32_t height) {
+    std::vector<uint8_t> out = {'B', 'M'};
+    put_le(out, 54, 4);  // file size (a lie)
+    put_le(out, 0, 4);
+    put_le(out, 54, 4);  // pixel offset
+    put_le(out, 40, 4);  // info header size
+    put_le(out, static_cast<uint32_t>(width), 4);
+    put_le(out, static_cast<uint32_t>(height), 4);
+    put_le(out, 1, 2);
+    put_le(out, 24, 2);
+    for (int i = 0; i < 6; ++i) put_le(out, 0, 4);
+    return out;
+}
+
+// A GIF logical screen of width x height with one tiny frame.
+std::vector<uint8_t> gif_declaring(uint16_t width, uint16_t height) {
+    std::vector<uint8_t> out = {'G', 'I', 'F', '8', '9', 'a'};
+    put_le(out, width, 2);
+    put_le(out, height, 2);
+    out.insert(out.end(), {0x80, 0, 0, 0, 0, 0, 255, 255, 255,  // 2-colour table
+                           0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0,     // 1 x 1 frame
+                           2, 2, 0x4C, 0x01, 0, 0x3B});
+    return out;
+}
+
+image_ptr load(const std::string& path) { return image_ptr(bl_image_load(path.c_str())); }
+
+}  // namespace
+
+// -------------------------------------------------------------- the record
+
+TEST(ImageRecord, CreateCloneFreeAndRefusedSizes) {
+    image_ptr image(bl_image_create(3, 2, 4));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width, 3);
+    EXPECT_EQ(image->height, 2);
+    EXPECT_EQ(image->channels, 4);
+    for (int i = 0; i < 24; ++i) ASSERT_EQ(image->data[i], 0);
+
+    image_ptr source = patterned(7, 5, 3);
+    image_ptr copy(bl_image_clone(source.get()));
+    ASSERT_TRUE(copy);
+    EXPECT_NE(copy->data, source->data);
+    EXPECT_TRUE(same_pixels(copy.get(), source.get()));
+    EXPECT_EQ(bl_image_clone(nullptr), nullptr);
+
+    // Negative sizes and byte counts past 32 bits are refused, not wrapped.
+    EXPECT_EQ(bl_image_create(-1, 5, 3), nullptr);
+    EXPECT_EQ(bl_image_create(65536, 65536, 1), nullptr);
+    EXPECT_EQ(bl_image_create(40000, 40000, 3), nullptr);
+    bl_image_free(nullptr);
+}
+
+TEST(ImageRecord, SwapRbExchangesFirstAndThirdOnly) {
+    image_ptr gray = patterned(4, 3, 1);
+    image_ptr gray_before(bl_image_clone(gray.get()));
+    bl_image_swap_rb(gray.get());
+    EXPECT_TRUE(same_pixels(gray.get(), gray_before.get()));
+
+    image_ptr rgba = patterned(4, 3, 4);
+    image_ptr before(bl_image_clone(rgba.get()));
+    bl_image_swap_rb(rgba.get());
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x) {
+            EXPECT_EQ(at(rgba.get(), x, y, 0), at(before.get(), x, y, 2));
+            EXPECT_EQ(at(rgba.get(), x, y, 1), at(before.get(), x, y, 1));
+            EXPECT_EQ(at(rgba.get(), x, y, 2), at(before.get(), x, y, 0));
+            EXPECT_EQ(at(rgba.get(), x, y, 3), at(before.get(), x, y, 3));
+        }
+}
+
+// ------------------------------------------------------------------ files
+
+TEST(ImageFiles, PngRoundTripIsExactAndLoadsAsRgb) {
+    TempDir dir;
+    image_ptr rgb = patterned(33, 17, 3);
+    ASSERT_EQ(bl_image_save(rgb.get(), dir.file("a.png").c_str()), 0);
+    image_ptr back = load(dir.file("a.png"));
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(same_pixels(back.get(), rgb.get()));
+
+    // Gray comes back as three equal channels; alpha is dropped.
+    image_ptr gray = patterned(9, 4, 1);
+    ASSERT_EQ(bl_image_save(gray.get(), dir.file("g.png").c_str()), 0);
+    back = load(dir.file("g.png"));
+    ASSERT_TRUE(back);
+    ASSERT_EQ(back->channels, 3);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 9; ++x)
+            for (int c = 0; c < 3; ++c) ASSERT_EQ(at(back.get(), x, y, c), at(gray.get(), x, y, 0));
+
+    image_ptr rgba = patterned(9, 4, 4);
+    ASSERT_EQ(bl_image_save(rgba.get(), dir.file("rgba.png").c_str()), 0);
+    back = load(dir.file("rgba.png"));
+    ASSERT_TRUE(back);
+    ASSERT_EQ(back->channels, 3);
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(at(back.get(), 5, 2, c), at(rgba.get(), 5, 2, c));
+}
+
+TEST(ImageFiles, FormatFollowsExtensionIgnoringCase) {
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("shots.old").c_str(), 0700), 0);
+    image_ptr image = patterned(16, 16, 3);
+    const struct {
+        const char* name;
+        kind expected;
+    } cases[] = {{"out.png", kind::png},       {"noext", kind::png},
+                 {"out.tiff", kind::png},      {"shots.old/out", kind::png},
+                 {"out.JPG", kind::jpeg},      {"out.Jpeg", kind::jpeg},
+                 {"out.jpg", kind::jpeg},      {"out.bmp", kind::bmp},
+                 {"out.BMP", kind::bmp}};
+    for (const auto& c : cases) {
+        const std::string path = dir.file(c.name);
+        ASSERT_EQ(bl_image_save(image.get(), path.c_str()), 0) << c.name;
+        EXPECT_EQ(kind_of(path), c.expected) << c.name;
+        image_ptr back = load(path);
+        ASSERT_TRUE(back) << c.name;
+        EXPECT_EQ(back->width, 16);
+    }
+}
+
+TEST(ImageFiles, DegenerateImagesAndUnwritablePathsFail) {
+    TempDir dir;
+    image_ptr empty(bl_image_create(0, 8, 3));
+    EXPECT_EQ(bl_image_save(empty.get(), dir.file("e.jpg").c_str()), -1);
+    EXPECT_TRUE(bl_test::file_exists(dir.file("e.jpg")));
+    EXPECT_EQ(bl_test::file_size(dir.file("e.jpg")), 0u);
+    // A PNG without pixels would be an undecodable file reported as saved.
+    EXPECT_EQ(bl_image_save(empty.get(), dir.file("e.png").c_str()), -1);
+
+    image_ptr image = patterned(4, 4, 3);
+    EXPECT_EQ(bl_image_save(nullptr, dir.file("n.png").c_str()), -1);
+    EXPECT_EQ(bl_image_save(image.get(), nullptr), -1);
+    EXPECT_EQ(bl_image_save(image.get(), dir.file("missing/x.png").c_str()), -1);
+    EXPECT_EQ(bl_image_save(image.get(), dir.file("missing/x.jpg").c_str()), -1);
+
+    // Five channels have no file layout.
+    image_ptr five = patterned(4, 4, 5);
+    EXPECT_EQ(bl_image_save(five.get(), dir.file("five.png").c_str()), -1);
+    EXPECT_EQ(bl_image_save(five.get(), dir.file("five.bmp").c_str()), -1);
+}
+
+TEST(ImageFiles, WriteFailureIsReported) {
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+    TempDir dir;
+    image_ptr image = patterned(64, 64, 3);
+    for (const char* name : {"full.png", "full.jpg", "full.bmp"}) {
+        const std::string link = dir.file(name);
+        ASSERT_EQ(symlink("/dev/full", link.c_str()), 0);
+        EXPECT_EQ(bl_image_save(image.get(), link.c_str()), -1) << name;
+    }
+}
+
+TEST(ImageFiles, PngIsNoLargerThanTheBuiltInDeflate) {
+    TempDir dir;
+    // A smooth gradient with mild noise, like a photograph's background.
+    std::mt19937 rng(7);
+    image_ptr image(bl_image_create(320, 240, 3));
+    for (int y = 0; y < 240; ++y)
+        for (int x = 0; x < 320; ++x)
+            for (int c = 0; c < 3; ++c)
+                image->data[(y * 320 + x) * 3 + c] =
+                    static_cast<uint8_t>((x / 2 + y / 3 + c * 50 + static_cast<int>(rng() % 5)) & 255);
+    ASSERT_EQ(bl_image_save(image.get(), dir.file("a.png").c_str()), 0);
+    const size_t ours = bl_test::file_size(dir.file("a.png"));
+    const size_t builtin = bl_test::png_builtin_deflate_size(image.get());
+    EXPECT_GT(ours, 0u);
+    EXPECT_LE(ours, builtin);
+    image_ptr back = load(dir.file("a.png"));
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(same_pixels(back.get(), image.get()));
+}
+
+// --------------------------------------------------------- untrusted input
+
+TEST(UntrustedFiles, EmptyTextAndMissingFilesFail) {
+    TempDir dir;
+    write_bytes(dir.file("empty.png"), {});
+    write_text(dir.file("text.jpg"), "this is not an image, just some words\n");
+    EXPECT_FALSE(load(dir.file("empty.png")));
+    EXPECT_FALSE(load(dir.file("text.jpg")));
+    EXPECT_FALSE(load(dir.file("absent.png")));
+    EXPECT_FALSE(load(dir.path()));  // a directory
+    EXPECT_EQ(bl_image_load(nullptr), nullptr);
+}
+
+TEST(UntrustedFiles, HugeDeclaredSizesAreRefusedBeforeDecoding) {
+    TempDir dir;
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+    } cases[] = {
+        {"wide.png", png_declaring(100000, 100000)},
+        {"over.png", png_declaring(16385, 16384)},        // one row past 2^28 pixels
+        {"wrap.png", png_declaring(65536, 65536)},        // 2^32 pixels: 0 in 32 bits
+        {"bytes.png", png_declaring(46341, 46341)},       // pixel count past 2^31
+        {"wide.bmp", bmp_declaring(70000, 70000)},
+        {"wrap.bmp", bmp_declaring(65536, 65536)},
+        {"tall.gif", gif_declaring(65535, 65535)},
+    };
+    for (const auto& c : cases) {
+        write_bytes(dir.file(c.name), c.bytes);
+        EXPECT_FALSE(load(dir.file(c.name))) << c.name;
+    }
+    write_text(dir.file("huge.ppm"), "P6\n100000 100000\n255\n\x01\x02\x03");
+    EXPECT_FALSE(load(dir.file("huge.ppm")));
+    write_text(dir.file("wrap.ppm"), "P6\n65536 65536\n255\n\x01\x02\x03");
+    EXPECT_FALSE(load(dir.file("wrap.ppm")));
+    // Within the limit, but the samples are missing.
+    write_text(dir.file("short.ppm"), "P6\n300 200\n255\n\x01\x02\x03");
+    EXPECT_FALSE(load(dir.file("short.ppm")));
+    // A size the limit allows still loads.
+    write_text(dir.file("ok.ppm"), std::string("P6\n2 1\n255\n") + "\x01\x02\x03\x04\x05\x06");
+    image_ptr ok = load(dir.file("ok.ppm"));
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(at(ok.get(), 1, 0, 2), 6);
+}
+
+TEST(UntrustedFiles, TruncatedAndCorruptFilesFailOrLoadSanely) {
+    TempDir dir;
+    image_ptr image = patterned(48, 40, 3);
+    const char* names[] = {"s.png", "s.jpg", "s.bmp"};
+    std::mt19937 rng(12345);
+    for (const char* name : names) {
+        const std::string path = dir.file(name);
+        ASSERT_EQ(bl_image_save(image.get(), path.c_str()), 0);
+        const std::vector<uint8_t> good = bl_test::read_file(path);
+
+        // Cut within the header: nothing to decode.
+        std::vector<uint8_t> cut(good.begin(), good.begin() + 20);
+        write_bytes(dir.file("cut"), cut);
+        EXPECT_FALSE(load(dir.file("cut"))) << name;
+
+        // Cut anywhere later, or with bytes overwritten: whatever the decoder
+        // makes of it, it must not crash, and a picture it returns has the
+        // size the header declares.
+        for (int round = 0; round < 60; ++round) {
+            std::vector<uint8_t> bad = good;
+            if (round % 3 == 0) {
+                bad.resize(20 + rng() % (good.size() - 20));
+            } else {
+                const int flips = 1 + static_cast<int>(rng() % 8);
+                for (int f = 0; f < flips; ++f) bad[rng() % bad.size()] = static_cast<uint8_t>(rng());
+            }
+            write_bytes(dir.file("bad"), bad);
+            image_ptr back = load(dir.file("bad"));
+            if (back) {
+                EXPECT_EQ(back->channels, 3);
+                EXPECT_LE(static_cast<int64_t>(back->width) * back->height,
+                          BRIGHTLOOM_MAX_IMAGE_PIXELS);
+            }
+        }
+    }
+    // A PNG missing the end of its image stream is refused.
+    const std::vector<uint8_t> png = bl_test::read_file(dir.file("s.png"));
+    write_bytes(dir.file("half.png"), std::vector<uint8_t>(png.begin(), png.begin() + png.size() / 2));
+    EXPECT_FALSE(load(dir.file("half.png")));
+}
+
+// ------------------------------------------------------------- resampling
+
+TEST(Resize, StretchesToTheRequestedSize) {
+    image_ptr image = patterned(100, 50, 3);
+    image_ptr big(bl_image_resize(image.get(), 640, 640));
+    ASSERT_TRUE(big);
+    EXPECT_EQ(big->width, 640);
+    EXPECT_EQ(big->height, 640);
+    EXPECT_EQ(big->channels, 3);
+    EXPECT_EQ(bl_image_resize(nullptr, 4, 4), nullptr);
+}
+
+TEST(Resize, SameSizeReproducesAndConstantStaysConstant) {
+    image_ptr image = patterned(37, 23, 3);
+    image_ptr same(bl_image_resize(image.get(), 37, 23));
+    ASSERT_TRUE(same);
+    EXPECT_TRUE(same_pixels(same.get(), image.get()));
+
+    image_ptr flat = bl_test::solid(64, 32, 3, 173);
+    for (const auto& size : {std::pair<int, int>{32, 16}, {128, 64}, {17, 5}}) {
+        image_ptr out(bl_image_resize(flat.get(), size.first, size.second));
+        ASSERT_TRUE(out);
+        for (int i = 0; i < size.first * size.second * 3; ++i) ASSERT_EQ(out->data[i], 173);
+    }
+}
+
+TEST(Resize, HalvingAveragesNeighbours) {
+    // Columns alternate 0 and 200: halving gives values near 100 everywhere.
+    image_ptr stripes(bl_image_create(64, 8, 1));
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 64; ++x) stripes->data[y * 64 + x] = (x % 2) ? 200 : 0;
+    image_ptr half(bl_image_resize(stripes.get(), 32, 4));
+    ASSERT_TRUE(half);
+    for (int x = 2; x < 30; ++x) EXPECT_NEAR(half->data[2 * 32 + x], 100, 2) << x;
+}
+
+TEST(Resize, FourChannelsWeightColourByAlpha) {
+    // Left half: invisible red; right half: opaque blue. Colour from the
+    // invisible half must not bleed into the blend.
+    image_ptr image(bl_image_create(32, 4, 4));
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 32; ++x) {
+            uint8_t* p = image->data + (y * 32 + x) * 4;
+            if (x < 16) {
+                p[0] = 255, p[1] = 0, p[2] = 0, p[3] = 0;
+            } else {
+                p[0] = 0, p[1] = 0, p[2] = 255, p[3] = 255;
+            }
+        }
+    image_ptr half(bl_image_resize(image.get(), 16, 2));
+    ASSERT_TRUE(half);
+    for (int x = 0; x < 16; ++x) {
+        const uint8_t* p = half->data + x * 4;
+        if (p[3] > 8) {
+            EXPECT_LT(p[0], 8) << x;
+        }
+    }
+}
+
+TEST(Resize, EmptySourceGivesZeroFilledResult) {
+    image_ptr empty(bl_image_create(0, 0, 3));
+    image_ptr out(bl_image_resize(empty.get(), 4, 4));
+    ASSERT_TRUE(out);
+    for (int i = 0; i < 48; ++i) ASSERT_EQ(out->data[i], 0);
+}
+
+// ------------------------------------------------------------------ tensor
+
+TEST(ToChw, PlanarOrderAndRawBytes) {
+    image_ptr image(bl_image_create(2, 1, 3));
+    for (int i = 0; i < 6; ++i) image->data[i] = static_cast<uint8_t>(i + 1);
+    float* chw = bl_image_to_chw(image.get(), 0, nullptr, nullptr);
+    ASSERT_NE(chw, nullptr);
+    const float expected[6] = {1, 4, 2, 5, 3, 6};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(chw[i], expected[i]) << i;
+    free(chw);
+    EXPECT_EQ(bl_image_to_chw(nullptr, 1, nullptr, nullptr), nullptr);
+}
+
+TEST(ToChw, NormalisationDividesInOrder) {
+    image_ptr image(bl_image_create(256, 1, 3));
+    for (int x = 0; x < 256; ++x)
+        for (int c = 0; c < 3; ++c) image->data[x * 3 + c] = static_cast<uint8_t>(x);
+    const float half[3] = {0.5f, 0.5f, 0.5f};
+    float* chw = bl_image_to_chw(image.get(), 1, half, half);
+    ASSERT_NE(chw, nullptr);
+    EXPECT_EQ(chw[0], -1.0f);
+    EXPECT_EQ(chw[255], 1.0f);
+    free(chw);
+
+    // Every value equals the scalar formula: a division by 255 (not a
+    // multiplication by its reciprocal), the subtraction, the division.
+    const float mean[3] = {0.485f, 0.456f, 0.406f}, std[3] = {0.229f, 0.224f, 0.225f};
+    chw = bl_image_to_chw(image.get(), 1, mean, std);
+    ASSERT_NE(chw, nullptr);
+    for (int c = 0; c < 3; ++c)
+        for (int x = 0; x < 256; ++x) {
+            const float v = static_cast<float>(x) / 255.0f;
+            ASSERT_EQ(chw[c * 256 + x], (v - mean[c]) / std[c]) << c << "," << x;
+        }
+    free(chw);
+}
