@@ -15,7 +15,8 @@ struct bl_image {
 };
 
 // Decodes a file as 8-bit R, G, B. Refuses files that declare more than
-// BRIGHTLOOM_MAX_IMAGE_PIXELS pixels before decoding them. None on failure.
+// BRIGHTLOOM_MAX_IMAGE_PIXELS pixels before decoding them, and uncompressed
+// files shorter than their header promises. None on failure.
 bl_image* bl_image_load(const char* path);
 
 // Zero-filled image; none when a size is negative, the byte count does not
@@ -25,12 +26,17 @@ bl_image* bl_image_create(int32_t width, int32_t height, int32_t channels);
 bl_image* bl_image_clone(const bl_image* image);
 
 // Writes JPEG (quality 95) for .jpg/.jpeg, BMP for .bmp and PNG otherwise,
-// comparing the extension ignoring ASCII case. 0 on success, -1 on failure.
+// comparing the extension ignoring ASCII case. 0 on success, -1 on failure:
+// also for channel counts other than 1 ... 4, a PNG without pixels, a JPEG
+// without pixels or with a side over 65535 (an empty file is left), and a
+// failed write.
 int bl_image_save(const bl_image* image, const char* path);
 
 void bl_image_free(bl_image* image);
 
-// Resamples the whole image onto width x height (aspect ratio not kept).
+// Resamples the whole image onto width x height (aspect ratio not kept):
+// Mitchell on a shrinking axis, Catmull-Rom otherwise, so an unchanged size
+// copies. An empty source gives the zero-filled result.
 bl_image* bl_image_resize(const bl_image* image, int32_t width, int32_t height);
 
 // Planar float tensor (all of channel 0 first, each plane row-major):

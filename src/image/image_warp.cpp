@@ -49,17 +49,21 @@ static inline float bilinear(float p00, float p10, float p01, float p11, float f
 
 // The one sampling step shared by the warp and the paste-back: the first
 // `channels` samples at a point between pixels (x0, y0) and (x1, y1) of an
-// interleaved image, each rounded half up to a byte.
+// interleaved image, each rounded half up to a byte. CHANNELS fixes the count
+// at compile time for the common layouts (0: use `channels`).
+template <int CHANNELS>
 static inline void sample_bilinear(const bl_image* image, int x0, int y0, int x1, int y1,
                                    float fx, float fy, int channels, uint8_t* out) {
-    const size_t stride = static_cast<size_t>(image->width) * image->channels;
+    const int n = CHANNELS > 0 ? CHANNELS : channels;
+    const size_t step = static_cast<size_t>(image->channels);
+    const size_t stride = static_cast<size_t>(image->width) * step;
     const uint8_t* row0 = image->data + static_cast<size_t>(y0) * stride;
     const uint8_t* row1 = image->data + static_cast<size_t>(y1) * stride;
-    const uint8_t* p00 = row0 + static_cast<size_t>(x0) * image->channels;
-    const uint8_t* p10 = row0 + static_cast<size_t>(x1) * image->channels;
-    const uint8_t* p01 = row1 + static_cast<size_t>(x0) * image->channels;
-    const uint8_t* p11 = row1 + static_cast<size_t>(x1) * image->channels;
-    for (int c = 0; c < channels; ++c) {
+    const uint8_t* p00 = row0 + static_cast<size_t>(x0) * step;
+    const uint8_t* p10 = row0 + static_cast<size_t>(x1) * step;
+    const uint8_t* p01 = row1 + static_cast<size_t>(x0) * step;
+    const uint8_t* p11 = row1 + static_cast<size_t>(x1) * step;
+    for (int c = 0; c < n; ++c) {
         const float v = bilinear(p00[c], p10[c], p01[c], p11[c], fx, fy);
         out[c] = static_cast<uint8_t>(static_cast<int>(v + 0.5f));
     }
@@ -130,6 +134,24 @@ static inline void clamp_tap(float s, int size, int* i0, int* i1, float* f) {
     *f = s - static_cast<float>(*i0);
 }
 
+template <int CHANNELS>
+static void warp_pixels(const bl_image* image, const float inv[6], bl_image* out) {
+    const int channels = image->channels;
+    for (int y = 0; y < out->height; ++y) {
+        uint8_t* row = out->data + static_cast<size_t>(y) * out->width * channels;
+        for (int x = 0; x < out->width; ++x) {
+            float sx, sy;
+            map_point(inv, x, y, &sx, &sy);
+            int x0, x1, y0, y1;
+            float fx, fy;
+            clamp_tap(sx, image->width, &x0, &x1, &fx);
+            clamp_tap(sy, image->height, &y0, &y1, &fy);
+            sample_bilinear<CHANNELS>(image, x0, y0, x1, y1, fx, fy, channels,
+                                      row + static_cast<size_t>(x) * channels);
+        }
+    }
+}
+
 bl_image* bl_warp_affine(const bl_image* image, const float m[6], int width, int height) {
     // An empty source has no pixel to sample from.
     if (!image || !m || !image->data || image->width <= 0 || image->height <= 0) return nullptr;
@@ -138,20 +160,12 @@ bl_image* bl_warp_affine(const bl_image* image, const float m[6], int width, int
 
     float inv[6];
     bl_invert_affine(m, inv);
-    const int channels = image->channels;
-    for (int y = 0; y < height; ++y) {
-        uint8_t* row = out->data + static_cast<size_t>(y) * width * channels;
-        for (int x = 0; x < width; ++x) {
-            float sx, sy;
-            map_point(inv, x, y, &sx, &sy);
-            int x0, x1, y0, y1;
-            float fx, fy;
-            clamp_tap(sx, image->width, &x0, &x1, &fx);
-            clamp_tap(sy, image->height, &y0, &y1, &fy);
-            sample_bilinear(image, x0, y0, x1, y1, fx, fy, channels,
-                            row + static_cast<size_t>(x) * channels);
-        }
-    }
+    if (image->channels == 3)
+        warp_pixels<3>(image, inv, out);
+    else if (image->channels == 4)
+        warp_pixels<4>(image, inv, out);
+    else
+        warp_pixels<0>(image, inv, out);
     return out;
 }
 
@@ -182,6 +196,7 @@ struct paste_job {
 
 // Blends the crop into one frame pixel when (x, y) maps strictly inside the
 // crop's sampling range; otherwise leaves it.
+template <int BLENDED>
 static inline void paste_pixel(const paste_job& job, int x, int y, uint8_t* pixel) {
     float cx, cy;
     map_point(job.m, x, y, &cx, &cy);
@@ -194,18 +209,36 @@ static inline void paste_pixel(const paste_job& job, int x, int y, uint8_t* pixe
     const float fy = cy - static_cast<float>(y0);
 
     uint8_t sample[PASTE_BLENDED_CHANNELS];
-    sample_bilinear(job.crop, x0, y0, x1, y1, fx, fy, job.blended, sample);
+    sample_bilinear<BLENDED>(job.crop, x0, y0, x1, y1, fx, fy, job.blended, sample);
 
     const size_t mw = static_cast<size_t>(job.crop->width);
     const float* m0 = job.mask + static_cast<size_t>(y0) * mw;
     const float* m1 = job.mask + static_cast<size_t>(y1) * mw;
     const float w = bilinear(m0[x0], m0[x1], m1[x0], m1[x1], fx, fy);
     const float alpha = std::min(std::max(w, 0.0f), 1.0f);
-    for (int c = 0; c < job.blended; ++c) {
-        const float blended =
+    const int blended = BLENDED > 0 ? BLENDED : job.blended;
+    for (int c = 0; c < blended; ++c) {
+        const float v =
             static_cast<float>(sample[c]) * alpha + static_cast<float>(pixel[c]) * (1.0f - alpha) + 0.5f;
-        pixel[c] = static_cast<uint8_t>(static_cast<int>(blended));
+        pixel[c] = static_cast<uint8_t>(static_cast<int>(v));
     }
+}
+
+// Composites frame row y from column first to last (inclusive).
+template <int BLENDED>
+static void paste_span(const paste_job& job, bl_image* out, int y, int first, int last) {
+    const size_t channels = static_cast<size_t>(out->channels);
+    uint8_t* row = out->data + static_cast<size_t>(y) * out->width * channels;
+    for (int x = first; x <= last; ++x) paste_pixel<BLENDED>(job, x, y, row + x * channels);
+}
+
+static void paste_row(const paste_job& job, bl_image* out, int y, int first, int last) {
+    if (job.blended == 3)
+        paste_span<3>(job, out, y, first, last);
+    else if (job.blended == 4)
+        paste_span<4>(job, out, y, first, last);
+    else
+        paste_span<0>(job, out, y, first, last);
 }
 
 // Checks the arguments and makes the copy to composite into; sets up the job.
@@ -227,12 +260,7 @@ bl_image* bl_paste_back_full_scan(const bl_image* frame, const bl_image* crop, c
     paste_job job;
     bl_image* out = begin_paste(frame, crop, mask, matrix, &job);
     if (!out) return nullptr;
-    const int channels = out->channels;
-    for (int y = 0; y < out->height; ++y) {
-        uint8_t* row = out->data + static_cast<size_t>(y) * out->width * channels;
-        for (int x = 0; x < out->width; ++x)
-            paste_pixel(job, x, y, row + static_cast<size_t>(x) * channels);
-    }
+    for (int y = 0; y < out->height; ++y) paste_row(job, out, y, 0, out->width - 1);
     return out;
 }
 
@@ -263,7 +291,6 @@ bl_image* bl_paste_back(const bl_image* frame, const bl_image* crop, const float
     const double m0 = matrix[0], m1 = matrix[1], m2 = matrix[2];
     const double m3 = matrix[3], m4 = matrix[4], m5 = matrix[5];
     const double last_x = out->width - 1;
-    const int channels = out->channels;
     for (int y = 0; y < out->height; ++y) {
         // The crop's footprint on this row, from the exact linear maps widened
         // by the worst rounding of the single-precision ones, plus a pixel.
@@ -276,9 +303,7 @@ bl_image* bl_paste_back(const bl_image* frame, const bl_image* crop, const float
         if (!(lo <= hi)) continue;
         const int first = static_cast<int>(std::max(floor(lo) - 1.0, 0.0));
         const int last = static_cast<int>(std::min(ceil(hi) + 1.0, last_x));
-        uint8_t* row = out->data + static_cast<size_t>(y) * out->width * channels;
-        for (int x = first; x <= last; ++x)
-            paste_pixel(job, x, y, row + static_cast<size_t>(x) * channels);
+        paste_row(job, out, y, first, last);
     }
     return out;
 }
