@@ -5,50 +5,22 @@
 #include <string.h>
 #include <strings.h>
 
-#include <zlib.h>
-
 #include "brightloom.h"
 
-// PNG compression goes through zlib: the encoder's own deflate takes about a
-// third of a second per 1080p frame, and frame-directory runs save every frame.
-static unsigned char* bl_png_deflate(unsigned char* data, int data_len, int* out_len, int quality);
-#define STBIW_ZLIB_COMPRESS bl_png_deflate
-
-// Decoder buffers start zeroed: a decoder that stops short on a damaged file
-// must never hand back whatever the heap held before.
-#define STBI_MALLOC(size) calloc(1, size)
-#define STBI_REALLOC(block, size) realloc(block, size)
-#define STBI_FREE(block) free(block)
-#define STB_IMAGE_IMPLEMENTATION
-#define STBI_NO_THREAD_LOCALS
 #include <stb_image.h>
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#include <stb_image_write.h>
-#define STB_IMAGE_RESIZE_IMPLEMENTATION
 #include <stb_image_resize.h>
+#include <stb_image_write.h>
 
-// zlib level 4 is the first with lazy matching: on photographs and smooth
-// gradients its files are smaller than the encoder's own level-8 deflate,
-// at a fraction of the time.
-static const int PNG_ZLIB_LEVEL = 4;
+// Exported by the writer (image_codecs) but declared only in its
+// implementation part: PNG encoding into memory.
+extern "C" unsigned char* stbi_write_png_to_mem(const unsigned char* pixels, int stride_bytes,
+                                                int x, int y, int n, int* out_len);
 
 // The sample limit of the JPEG format's size fields.
 static const int32_t JPEG_MAX_SIDE = 65535;
 
-static unsigned char* bl_png_deflate(unsigned char* data, int data_len, int* out_len,
-                                     int /*quality*/) {
-    if (data_len < 0) return nullptr;
-    uLongf length = compressBound(static_cast<uLong>(data_len));
-    unsigned char* out = static_cast<unsigned char*>(STBIW_MALLOC(length));
-    if (!out) return nullptr;
-    if (compress2(out, &length, data, static_cast<uLong>(data_len), PNG_ZLIB_LEVEL) != Z_OK ||
-        length > static_cast<uLongf>(INT32_MAX)) {
-        STBIW_FREE(out);
-        return nullptr;
-    }
-    *out_len = static_cast<int>(length);
-    return out;
-}
+// The most channels the resampler takes.
+static const int32_t RESIZE_MAX_CHANNELS = 64;
 
 // Byte count of an image, or -1 when a size is negative or the count does not
 // fit the 32-bit sizes the image record and the encoders work with.
@@ -262,11 +234,11 @@ static int save_png(const bl_image* image, const char* path) {
     if (!png) return -1;
     output_file out = {fopen(path, "wb"), false};
     if (!out.file) {
-        STBIW_FREE(png);
+        free(png);
         return -1;
     }
     write_to_file(&out, png, length);
-    STBIW_FREE(png);
+    free(png);
     return close_output(&out);
 }
 
@@ -306,7 +278,7 @@ bl_image* bl_image_resize(const bl_image* image, int32_t width, int32_t height) 
     // Nothing to sample from or nothing to fill: the zero-filled result stands,
     // as it does when the resampler refuses a job.
     if (!readable(image) || image->width <= 0 || image->height <= 0 || width <= 0 ||
-        height <= 0 || image->channels < 1 || image->channels > STBIR_MAX_CHANNELS)
+        height <= 0 || image->channels < 1 || image->channels > RESIZE_MAX_CHANNELS)
         return result;
     // Mitchell where an axis shrinks, Catmull-Rom where it grows or keeps its
     // size (an interpolating filter, so an unchanged axis is copied rather
