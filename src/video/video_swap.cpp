@@ -47,6 +47,8 @@ const bl_face* bl_video_source_face(void) {
 
 float bl_video_reference_distance(void) { return g_ref_distance; }
 
+int bl_video_reference_active(void) { return g_ref_mode == 1 && g_ref_ready == 1 ? 1 : 0; }
+
 float bl_video_embedding_distance(const float a[512], const float b[512]) {
     float s = 0.0f;
     for (int i = 0; i < 512; ++i) s += a[i] * b[i];
@@ -78,8 +80,6 @@ static void release_source(void) {
     g_video_source_img = nullptr;
 }
 
-static bool reference_active(void) { return g_ref_mode == 1 && g_ref_ready == 1; }
-
 // Whether face i of a frame resembles the reference closely enough to be
 // swapped. The face's embedding is computed here, on the loaded frame.
 static bool resembles_reference(const bl_image* frame, bl_face* face, int index) {
@@ -102,7 +102,7 @@ static bl_image* swap_into_frame(const bl_image* frame, bl_face_list* faces) {
     for (int i = 0; i < count; ++i) {
         bl_face* face = &faces->faces[i];
         bl_detect_landmark68(frame, face);
-        if (reference_active() && !resembles_reference(frame, face, i)) continue;
+        if (bl_video_reference_active() && !resembles_reference(frame, face, i)) continue;
         bl_image* swapped = bl_swap_face(&g_video_source_face, face, working, g_video_source_img,
                                          bl_get_mask_blur(), bl_get_mask_padding());
         if (swapped) {

@@ -8,6 +8,9 @@
 // The cached source face, or none while no session is ready.
 const bl_face* bl_video_source_face(void);
 
+// 1 while frames are filtered by a reference face, else 0.
+int bl_video_reference_active(void);
+
 // The current reference distance threshold.
 float bl_video_reference_distance(void);
 
