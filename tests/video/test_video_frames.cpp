@@ -17,6 +17,7 @@
 #include "engine/bl_engine.h"
 #include "image/image_io.h"
 #include "support/testutil.h"
+#include "video/output_gate.h"
 #include "video/video_frames.h"
 
 namespace fs = std::filesystem;
@@ -317,4 +318,28 @@ TEST_F(FrameDirTest, FrameRunnerPassesFramesItCannotRestoreThrough) {
         EXPECT_EQ(pixels_of(out(name)), pixels_of(in(name))) << name;
     EXPECT_EQ(frame_process_video_total(), 3);
     EXPECT_EQ(frame_process_video_progress(), 3);
+}
+
+// The cancel comes from another thread while the fifth frame is being
+// written (passed through: no frame has a face).
+TEST_F(FrameDirTest, FrameRunnerStopsOnACancelFromAnotherThread) {
+    frames(10);
+    ModelDir models;
+    models.add_all_slots();
+    StderrCapture err;
+    ASSERT_EQ(brightloom_init(models.path().c_str()), 0) << brightloom_get_error();
+    OutputGate gate(out("f0004.png"), [] { frame_process_video_cancel(); });
+    int32_t result = frame_process_video_dir(in_path().c_str(), out_path().c_str(), 0, 2, 100);
+    gate.close_gate();
+    brightloom_shutdown();
+
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(frame_process_video_progress(), 5);
+    EXPECT_EQ(frame_process_video_total(), 10);
+    EXPECT_EQ(count_of(err.text(), "[brightloom] frames_dir: cancelled at frame 5/10\n"), 1);
+    EXPECT_EQ(names_in(out_path()).size(), 5u);
+    std::ofstream(root.file("gated.png"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(gate.bytes().data()),
+               static_cast<std::streamsize>(gate.bytes().size()));
+    EXPECT_EQ(pixels_of(root.file("gated.png")), pixels_of(in("f0004.png")));
 }
