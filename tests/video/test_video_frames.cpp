@@ -324,6 +324,8 @@ TEST_F(FrameDirTest, FrameRunnerPassesFramesItCannotRestoreThrough) {
 // written (passed through: no frame has a face).
 TEST_F(FrameDirTest, FrameRunnerStopsOnACancelFromAnotherThread) {
     frames(10);
+    const uint8_t none[3] = {0, 0, 0};
+    write_noisy_frame(in("f0004.png"), 640, 480, 0, 0, 0, none);
     ModelDir models;
     models.add_all_slots();
     StderrCapture err;
@@ -331,6 +333,7 @@ TEST_F(FrameDirTest, FrameRunnerStopsOnACancelFromAnotherThread) {
     OutputGate gate(out("f0004.png"), [] { frame_process_video_cancel(); });
     int32_t result = frame_process_video_dir(in_path().c_str(), out_path().c_str(), 0, 2, 100);
     gate.close_gate();
+    EXPECT_FALSE(gate.reopened());
     brightloom_shutdown();
 
     EXPECT_EQ(result, 1);
@@ -338,6 +341,7 @@ TEST_F(FrameDirTest, FrameRunnerStopsOnACancelFromAnotherThread) {
     EXPECT_EQ(frame_process_video_total(), 10);
     EXPECT_EQ(count_of(err.text(), "[brightloom] frames_dir: cancelled at frame 5/10\n"), 1);
     EXPECT_EQ(names_in(out_path()).size(), 5u);
+    EXPECT_GT(gate.bytes().size(), GATED_MIN_BYTES);
     std::ofstream(root.file("gated.png"), std::ios::binary)
         .write(reinterpret_cast<const char*>(gate.bytes().data()),
                static_cast<std::streamsize>(gate.bytes().size()));
