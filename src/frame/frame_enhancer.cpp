@@ -47,7 +47,8 @@ namespace {
 const int TILE = 128;
 const int TILE_STEP = 124;
 const int TILE_TRIM = 2;
-const int FRAME_OFFSET = 10;
+const int FRAME_PAD = 8;      // edge pixels repeated around the frame before tiling
+const int FRAME_OFFSET = 10;  // where the frame sits in the canvas
 const int64_t MAX_CANVAS_BYTES = INT32_MAX;
 
 const bl_run_lines FRAME_ENHANCER_RUN_LINES = {
@@ -73,7 +74,9 @@ struct tile_grid {
     int scale;
 };
 
-int64_t tiles_needed(int64_t size) { return (size + 16 + TILE_STEP - 1) / TILE_STEP; }
+int64_t tiles_needed(int64_t size) {
+    return (size + 2 * FRAME_PAD + TILE_STEP - 1) / TILE_STEP;
+}
 
 // False when the output canvas would reach 2^31 bytes: such frames are
 // refused rather than sized in arithmetic that would overflow.
@@ -104,7 +107,8 @@ byte_buffer build_canvas(const bl_image* frame, const tile_grid& grid) {
     if (!canvas) return canvas;
     const int w = frame->width;
     for (int y = 0; y < grid.canvas_h; ++y) {
-        const uint8_t* src = frame->data + static_cast<size_t>(clamp_index(y - FRAME_OFFSET, frame->height)) * w * 3;
+        const int frame_y = clamp_index(y - FRAME_OFFSET, frame->height);
+        const uint8_t* src = frame->data + static_cast<size_t>(frame_y) * w * 3;
         uint8_t* dst = canvas.get() + row_bytes * y;
         for (int x = 0; x < FRAME_OFFSET; ++x) memcpy(dst + x * 3, src, 3);
         memcpy(dst + FRAME_OFFSET * 3, src, static_cast<size_t>(w) * 3);

@@ -79,8 +79,14 @@ TEST_F(FrameOps, UpscaleOpensTheModelOfItsFactorOnEveryCall) {
     ASSERT_EQ(frame_upscale(in.c_str(), files.file("x2.png").c_str(), 2, 100), 0) << error();
     ASSERT_EQ(frame_upscale(in.c_str(), files.file("x2b.bmp").c_str(), 2, 100), 0) << error();
     std::string text = err.text();
-    EXPECT_EQ(count_of(text, "[frame_enhancer] Loaded: " + dir.path() + "/real_esrgan_x4.onnx (scale=4)\n"), 1) << text;
-    EXPECT_EQ(count_of(text, "[frame_enhancer] Loaded: " + dir.path() + "/real_esrgan_x2.onnx (scale=2)\n"), 2) << text;
+    EXPECT_EQ(count_of(text, "[frame_enhancer] Loaded: " + dir.path() +
+                                 "/real_esrgan_x4.onnx (scale=4)\n"),
+              1)
+        << text;
+    EXPECT_EQ(count_of(text, "[frame_enhancer] Loaded: " + dir.path() +
+                                 "/real_esrgan_x2.onnx (scale=2)\n"),
+              2)
+        << text;
     EXPECT_EQ(count_of(text, "[brightloom] frame_upscale: " + in + " → " + files.file("x4.png") +
                                  " (4x, blend=100%)\n"),
               1)
@@ -94,7 +100,9 @@ TEST_F(FrameOps, UpscaleOpensTheModelOfItsFactorOnEveryCall) {
     EXPECT_EQ(x2->height, 40);
     for (int y = 0; y < 80; ++y)
         for (int x = 0; x < 120; ++x)
-            ASSERT_EQ(memcmp(bl_test::pixel_at(x4.get(), x, y), bl_test::pixel_at(frame.get(), x / 4, y / 4), 3), 0);
+            ASSERT_EQ(memcmp(bl_test::pixel_at(x4.get(), x, y),
+                             bl_test::pixel_at(frame.get(), x / 4, y / 4), 3),
+                      0);
 }
 
 TEST_F(FrameOps, UpscaleRefusesOtherFactorsFirst) {
@@ -105,7 +113,8 @@ TEST_F(FrameOps, UpscaleRefusesOtherFactorsFirst) {
     for (int scale : {3, 1, 0, -2, 8}) {
         StderrCapture err;
         EXPECT_EQ(frame_upscale(files.file("missing.png").c_str(), out.c_str(), scale, 100), -1);
-        EXPECT_EQ(error(), "Unsupported upscale factor: " + std::to_string(scale) + " (use 2 or 4)");
+        EXPECT_EQ(error(),
+                  "Unsupported upscale factor: " + std::to_string(scale) + " (use 2 or 4)");
         EXPECT_EQ(err.text(), "");
     }
     EXPECT_FALSE(file_exists(out));
@@ -178,8 +187,9 @@ TEST_F(FrameOps, ColorizeFailuresNameTheirStep) {
     std::string bad_out = files.file("no/such/dir/out.png");
     EXPECT_EQ(frame_colorize(in.c_str(), bad_out.c_str(), 100), -1);
     EXPECT_EQ(error(), "Failed to save output: " + bad_out);
-    EXPECT_NE(err.text().find("[brightloom] frame_colorize: " + in + " → " + bad_out + " (blend=100%)\n"),
-              std::string::npos);
+    EXPECT_NE(
+        err.text().find("[brightloom] frame_colorize: " + in + " → " + bad_out + " (blend=100%)\n"),
+        std::string::npos);
 
     // Without the colorizer model (optional at initialization).
     brightloom_shutdown();

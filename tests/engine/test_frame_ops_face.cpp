@@ -109,6 +109,7 @@ TEST_F(FaceEnhanceOp, FailuresNameTheirStep) {
     StderrCapture err;
     EXPECT_EQ(face_enhance(in.c_str(), bad_out.c_str()), -1);
     EXPECT_EQ(error(), "Failed to save output: " + bad_out);
-    EXPECT_NE(err.text().find("[brightloom] face_enhance: " + in + " → " + bad_out + " (2 faces)\n"),
-              std::string::npos);
+    EXPECT_NE(
+        err.text().find("[brightloom] face_enhance: " + in + " → " + bad_out + " (2 faces)\n"),
+        std::string::npos);
 }

@@ -35,7 +35,8 @@ protected:
 
     void open(const std::string& generated) {
         StderrCapture quiet;
-        ASSERT_EQ(bl_enhance_init(bl_test::model_path(generated).c_str(), bl_test::runtime_api()), 0);
+        ASSERT_EQ(bl_enhance_init(bl_test::model_path(generated).c_str(), bl_test::runtime_api()),
+                  0);
     }
 
     image_ptr enhance(float blend) {

@@ -57,7 +57,8 @@ protected:
 
     void open(const std::string& generated) {
         StderrCapture quiet;
-        ASSERT_EQ(bl_colorizer_init(bl_test::model_path(generated).c_str(), bl_test::runtime_api()), 0);
+        ASSERT_EQ(bl_colorizer_init(bl_test::model_path(generated).c_str(), bl_test::runtime_api()),
+                  0);
     }
 };
 
@@ -140,7 +141,8 @@ TEST_F(Colorizer, BlendZeroReturnsTheFrameAndHundredThePureResult) {
     const size_t bytes = static_cast<size_t>(33) * 17 * 3;
     EXPECT_EQ(memcmp(none->data, frame->data, bytes), 0);
     for (size_t i = 0; i < bytes; ++i)
-        ASSERT_EQ(half->data[i], static_cast<int>(frame->data[i] * 0.5f + pure->data[i] * 0.5f + 0.5f));
+        ASSERT_EQ(half->data[i],
+                  static_cast<int>(frame->data[i] * 0.5f + pure->data[i] * 0.5f + 0.5f));
     int worst = 0;
     for (int y = 0; y < 17; ++y)
         for (int x = 0; x < 33; ++x) {
