@@ -285,6 +285,35 @@ void finish_mask(const float* map, int map_width, int map_height, float* mask, i
     }
 }
 
+// 1 where the parser's best class is a face class, else 0. A tie keeps the
+// lower class; with one class or none nothing is face. Works a row at a
+// time so that every class plane is read front to back.
+void region_map(const float* scores, int64_t classes, float* map) {
+    const size_t plane = static_cast<size_t>(PARSER_SIZE) * PARSER_SIZE;
+    if (classes <= 1) {
+        for (size_t p = 0; p < plane; ++p) map[p] = 0.0f;
+        return;
+    }
+    float best_score[PARSER_SIZE];
+    int32_t best_class[PARSER_SIZE];
+    for (size_t row = 0; row < plane; row += PARSER_SIZE) {
+        for (int x = 0; x < PARSER_SIZE; ++x) {
+            best_score[x] = scores[row + x];
+            best_class[x] = 0;
+        }
+        for (int64_t c = 1; c < classes; ++c) {
+            const float* class_row = scores + static_cast<size_t>(c) * plane + row;
+            for (int x = 0; x < PARSER_SIZE; ++x)
+                if (class_row[x] > best_score[x]) {
+                    best_score[x] = class_row[x];
+                    best_class[x] = static_cast<int32_t>(c);
+                }
+        }
+        for (int x = 0; x < PARSER_SIZE; ++x)
+            map[row + x] = is_face_class(best_class[x]) ? 1.0f : 0.0f;
+    }
+}
+
 bool usable_crop(const bl_image* crop) {
     return crop && crop->data && crop->channels == 3 && crop->width > 0 && crop->height > 0;
 }
@@ -337,14 +366,15 @@ int bl_create_region_mask(const bl_image* crop, float* mask) {
     swap_floats_ptr input = alloc_floats(plane * 3);
     if (!input) return -1;
     // The parser sees the crop mirrored left to right.
-    for (int c = 0; c < 3; ++c)
-        for (int y = 0; y < PARSER_SIZE; ++y)
-            for (int x = 0; x < PARSER_SIZE; ++x) {
-                uint8_t byte = resized->data[(static_cast<size_t>(y) * PARSER_SIZE +
-                                              (PARSER_SIZE - 1 - x)) * 3 + c];
-                input.get()[c * plane + static_cast<size_t>(y) * PARSER_SIZE + x] =
-                    byte / 127.5f - 1.0f;
-            }
+    float* planes[3] = {input.get(), input.get() + plane, input.get() + 2 * plane};
+    for (int y = 0; y < PARSER_SIZE; ++y) {
+        const uint8_t* row = resized->data + static_cast<size_t>(y) * PARSER_SIZE * 3;
+        const size_t out_row = static_cast<size_t>(y) * PARSER_SIZE;
+        for (int x = 0; x < PARSER_SIZE; ++x) {
+            const uint8_t* pixel = row + static_cast<size_t>(PARSER_SIZE - 1 - x) * 3;
+            for (int c = 0; c < 3; ++c) planes[c][out_row + x] = pixel[c] / 127.5f - 1.0f;
+        }
+    }
     resized.reset();
 
     const int64_t shape[4] = {1, 3, PARSER_SIZE, PARSER_SIZE};
@@ -367,21 +397,7 @@ int bl_create_region_mask(const bl_image* crop, float* mask) {
 
     swap_floats_ptr map = alloc_floats(plane);
     if (!map) return -1;
-    for (size_t p = 0; p < plane; ++p) {
-        int64_t best = 0;
-        if (classes > 1) {
-            float best_score = scores[p];
-            // A tie keeps the lower class.
-            for (int64_t c = 1; c < classes; ++c) {
-                float score = scores[static_cast<size_t>(c) * plane + p];
-                if (score > best_score) {
-                    best_score = score;
-                    best = c;
-                }
-            }
-        }
-        map.get()[p] = classes > 1 && is_face_class(best) ? 1.0f : 0.0f;
-    }
+    region_map(scores, classes, map.get());
     finish_mask(map.get(), PARSER_SIZE, PARSER_SIZE, mask, crop->width, crop->height);
     return 0;
 }
