@@ -96,11 +96,12 @@ static bool pass_through(const char* input_path, const char* output_path) {
 }
 
 // Handles one frame; false when nothing could be written for it.
-static bool run_frame(const bl_frame_runner* runner, const char* input_dir,
-                      const char* output_dir, const char* name) {
+static bool run_frame(const bl_frame_runner* runner, const char* input_dir, const char* output_dir,
+                      const char* name) {
     char input_path[PATH_CAPACITY];
     char output_path[PATH_CAPACITY];
-    bool paths_fit = join_path(input_path, input_dir, name) && join_path(output_path, output_dir, name);
+    bool paths_fit =
+        join_path(input_path, input_dir, name) && join_path(output_path, output_dir, name);
 
     bool written = paths_fit && runner->process(input_path, output_path, runner->context) == 0;
     if (!written) {
@@ -192,12 +193,13 @@ struct frame_settings {
     float blend;
 };
 
-static int32_t process_frame(const char* input_path, const char* output_path,
-                             const void* context) {
+static int32_t process_frame(const char* input_path, const char* output_path, const void* context) {
     const frame_settings* settings = static_cast<const frame_settings*>(context);
     switch (settings->mode) {
-        case MODE_ENHANCE: return face_enhance(input_path, output_path);
-        case MODE_COLORIZE: return frame_colorize(input_path, output_path, settings->blend);
+        case MODE_ENHANCE:
+            return face_enhance(input_path, output_path);
+        case MODE_COLORIZE:
+            return frame_colorize(input_path, output_path, settings->blend);
         default:
             return frame_upscale(input_path, output_path, settings->scale, settings->blend);
     }
@@ -219,20 +221,19 @@ int32_t frame_process_video_dir(const char* input_dir, const char* output_dir, i
         const frame_settings settings = {mode, scale, blend};
         char start[128];
         snprintf(start, sizeof start, "mode=%d scale=%d blend=%.0f", mode, scale, blend);
-        const bl_frame_runner runner = {
-            "frames_dir", start, {&g_frames_total, &g_frames_done, &g_frames_cancel},
-            process_frame, nullptr, &settings};
+        bl_frame_runner runner = {};
+        runner.tag = "frames_dir";
+        runner.settings = start;
+        runner.counters = {&g_frames_total, &g_frames_done, &g_frames_cancel};
+        runner.process = process_frame;
+        runner.context = &settings;
         return bl_frame_dir_run(&runner, input_dir, output_dir);
     });
 }
 
-int32_t frame_process_video_progress(void) {
-    return g_frames_done.load(std::memory_order_relaxed);
-}
+int32_t frame_process_video_progress(void) { return g_frames_done.load(std::memory_order_relaxed); }
 
-int32_t frame_process_video_total(void) {
-    return g_frames_total.load(std::memory_order_relaxed);
-}
+int32_t frame_process_video_total(void) { return g_frames_total.load(std::memory_order_relaxed); }
 
 void frame_process_video_cancel(void) { g_frames_cancel.store(1, std::memory_order_relaxed); }
 

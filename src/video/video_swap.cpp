@@ -131,7 +131,8 @@ static int32_t video_init(const char* source_path) {
         bl_set_error("Failed to load source image: %s", source_path);
         return -1;
     }
-    if (bl_detect_faces(g_video_source_img, bl_get_detector_score(), DETECT_SIZE, faces.get()) <= 0) {
+    float score = bl_get_detector_score();
+    if (bl_detect_faces(g_video_source_img, score, DETECT_SIZE, faces.get()) <= 0) {
         bl_set_error("No face detected in source image");
         release_source();
         return -1;
@@ -209,9 +210,12 @@ static int32_t video_dir(const char* input_dir, const char* output_dir, int32_t 
     }
     char start[32];
     snprintf(start, sizeof start, "enhance=%d", enhance);
-    const bl_frame_runner runner = {
-        "video_dir", start, {&g_video_total, &g_video_done, &g_video_cancel},
-        swap_frame, enhance ? enhance_frame : nullptr, nullptr};
+    bl_frame_runner runner = {};
+    runner.tag = "video_dir";
+    runner.settings = start;
+    runner.counters = {&g_video_total, &g_video_done, &g_video_cancel};
+    runner.process = swap_frame;
+    runner.finish = enhance ? enhance_frame : nullptr;
     return bl_frame_dir_run(&runner, input_dir, output_dir);
 }
 

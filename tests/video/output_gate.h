@@ -45,8 +45,7 @@ inline void write_noisy_frame(const std::string& path, int width, int height, in
 
 class OutputGate {
 public:
-    OutputGate(const std::string& path, std::function<void()> while_writing)
-        : path_(path) {
+    OutputGate(const std::string& path, std::function<void()> while_writing) : path_(path) {
         if (mkfifo(path.c_str(), 0600) != 0) {
             ADD_FAILURE() << "mkfifo failed: " << path;
             return;

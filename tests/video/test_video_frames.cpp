@@ -37,7 +37,8 @@ std::string base_name(const char* path) { return fs::path(path).filename().strin
 
 std::vector<std::string> names_in(const std::string& dir) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -89,14 +90,22 @@ int32_t fake_finish(const char* output_path, const void* context) {
 }
 
 int32_t run_fake(fake_op& op, const std::string& in, const std::string& out) {
-    const bl_frame_runner runner = {"test_dir", "k=v", {&op.total, &op.done, &op.cancel},
-                                    fake_process, fake_finish, &op};
+    bl_frame_runner runner = {};
+    runner.tag = "test_dir";
+    runner.settings = "k=v";
+    runner.counters = {&op.total, &op.done, &op.cancel};
+    runner.process = fake_process;
+    runner.finish = fake_finish;
+    runner.context = &op;
     return bl_frame_dir_run(&runner, in.c_str(), out.c_str());
 }
 
 class FrameDirTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(mkdir(in_path().c_str(), 0700), 0); ASSERT_EQ(mkdir(out_path().c_str(), 0700), 0); }
+    void SetUp() override {
+        ASSERT_EQ(mkdir(in_path().c_str(), 0700), 0);
+        ASSERT_EQ(mkdir(out_path().c_str(), 0700), 0);
+    }
     std::string in_path() const { return root.file("in"); }
     std::string out_path() const { return root.file("out"); }
     std::string in(const std::string& name) const { return in_path() + "/" + name; }
@@ -151,7 +160,8 @@ TEST_F(FrameDirTest, EarlyFailuresWriteNothingAndKeepTheCounters) {
     StderrCapture err;
 
     EXPECT_EQ(run_fake(op, root.file("missing"), out_path()), -1);
-    EXPECT_EQ(std::string(brightloom_get_error()), "Cannot list frames dir: " + root.file("missing"));
+    EXPECT_EQ(std::string(brightloom_get_error()),
+              "Cannot list frames dir: " + root.file("missing"));
 
     write_text(in("notes.txt"), "x");
     ASSERT_EQ(mkdir(in("sub.png").c_str(), 0700), 0);
@@ -164,7 +174,8 @@ TEST_F(FrameDirTest, EarlyFailuresWriteNothingAndKeepTheCounters) {
 
     // However the same directory is spelled, its frames are not overwritten.
     ASSERT_EQ(symlink(in_path().c_str(), root.file("alias").c_str()), 0);
-    for (const std::string& same : {in_path(), in_path() + "/", in_path() + "/.", root.file("alias")}) {
+    for (const std::string& same :
+         {in_path(), in_path() + "/", in_path() + "/.", root.file("alias")}) {
         EXPECT_EQ(run_fake(op, in_path(), same), -1) << same;
         EXPECT_EQ(std::string(brightloom_get_error()), "Output dir is the input dir: " + same);
     }
@@ -194,7 +205,7 @@ TEST_F(FrameDirTest, EveryFrameIsProcessedInNameOrderAndCounted) {
 }
 
 TEST_F(FrameDirTest, FailedFramesArePassedThroughOrCounted) {
-    frames(3);                                  // f0000 f0001 f0002
+    frames(3);                                     // f0000 f0001 f0002
     write_text(in("f0001b.png"), "not an image");  // cannot even be read
     fake_op op;
     op.failing = {"f0001.png", "f0001b.png"};
@@ -204,8 +215,10 @@ TEST_F(FrameDirTest, FailedFramesArePassedThroughOrCounted) {
     EXPECT_EQ(run_fake(op, in_path(), out_path()), -1);
     EXPECT_EQ(std::string(brightloom_get_error()), "1 frames failed to process");
     std::string text = err.text();
-    EXPECT_EQ(count_of(text, "[brightloom] test_dir: frame f0001.png failed, passing through\n"), 1);
-    EXPECT_EQ(count_of(text, "[brightloom] test_dir: frame f0001b.png failed, passing through\n"), 1);
+    EXPECT_EQ(count_of(text, "[brightloom] test_dir: frame f0001.png failed, passing through\n"),
+              1);
+    EXPECT_EQ(count_of(text, "[brightloom] test_dir: frame f0001b.png failed, passing through\n"),
+              1);
 
     // The readable failure is copied unchanged and still gets its second
     // pass; the unreadable one leaves nothing, so gets none.
@@ -286,14 +299,17 @@ TEST_F(FrameDirTest, CancelFromAnotherThreadStopsAfterTheCurrentFrame) {
 TEST_F(FrameDirTest, FrameRunnerRefusesBeforeReadingTheDirectory) {
     StderrCapture err;
     brightloom_shutdown();
-    EXPECT_EQ(frame_process_video_dir(root.file("missing").c_str(), out_path().c_str(), 1, 2, 100), -1);
+    EXPECT_EQ(frame_process_video_dir(root.file("missing").c_str(), out_path().c_str(), 1, 2, 100),
+              -1);
     EXPECT_STREQ(brightloom_get_error(), "Not initialized — call brightloom_init() first");
 
     ModelDir models;
     models.add_all_slots();
     ASSERT_EQ(brightloom_init(models.path().c_str()), 0) << brightloom_get_error();
     for (int32_t mode : {3, -1}) {
-        EXPECT_EQ(frame_process_video_dir(root.file("missing").c_str(), out_path().c_str(), mode, 2, 100), -1);
+        EXPECT_EQ(
+            frame_process_video_dir(root.file("missing").c_str(), out_path().c_str(), mode, 2, 100),
+            -1);
         EXPECT_EQ(std::string(brightloom_get_error()),
                   "Invalid mode: " + std::to_string(mode) + " (0=enhance, 1=colorize, 2=upscale)");
     }
@@ -312,8 +328,10 @@ TEST_F(FrameDirTest, FrameRunnerPassesFramesItCannotRestoreThrough) {
     EXPECT_EQ(frame_process_video_dir(in_path().c_str(), out_path().c_str(), 0, 4, 80.0f), 0);
     brightloom_shutdown();
     std::string text = err.text();
-    EXPECT_EQ(count_of(text, "[brightloom] frames_dir: 3 frames, mode=0 scale=4 blend=80\n"), 1) << text;
-    EXPECT_EQ(count_of(text, "[brightloom] frames_dir: frame f0002.png failed, passing through\n"), 1);
+    EXPECT_EQ(count_of(text, "[brightloom] frames_dir: 3 frames, mode=0 scale=4 blend=80\n"), 1)
+        << text;
+    EXPECT_EQ(count_of(text, "[brightloom] frames_dir: frame f0002.png failed, passing through\n"),
+              1);
     for (const char* name : {"f0000.png", "f0001.png", "f0002.png"})
         EXPECT_EQ(pixels_of(out(name)), pixels_of(in(name))) << name;
     EXPECT_EQ(frame_process_video_total(), 3);

@@ -17,7 +17,8 @@ namespace {
 
 std::string error_text() { return brightloom_get_error(); }
 
-const char VIDEO_NOT_INITIALIZED[] = "Video swap not initialized — call face_swap_video_init() first";
+const char VIDEO_NOT_INITIALIZED[] =
+    "Video swap not initialized — call face_swap_video_init() first";
 const char NOT_INITIALIZED[] = "Not initialized — call brightloom_init() first";
 
 }  // namespace
@@ -78,7 +79,8 @@ TEST(VideoSession, FailedInitLeavesNoSession) {
     EXPECT_EQ(face_swap_video_init(dir.file("plain.png").c_str()), -1);
     EXPECT_EQ(error_text(), "No face detected in source image");
     EXPECT_EQ(bl_video_source_face(), nullptr);
-    EXPECT_EQ(face_swap_video_frame(dir.file("plain.png").c_str(), dir.file("out.png").c_str()), -1);
+    EXPECT_EQ(face_swap_video_frame(dir.file("plain.png").c_str(), dir.file("out.png").c_str()),
+              -1);
     EXPECT_EQ(error_text(), VIDEO_NOT_INITIALIZED);
     EXPECT_FALSE(file_exists(dir.file("out.png")));
 
