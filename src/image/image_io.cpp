@@ -62,32 +62,39 @@ static bool acceptable_size(int width, int height) {
     return image_bytes(width, height, 3) >= 0;
 }
 
-// ------------------------------------------------- files too short to decode
+// ----------------------------------------------------- checks before decoding
 //
-// The decoders of the uncompressed formats read a short file as if it ended
-// in zeros and report success. For those formats the byte count the header
-// promises is known, so a truncated file is refused up front.
+// Image files come from users. Before the decoder sees a file, its declared
+// size is checked, and so are the faults the decoder itself does not catch.
 
-// Reads up to `size` bytes from the start of the file, restoring its position.
-static size_t peek_header(FILE* file, uint8_t* header, size_t size) {
-    const long position = ftell(file);
-    const size_t got = fread(header, 1, size, file);
-    fseek(file, position, SEEK_SET);
-    return got;
-}
-
-static int64_t file_length(FILE* file) {
-    const long position = ftell(file);
-    if (fseek(file, 0, SEEK_END) != 0) return -1;
-    const long length = ftell(file);
-    fseek(file, position, SEEK_SET);
-    return length;
+// The whole file in memory; none when it cannot be read or is longer than
+// the decoder's 32-bit lengths.
+static uint8_t* read_whole_file(const char* path, int* length) {
+    FILE* file = fopen(path, "rb");
+    if (!file) return nullptr;
+    uint8_t* bytes = nullptr;
+    long size = -1;
+    if (fseek(file, 0, SEEK_END) == 0) size = ftell(file);
+    if (size > 0 && size <= INT32_MAX && fseek(file, 0, SEEK_SET) == 0) {
+        bytes = static_cast<uint8_t*>(malloc(static_cast<size_t>(size)));
+        if (bytes && fread(bytes, 1, static_cast<size_t>(size), file) != static_cast<size_t>(size)) {
+            free(bytes);
+            bytes = nullptr;
+        }
+    }
+    fclose(file);
+    if (bytes) *length = static_cast<int>(size);
+    return bytes;
 }
 
 static uint32_t read_le32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
+
+// The decoders of the uncompressed formats read a short file as if it ended
+// in zeros and report success. For those formats the byte count the header
+// promises is known, so a truncated file is refused.
 
 // Bytes a binary PNM (P5 gray, P6 RGB) needs: its text header, then the
 // samples of 1 or 2 bytes each. -1 when the header is not one.
@@ -133,37 +140,83 @@ static int64_t bmp_needed_bytes(const uint8_t* h, size_t n) {
     return static_cast<int64_t>(read_le32(h + 10)) + row * (height - 1) + (bits * width + 7) / 8;
 }
 
-static bool shorter_than_declared(FILE* file) {
-    uint8_t header[256];
-    const size_t n = peek_header(file, header, sizeof header);
-    int64_t needed = pnm_needed_bytes(header, n);
-    if (needed < 0) needed = bmp_needed_bytes(header, n);
-    return needed > 0 && file_length(file) < needed;
+static bool shorter_than_declared(const uint8_t* bytes, int length) {
+    const size_t n = static_cast<size_t>(length);
+    int64_t needed = pnm_needed_bytes(bytes, n);
+    if (needed < 0) needed = bmp_needed_bytes(bytes, n);
+    return needed > 0 && length < needed;
+}
+
+// The JPEG decoder stores each Huffman table's symbols in a 256-entry array
+// without checking that the sixteen code counts stay within it, so a crafted
+// table writes past it. The segments are walked here as the decoder walks
+// them, and a file with such a table is refused.
+static bool jpeg_tables_sound(const uint8_t* b, int length) {
+    if (length < 2 || b[0] != 0xFF || b[1] != 0xD8) return true;  // not a JPEG
+    int i = 2;
+    while (i + 1 < length) {
+        if (b[i] != 0xFF) {
+            ++i;  // the decoder skips stray bytes between segments too
+            continue;
+        }
+        const uint8_t marker = b[i + 1];
+        if (marker == 0xFF) {  // fill byte
+            ++i;
+            continue;
+        }
+        i += 2;
+        if (marker == 0xD9) return true;  // end of image
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;
+        if (i + 1 >= length) return true;
+        const int segment = b[i] << 8 | b[i + 1];
+        if (marker == 0xC4) {
+            // As the decoder reads it: tables until the segment's count runs
+            // out, each a class byte, sixteen counts and its symbols.
+            int left = segment - 2, p = i + 2;
+            while (left > 0) {
+                int symbols = 0;
+                for (int k = 0; k < 16; ++k) symbols += p + 1 + k < length ? b[p + 1 + k] : 0;
+                if (symbols > 256) return false;
+                p += 17 + symbols;
+                left -= 17 + symbols;
+            }
+        }
+        i += segment;
+        if (marker == 0xDA) {
+            // Entropy-coded data runs to the next marker that is not a
+            // stuffed zero or a restart.
+            while (i + 1 < length &&
+                   !(b[i] == 0xFF && b[i + 1] != 0x00 && !(b[i + 1] >= 0xD0 && b[i + 1] <= 0xD7)))
+                ++i;
+        }
+    }
+    return true;
 }
 
 bl_image* bl_image_load(const char* path) {
     if (!path) return nullptr;
-    FILE* file = fopen(path, "rb");
-    if (!file) return nullptr;
+    int length = 0;
+    uint8_t* bytes = read_whole_file(path, &length);
+    if (!bytes) return nullptr;
 
     // The declared size is read first, so that a small hostile file cannot
     // make the decoder allocate gigabytes.
     int width = 0, height = 0, components = 0;
-    if (!stbi_info_from_file(file, &width, &height, &components) ||
-        !acceptable_size(width, height) || shorter_than_declared(file)) {
-        fclose(file);
-        return nullptr;
+    stbi_uc* pixels = nullptr;
+    if (jpeg_tables_sound(bytes, length) &&
+        stbi_info_from_memory(bytes, length, &width, &height, &components) &&
+        acceptable_size(width, height) && !shorter_than_declared(bytes, length)) {
+        const int declared_width = width, declared_height = height;
+        pixels = stbi_load_from_memory(bytes, length, &width, &height, &components, 3);
+        // The decoder reads the same header again; a disagreement would mean
+        // the samples do not have the size that was checked.
+        if (pixels && (width != declared_width || height != declared_height)) {
+            stbi_image_free(pixels);
+            pixels = nullptr;
+        }
     }
-    const int declared_width = width, declared_height = height;
-    stbi_uc* pixels = stbi_load_from_file(file, &width, &height, &components, 3);
-    fclose(file);
+    free(bytes);
     if (!pixels) return nullptr;
-    // The decoder reads the same header again; a disagreement would mean the
-    // samples do not have the size we checked.
-    if (width != declared_width || height != declared_height) {
-        stbi_image_free(pixels);
-        return nullptr;
-    }
 
     bl_image* image = static_cast<bl_image*>(malloc(sizeof(bl_image)));
     if (!image) {

@@ -302,6 +302,29 @@ TEST(UntrustedFiles, HugeDeclaredSizesAreRefusedBeforeDecoding) {
     EXPECT_EQ(at(ok.get(), 1, 0, 2), 6);
 }
 
+TEST(UntrustedFiles, JpegHuffmanTableOverflowingItsSymbolsIsRefused) {
+    TempDir dir;
+    // A good JPEG with one more Huffman table slipped in before the frame
+    // header, declaring 16 x 255 codes for a table of 256 symbols.
+    image_ptr image = patterned(16, 16, 3);
+    ASSERT_EQ(bl_image_save(image.get(), dir.file("good.jpg").c_str()), 0);
+    std::vector<uint8_t> good = bl_test::read_file(dir.file("good.jpg"));
+    std::vector<uint8_t> table = {0xFF, 0xC4};
+    const int symbols = 16 * 255;
+    const int length = 2 + 17 + symbols;
+    table.push_back(static_cast<uint8_t>(length >> 8));
+    table.push_back(static_cast<uint8_t>(length & 255));
+    table.push_back(0x00);
+    table.insert(table.end(), 16, 255);
+    table.insert(table.end(), symbols, 0x41);
+    std::vector<uint8_t> bad(good.begin(), good.begin() + 2);
+    bad.insert(bad.end(), table.begin(), table.end());
+    bad.insert(bad.end(), good.begin() + 2, good.end());
+    write_bytes(dir.file("bad.jpg"), bad);
+    EXPECT_FALSE(load(dir.file("bad.jpg")));
+    EXPECT_TRUE(load(dir.file("good.jpg")));
+}
+
 TEST(UntrustedFiles, TruncatedAndCorruptFilesFailOrLoadSanely) {
     TempDir dir;
     image_ptr image = patterned(48, 40, 3);
