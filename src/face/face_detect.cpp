@@ -146,12 +146,13 @@ struct candidate_set {
         return boxes.data && points.data && scores.data;
     }
 
-    // Returns the slots of the next candidate; the caller fills box and points.
-    // A NaN score is no confidence at all and cannot be ordered, so it never
-    // becomes a candidate.
+    // A score equal to the threshold is kept. A NaN score is no confidence
+    // at all and cannot be ordered, so it never becomes a candidate.
     bool accepts(float score, float threshold) const {
         return !(threshold > score) && !std::isnan(score) && count < capacity;
     }
+    // Stores the score of a new candidate and returns its index; the caller
+    // fills its box and points.
     int add(float score) {
         scores.data[count] = score;
         return count++;

@@ -50,9 +50,10 @@ int bl_detector_type_for_path(const char* path);
 int bl_detect_faces(const bl_image* image, float score_threshold, int input_size,
                     bl_face_list* list);
 
-// Greedy suppression of the detector (IoU 0.4, +1 on every extent), the
-// same result as bl_nms but sorting in O(n log n) and stopping once max_keep
-// boxes are kept. Writes up to max_keep indices; returns how many.
+// Greedy suppression of the detector (IoU 0.4, +1 on every extent): for
+// scores that are numbers, the first max_keep indices bl_nms would keep, but
+// sorted in O(n log n) and stopping once max_keep boxes are kept, so that
+// thousands of candidates stay cheap. Returns how many indices it wrote.
 int bl_detect_suppress(const float* boxes, const float* scores, int count, int max_keep,
                        int32_t* keep);
 
