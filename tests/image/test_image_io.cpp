@@ -325,6 +325,34 @@ TEST(UntrustedFiles, JpegHuffmanTableOverflowingItsSymbolsIsRefused) {
     EXPECT_TRUE(load(dir.file("good.jpg")));
 }
 
+// A radiance file of 8 x 2 pixels with run-length scanlines; `scanline` is
+// written for every row.
+static std::string hdr_file(const std::string& scanline, int rows = 2) {
+    std::string file = "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y " + std::to_string(rows) + " +X 8\n";
+    for (int row = 0; row < rows; ++row) file += scanline;
+    return file;
+}
+
+TEST(UntrustedFiles, RadianceRunsTheDecoderCannotFinishAreRefused) {
+    TempDir dir;
+    // Per channel: one run of 8 equal bytes (128 + 8, value).
+    std::string good = std::string("\x02\x02\x00\x08", 4);
+    for (int channel = 0; channel < 4; ++channel) good += std::string("\x88\x80", 2);
+    write_text(dir.file("good.hdr"), hdr_file(good));
+    image_ptr loaded = load(dir.file("good.hdr"));
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->width, 8);
+    EXPECT_EQ(loaded->height, 2);
+
+    // A literal run of length zero made the decoder spin forever.
+    std::string zero = std::string("\x02\x02\x00\x08", 4) + std::string("\x00", 1);
+    write_text(dir.file("zero.hdr"), hdr_file(zero));
+    EXPECT_FALSE(load(dir.file("zero.hdr")));
+    // So did a scanline cut short (the decoder reads zeros past the end).
+    write_text(dir.file("cut.hdr"), hdr_file(good).substr(0, hdr_file(good).size() - 3));
+    EXPECT_FALSE(load(dir.file("cut.hdr")));
+}
+
 TEST(UntrustedFiles, TruncatedAndCorruptFilesFailOrLoadSanely) {
     TempDir dir;
     image_ptr image = patterned(48, 40, 3);
