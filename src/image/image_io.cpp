@@ -193,6 +193,44 @@ static bool jpeg_tables_sound(const uint8_t* b, int length) {
     return true;
 }
 
+// The radiance (HDR) decoder loops forever on a run-length scanline that holds
+// a zero-length literal run, and a scanline cut short reads as zeros, which
+// is the same thing. Its scanlines are walked here as the decoder walks them,
+// and a file it could not finish is refused.
+static bool hdr_runs_sound(const uint8_t* b, int length, int width, int height) {
+    if (length < 2 || b[0] != '#' || b[1] != '?') return true;  // not a radiance file
+    if (width < 8 || width >= 32768) return true;  // flat pixels: the decoder always ends
+    // The header ends with an empty line; the resolution line follows it.
+    int i = 0;
+    while (i + 1 < length && !(b[i] == '\n' && b[i + 1] == '\n')) ++i;
+    i += 2;
+    while (i < length && b[i] != '\n') ++i;
+    ++i;
+    for (int row = 0; row < height; ++row) {
+        if (i + 4 > length) return false;
+        if (b[i] != 2 || b[i + 1] != 2 || (b[i + 2] & 0x80)) return true;  // flat from here on
+        if ((b[i + 2] << 8 | b[i + 3]) != width) return true;  // the decoder refuses it itself
+        i += 4;
+        for (int channel = 0; channel < 4; ++channel) {
+            int filled = 0;
+            while (filled < width) {
+                if (i >= length) return false;
+                int count = b[i++];
+                if (count > 128) {
+                    count -= 128;
+                    ++i;  // the repeated value
+                } else {
+                    if (count == 0) return false;
+                    i += count;
+                }
+                if (count > width - filled) return true;  // refused by the decoder
+                filled += count;
+            }
+        }
+    }
+    return true;
+}
+
 bl_image* bl_image_load(const char* path) {
     if (!path) return nullptr;
     int length = 0;
@@ -205,7 +243,8 @@ bl_image* bl_image_load(const char* path) {
     stbi_uc* pixels = nullptr;
     if (jpeg_tables_sound(bytes, length) &&
         stbi_info_from_memory(bytes, length, &width, &height, &components) &&
-        acceptable_size(width, height) && !shorter_than_declared(bytes, length)) {
+        acceptable_size(width, height) && !shorter_than_declared(bytes, length) &&
+        hdr_runs_sound(bytes, length, width, height)) {
         const int declared_width = width, declared_height = height;
         pixels = stbi_load_from_memory(bytes, length, &width, &height, &components, 3);
         // The decoder reads the same header again; a disagreement would mean
