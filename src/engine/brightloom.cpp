@@ -251,11 +251,6 @@ void brightloom_shutdown(void) {
 
 namespace {
 
-struct swap_image_release {
-    void operator()(bl_image* image) const { bl_image_free(image); }
-};
-using swap_image_ptr = std::unique_ptr<bl_image, swap_image_release>;
-
 const int SWAP_DETECT_SIZE = 640;
 
 }  // namespace
@@ -264,10 +259,10 @@ const int SWAP_DETECT_SIZE = 640;
 // the previous one returned. Landmarks are refined on the target as loaded,
 // so earlier swaps never move later faces. A face the swapper cannot do stays
 // as it was.
-static swap_image_ptr swap_every_face(const bl_face* source_face, const bl_image* source,
+static bl_image_ptr swap_every_face(const bl_face* source_face, const bl_image* source,
                                       const bl_image* target, bl_face_list* target_faces,
                                       int count) {
-    swap_image_ptr working(bl_image_clone(target));
+    bl_image_ptr working(bl_image_clone(target));
     for (int i = 0; i < count && i < BL_MAX_FACES; ++i) {
         bl_face* face = &target_faces->faces[i];
         bl_detect_landmark68(target, face);
@@ -293,12 +288,12 @@ static int32_t run_face_swap(const char* source_path, const char* target_path,
     }
     // Both files are read before any detection runs, so an unreadable target
     // is reported even when the source has no face.
-    swap_image_ptr source(bl_image_load(source_path));
+    bl_image_ptr source(bl_image_load(source_path));
     if (!source) {
         set_error("Failed to load source image: %s", printable(source_path));
         return -1;
     }
-    swap_image_ptr target(bl_image_load(target_path));
+    bl_image_ptr target(bl_image_load(target_path));
     if (!target) {
         set_error("Failed to load target image: %s", printable(target_path));
         return -1;
@@ -321,7 +316,7 @@ static int32_t run_face_swap(const char* source_path, const char* target_path,
         return -1;
     }
 
-    swap_image_ptr result =
+    bl_image_ptr result =
         swap_every_face(source_face, source.get(), target.get(), target_faces.get(), count);
     int32_t status = result && bl_image_save(result.get(), output_path) == 0 ? 0 : -1;
     if (status != 0) set_error("Failed to save output: %s", printable(output_path));
@@ -355,13 +350,6 @@ int32_t face_blend(const char* source_path, const char* target_path, const char*
 
 // ------------------------------------------- enhance, colorize, upscale ---
 
-// Images of one operation, released on every path, an escaping exception
-// included.
-struct op_image_deleter {
-    void operator()(bl_image* image) const { bl_image_free(image); }
-};
-using op_image = std::unique_ptr<bl_image, op_image_deleter>;
-
 // Saves the result, naming the output on failure; the save's result is the
 // operation's.
 static int32_t save_result(const bl_image* result, const char* output_path) {
@@ -370,8 +358,8 @@ static int32_t save_result(const bl_image* result, const char* output_path) {
     return -1;
 }
 
-static op_image load_input(const char* input_path) {
-    op_image image(bl_image_load(input_path));
+static bl_image_ptr load_input(const char* input_path) {
+    bl_image_ptr image(bl_image_load(input_path));
     if (!image) set_error("Failed to load image: %s", input_path);
     return image;
 }
@@ -380,7 +368,7 @@ static op_image load_input(const char* input_path) {
 // detection and landmarks always read the loaded image, so one face's
 // restoration never moves where the next face is found.
 static int32_t enhance_faces(const char* input_path, const char* output_path) {
-    op_image loaded = load_input(input_path);
+    bl_image_ptr loaded = load_input(input_path);
     if (!loaded) return -1;
 
     std::unique_ptr<bl_face_list> faces(new bl_face_list());
@@ -389,7 +377,7 @@ static int32_t enhance_faces(const char* input_path, const char* output_path) {
         set_error("No face detected in image");
         return -1;
     }
-    op_image working(bl_image_clone(loaded.get()));
+    bl_image_ptr working(bl_image_clone(loaded.get()));
     if (!working) throw std::bad_alloc();
 
     for (int i = 0; i < faces->count; ++i) {
@@ -409,9 +397,9 @@ static int32_t enhance_faces(const char* input_path, const char* output_path) {
 }
 
 static int32_t colorize(const char* input_path, const char* output_path, float blend) {
-    op_image loaded = load_input(input_path);
+    bl_image_ptr loaded = load_input(input_path);
     if (!loaded) return -1;
-    op_image colorized(bl_colorize_frame(loaded.get(), blend));
+    bl_image_ptr colorized(bl_colorize_frame(loaded.get(), blend));
     if (!colorized) {
         set_error("Colorization failed");
         return -1;
@@ -442,9 +430,9 @@ static int32_t upscale(const char* input_path, const char* output_path, int32_t 
         return -1;
     }
 
-    op_image loaded = load_input(input_path);
+    bl_image_ptr loaded = load_input(input_path);
     if (!loaded) return -1;
-    op_image upscaled(bl_enhance_frame(loaded.get(), blend));
+    bl_image_ptr upscaled(bl_enhance_frame(loaded.get(), blend));
     if (!upscaled) {
         set_error("Frame enhancement failed");
         return -1;

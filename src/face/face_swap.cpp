@@ -77,20 +77,8 @@ const char* bl_swap_type(void) { return g_swap_type; }
 
 namespace {
 
-// Owners of the images and float buffers made during one inference, used by
-// every model of this file, so an early return releases them.
-struct swap_image_release {
-    void operator()(bl_image* image) const { bl_image_free(image); }
-};
-using swap_image_ptr = std::unique_ptr<bl_image, swap_image_release>;
-
-struct swap_floats_release {
-    void operator()(float* values) const { free(values); }
-};
-using swap_floats_ptr = std::unique_ptr<float, swap_floats_release>;
-
-swap_floats_ptr alloc_floats(size_t count) {
-    return swap_floats_ptr(static_cast<float*>(malloc(count * sizeof(float))));
+bl_malloc_array<float> alloc_floats(size_t count) {
+    return bl_malloc_array<float>(static_cast<float*>(malloc(count * sizeof(float))));
 }
 
 const int EMBEDDING_SIZE = 512;
@@ -126,16 +114,16 @@ swap_family family_for(const char* type) {
 // The source identity as the family's model takes it: a planar crop scaled
 // to 0 ... 1, or a copy of one of the two embeddings. None when the source
 // face cannot be cut from its image.
-swap_floats_ptr make_source_input(const swap_family& family, const bl_face* source_face,
+bl_malloc_array<float> make_source_input(const swap_family& family, const bl_face* source_face,
                                   const bl_image* source_image) {
     if (family.source == SOURCE_CROP) {
-        swap_image_ptr crop(bl_warp_face_by_landmarks(source_image, source_face->landmark5_align,
+        bl_image_ptr crop(bl_warp_face_by_landmarks(source_image, source_face->landmark5_align,
                                                       family.source_template, family.source_size,
                                                       family.source_size, nullptr));
         if (!crop) return nullptr;
-        return swap_floats_ptr(bl_image_to_chw(crop.get(), 1, nullptr, nullptr));
+        return bl_malloc_array<float>(bl_image_to_chw(crop.get(), 1, nullptr, nullptr));
     }
-    swap_floats_ptr embedding = alloc_floats(EMBEDDING_SIZE);
+    bl_malloc_array<float> embedding = alloc_floats(EMBEDDING_SIZE);
     if (!embedding) return nullptr;
     const float* from = family.source == SOURCE_EMBEDDING ? source_face->embedding
                                                           : source_face->normed_embedding;
@@ -145,8 +133,8 @@ swap_floats_ptr make_source_input(const swap_family& family, const bl_face* sour
 
 // The generated face as bytes: 255 * value, negatives (and NaN) to 0, the
 // rest capped at 255 and rounded.
-swap_image_ptr crop_from_planes(const float* planes, int size) {
-    swap_image_ptr crop(bl_image_create(size, size, 3));
+bl_image_ptr crop_from_planes(const float* planes, int size) {
+    bl_image_ptr crop(bl_image_create(size, size, 3));
     if (!crop) return nullptr;
     const size_t plane = static_cast<size_t>(size) * size;
     for (size_t p = 0; p < plane; ++p) {
@@ -162,7 +150,7 @@ swap_image_ptr crop_from_planes(const float* planes, int size) {
 
 // Runs the swapper with its inputs bound by name and turns its first output
 // into the generated face. None when the run fails or its output is short.
-swap_image_ptr run_swapper(const swap_family& family, float* target, float* source) {
+bl_image_ptr run_swapper(const swap_family& family, float* target, float* source) {
     const int64_t size = family.size;
     const int64_t target_shape[4] = {1, 3, size, size};
     const int64_t crop_shape[4] = {1, 3, family.source_size, family.source_size};
@@ -191,7 +179,7 @@ swap_image_ptr run_swapper(const swap_family& family, float* target, float* sour
 // that make writes for crop. A factor that cannot be made is left out.
 void narrow_mask(int (*make)(const bl_image*, float*), const bl_image* crop, float* mask,
                  size_t count) {
-    swap_floats_ptr factor = alloc_floats(count);
+    bl_malloc_array<float> factor = alloc_floats(count);
     if (!factor || make(crop, factor.get()) != 0) return;
     for (size_t i = 0; i < count; ++i)
         if (factor.get()[i] < mask[i]) mask[i] = factor.get()[i];
@@ -216,24 +204,24 @@ bl_image* bl_swap_face(const bl_face* source_face, const bl_face* target_face,
     const size_t pixels = static_cast<size_t>(size) * size;
 
     float matrix[6];
-    swap_image_ptr target_crop(bl_warp_face_by_landmarks(
+    bl_image_ptr target_crop(bl_warp_face_by_landmarks(
         target_image, target_face->landmark5_align, family.target_template, size, size, matrix));
     if (!target_crop) return nullptr;
 
-    swap_floats_ptr mask = alloc_floats(pixels);
+    bl_malloc_array<float> mask = alloc_floats(pixels);
     if (!mask) return nullptr;
     bl_create_box_mask(size, size, mask_blur, mask_padding ? mask_padding : NO_PADDING, mask.get());
     // Whatever covers the target face must stay visible, so the occlusion is
     // judged on the face before the swap.
     if (g_occ.session) narrow_mask(bl_create_occlusion_mask, target_crop.get(), mask.get(), pixels);
 
-    swap_floats_ptr target = swap_floats_ptr(
+    bl_malloc_array<float> target = bl_malloc_array<float>(
         bl_image_to_chw(target_crop.get(), 1, family.target_mean, family.target_std));
     if (!target) return nullptr;
-    swap_floats_ptr source = make_source_input(family, source_face, source_image);
+    bl_malloc_array<float> source = make_source_input(family, source_face, source_image);
     if (!source) return nullptr;
 
-    swap_image_ptr generated = run_swapper(family, target.get(), source.get());
+    bl_image_ptr generated = run_swapper(family, target.get(), source.get());
     if (!generated) return nullptr;
     // The face regions are those of the new face, which is what gets pasted.
     if (g_parser.session) narrow_mask(bl_create_region_mask, generated.get(), mask.get(), pixels);
@@ -325,10 +313,10 @@ int bl_create_occlusion_mask(const bl_image* crop, float* mask) {
     int width = 0, height = 0;
     if (occluder_input_size(&width, &height) != 0) return -1;
 
-    swap_image_ptr resized(bl_image_resize(crop, width, height));
+    bl_image_ptr resized(bl_image_resize(crop, width, height));
     if (!resized) return -1;
     const size_t pixels = static_cast<size_t>(width) * height;
-    swap_floats_ptr input = alloc_floats(pixels * 3);
+    bl_malloc_array<float> input = alloc_floats(pixels * 3);
     if (!input) return -1;
     for (size_t i = 0; i < pixels * 3; ++i) input.get()[i] = resized->data[i] / 255.0f;
     resized.reset();
@@ -348,7 +336,7 @@ int bl_create_occlusion_mask(const bl_image* crop, float* mask) {
         return -1;
     }
 
-    swap_floats_ptr map = alloc_floats(pixels);
+    bl_malloc_array<float> map = alloc_floats(pixels);
     if (!map) return -1;
     for (size_t i = 0; i < pixels; ++i) {
         float v = output[i];
@@ -360,10 +348,10 @@ int bl_create_occlusion_mask(const bl_image* crop, float* mask) {
 
 int bl_create_region_mask(const bl_image* crop, float* mask) {
     if (!g_parser.session || !usable_crop(crop) || !mask) return -1;
-    swap_image_ptr resized(bl_image_resize(crop, PARSER_SIZE, PARSER_SIZE));
+    bl_image_ptr resized(bl_image_resize(crop, PARSER_SIZE, PARSER_SIZE));
     if (!resized) return -1;
     const size_t plane = static_cast<size_t>(PARSER_SIZE) * PARSER_SIZE;
-    swap_floats_ptr input = alloc_floats(plane * 3);
+    bl_malloc_array<float> input = alloc_floats(plane * 3);
     if (!input) return -1;
     // The parser sees the crop mirrored left to right.
     float* planes[3] = {input.get(), input.get() + plane, input.get() + 2 * plane};
@@ -395,7 +383,7 @@ int bl_create_region_mask(const bl_image* crop, float* mask) {
         return -1;
     }
 
-    swap_floats_ptr map = alloc_floats(plane);
+    bl_malloc_array<float> map = alloc_floats(plane);
     if (!map) return -1;
     region_map(scores, classes, map.get());
     finish_mask(map.get(), PARSER_SIZE, PARSER_SIZE, mask, crop->width, crop->height);
@@ -467,8 +455,8 @@ uint8_t enh_output_to_byte(float v) {
 }
 
 // The restored crop from the model's planar output.
-swap_image_ptr enh_restored_crop(const float* output) {
-    swap_image_ptr restored(bl_image_create(ENH_SIZE, ENH_SIZE, 3));
+bl_image_ptr enh_restored_crop(const float* output) {
+    bl_image_ptr restored(bl_image_create(ENH_SIZE, ENH_SIZE, 3));
     if (!restored) return restored;
     const size_t plane = static_cast<size_t>(ENH_SIZE) * ENH_SIZE;
     uint8_t* dst = restored->data;
@@ -484,17 +472,17 @@ bl_image* bl_enhance_face(const bl_face* face, const bl_image* frame, float blen
     if (!g_enh.session || !face || !frame) return nullptr;
 
     float matrix[6];
-    swap_image_ptr crop(bl_warp_face_by_landmarks(frame, face->landmark5_align,
+    bl_image_ptr crop(bl_warp_face_by_landmarks(frame, face->landmark5_align,
                                                   WARP_TEMPLATE_FFHQ_512, ENH_SIZE, ENH_SIZE,
                                                   matrix));
     if (!crop) return nullptr;
 
     const size_t plane = static_cast<size_t>(ENH_SIZE) * ENH_SIZE;
-    swap_floats_ptr mask = alloc_floats(plane);
+    bl_malloc_array<float> mask = alloc_floats(plane);
     if (!mask) return nullptr;
     bl_create_box_mask(ENH_SIZE, ENH_SIZE, mask_blur, mask_padding, mask.get());
 
-    swap_floats_ptr tensor(bl_image_to_chw(crop.get(), 1, ENH_MEAN, ENH_STD));
+    bl_malloc_array<float> tensor(bl_image_to_chw(crop.get(), 1, ENH_MEAN, ENH_STD));
     if (!tensor) return nullptr;
     static const int64_t SHAPE[4] = {1, 3, ENH_SIZE, ENH_SIZE};
     const bl_tensor input = {nullptr, tensor.get(), SHAPE, 4};
@@ -508,7 +496,7 @@ bl_image* bl_enhance_face(const bl_face* face, const bl_image* frame, float blen
     // past its end.
     if (!output || count < 3 * plane) return nullptr;
 
-    swap_image_ptr restored = enh_restored_crop(output);
+    bl_image_ptr restored = enh_restored_crop(output);
     if (!restored) return nullptr;
     // The aligned crop is the unrestored face the blend mixes back in.
     if (blend < 1.0f) bl_blend_bytes(restored->data, crop->data, plane * 3, blend);

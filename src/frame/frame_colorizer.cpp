@@ -120,10 +120,7 @@ const bl_run_lines COLORIZER_RUN_LINES = {
     "[colorizer] Run failed: %s\n",
 };
 
-struct free_deleter {
-    void operator()(void* p) const { free(p); }
-};
-using float_buffer = std::unique_ptr<float[], free_deleter>;
+using float_buffer = bl_malloc_array<float>;
 
 // One bilinear sample position along an axis: the two neighbours and the
 // weight of the second.

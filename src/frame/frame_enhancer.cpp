@@ -56,16 +56,8 @@ const bl_run_lines FRAME_ENHANCER_RUN_LINES = {
     "[frame_enhancer] Run failed: %s\n",
 };
 
-struct free_deleter {
-    void operator()(void* p) const { free(p); }
-};
-using byte_buffer = std::unique_ptr<uint8_t[], free_deleter>;
-using float_buffer = std::unique_ptr<float[], free_deleter>;
-
-struct image_deleter {
-    void operator()(bl_image* image) const { bl_image_free(image); }
-};
-using image_owner = std::unique_ptr<bl_image, image_deleter>;
+using byte_buffer = bl_malloc_array<uint8_t>;
+using float_buffer = bl_malloc_array<float>;
 
 // Geometry of the padded canvas and its tiles for a w x h frame and factor s.
 struct tile_grid {
@@ -181,9 +173,9 @@ bool upscale_tile(const uint8_t* canvas, const tile_grid& grid, int tx, int ty, 
 }
 
 // Result pixel (x, y) is output-canvas pixel (x + 10 s, y + 10 s).
-image_owner crop_result(const uint8_t* out, const tile_grid& grid, int w, int h) {
+bl_image_ptr crop_result(const uint8_t* out, const tile_grid& grid, int w, int h) {
     const int s = grid.scale;
-    image_owner result(bl_image_create(w * s, h * s, 3));
+    bl_image_ptr result(bl_image_create(w * s, h * s, 3));
     if (!result) return result;
     const size_t row_bytes = static_cast<size_t>(w) * s * 3;
     const size_t out_row = static_cast<size_t>(grid.canvas_w) * s * 3;
@@ -226,12 +218,12 @@ bl_image* bl_enhance_frame(const bl_image* frame, float blend) {
     canvas.reset();
     tensor.reset();
 
-    image_owner result = crop_result(out.get(), grid, w, h);
+    bl_image_ptr result = crop_result(out.get(), grid, w, h);
     out.reset();
     if (!result) return nullptr;
 
     if (blend < 100.0f) {
-        image_owner resized(bl_image_resize(frame, w * s, h * s));
+        bl_image_ptr resized(bl_image_resize(frame, w * s, h * s));
         if (resized)
             bl_blend_bytes(result->data, resized->data, static_cast<size_t>(w) * s * h * s * 3,
                            blend / 100.0f);

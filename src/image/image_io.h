@@ -4,6 +4,9 @@
 #define BL_IMAGE_IO_H
 
 #include <stdint.h>
+#include <stdlib.h>
+
+#include <memory>
 
 // 8-bit samples, channels interleaved, row-major, no row padding: sample c of
 // pixel (x, y) is data[(y * width + x) * channels + c]. Loaded images are R, G, B.
@@ -33,6 +36,19 @@ bl_image* bl_image_clone(const bl_image* image);
 int bl_image_save(const bl_image* image, const char* path);
 
 void bl_image_free(bl_image* image);
+
+// Owners that release what they hold on every path, an early return or an
+// escaping exception included: images, and the float and byte arrays the
+// library allocates with malloc.
+struct bl_image_deleter {
+    void operator()(bl_image* image) const { bl_image_free(image); }
+};
+using bl_image_ptr = std::unique_ptr<bl_image, bl_image_deleter>;
+struct bl_free_deleter {
+    void operator()(void* p) const { free(p); }
+};
+template <typename T>
+using bl_malloc_array = std::unique_ptr<T[], bl_free_deleter>;
 
 // Resamples the whole image onto width x height (aspect ratio not kept):
 // Mitchell on a shrinking axis, Catmull-Rom otherwise, so an unchanged size
