@@ -24,7 +24,8 @@
  * _total / _cancel). The library creates no thread of its own.
  *
  * Errors. Operations return 0 on success and -1 on failure; the directory runs
- * also return 1 when cancelled. After a failure brightloom_get_error() returns
+ * also return 1 when cancelled. Running out of memory fails the operation with
+ * "Out of memory"; no C++ exception ever leaves the library. After a failure brightloom_get_error() returns
  * one message naming the failing step and the path concerned. Only
  * initialization clears the message, so after a success it may still hold the
  * message of an earlier failure. Progress lines and warnings go to stderr, one
@@ -205,7 +206,10 @@ BRIGHTLOOM_API void face_swap_video_cleanup(void);
  * restored afterwards. A frame that fails is copied unchanged. Returns 0, 1
  * when cancelled, -1 on failure ("Video swap not initialized — ...",
  * "Cannot list frames dir: <dir>", "No frames found in: <dir>",
- * "<n> frames failed to process" for frames that could not even be read). */
+ * "Output dir not found: <dir>", "Output dir is the input dir: <dir>" (frames
+ * are never rewritten in place), or "<n> frames failed to process" for frames
+ * that could be neither processed nor copied, such as unreadable frames or
+ * paths longer than 1023 bytes). Nothing is written on the early failures. */
 BRIGHTLOOM_API int32_t face_swap_video_dir(const char* input_dir, const char* output_dir,
                                            int32_t enhance);
 
