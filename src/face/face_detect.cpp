@@ -71,26 +71,26 @@ int bl_detect_init(const char* path, const OrtApi* api) {
     return 0;
 }
 
-int bl_landmark68_init(const char* path, const OrtApi* api) {
+// Opens a slot that runs in the detector's environment; `tag` names the slot
+// in its lines and `what` in its success line.
+static int open_in_detector_env(bl_slot* slot, const char* path, const OrtApi* api,
+                                const bl_slot_lines* lines, const char* tag, const char* what) {
     if (!g_det.env) {
-        fprintf(stderr, "[landmark68] Detector must be initialized first\n");
+        fprintf(stderr, "%s Detector must be initialized first\n", tag);
         return -1;
     }
     g_ort = api;
-    if (create_session(&g_lm68, path, &LANDMARKER_LINES) != 0) return -1;
-    fprintf(stderr, "[landmark68] Landmarker loaded: %s\n", path);
+    if (create_session(slot, path, lines) != 0) return -1;
+    fprintf(stderr, "%s %s loaded: %s\n", tag, what, path);
     return 0;
 }
 
+int bl_landmark68_init(const char* path, const OrtApi* api) {
+    return open_in_detector_env(&g_lm68, path, api, &LANDMARKER_LINES, "[landmark68]", "Landmarker");
+}
+
 int bl_recognize_init(const char* path, const OrtApi* api) {
-    if (!g_det.env) {
-        fprintf(stderr, "[recognize] Detector must be initialized first\n");
-        return -1;
-    }
-    g_ort = api;
-    if (create_session(&g_rec, path, &RECOGNIZER_LINES) != 0) return -1;
-    fprintf(stderr, "[recognize] Recognizer loaded: %s\n", path);
-    return 0;
+    return open_in_detector_env(&g_rec, path, api, &RECOGNIZER_LINES, "[recognize]", "Recognizer");
 }
 
 void bl_detect_shutdown(void) { bl_slot_close(g_ort, &g_det); }
@@ -233,6 +233,15 @@ bool decode_scrfd(const float* const maps[9], int input_size, float threshold, s
     return true;
 }
 
+// Stores a candidate box given by its centre and size in model-input pixels,
+// scaled back to the source image.
+void store_centre_box(float* box, float cx, float cy, float w, float h, source_scale sc) {
+    box[0] = (cx - 0.5f * w) * sc.sx;
+    box[1] = (cy - 0.5f * h) * sc.sy;
+    box[2] = (cx + 0.5f * w) * sc.sx;
+    box[3] = (cy + 0.5f * h) * sc.sy;
+}
+
 // yoloface: one [1, 20, N] output, channel-major, positions in input pixels.
 bool yoloface_output(const bl_run_result& out, const float** values, int64_t* n) {
     int64_t dims[3] = {0, 0, 0};
@@ -253,11 +262,7 @@ void decode_yoloface(const float* v, int64_t n, float threshold, source_scale sc
         if (!set->accepts(score, threshold)) continue;
         const float cx = v[i], cy = v[n + i], w = v[2 * n + i], h = v[3 * n + i];
         int c = set->add(score);
-        float* box = set->box(c);
-        box[0] = (cx - 0.5f * w) * sc.sx;
-        box[1] = (cy - 0.5f * h) * sc.sy;
-        box[2] = (cx + 0.5f * w) * sc.sx;
-        box[3] = (cy + 0.5f * h) * sc.sy;
+        store_centre_box(set->box(c), cx, cy, w, h, sc);
         float* p = set->point(c);
         for (int k = 0; k < 5; ++k) {
             p[2 * k] = v[(5 + 3 * k) * n + i] * sc.sx;
@@ -303,11 +308,7 @@ void decode_yunet(const float* const maps[12], int input_size, float threshold, 
             const float w = expf(b[4 * j + 2]) * s;
             const float h = expf(b[4 * j + 3]) * s;
             int c = set->add(score);
-            float* box = set->box(c);
-            box[0] = (cx - 0.5f * w) * sc.sx;
-            box[1] = (cy - 0.5f * h) * sc.sy;
-            box[2] = (cx + 0.5f * w) * sc.sx;
-            box[3] = (cy + 0.5f * h) * sc.sy;
+            store_centre_box(set->box(c), cx, cy, w, h, sc);
             float* p = set->point(c);
             for (int k = 0; k < 5; ++k) {
                 p[2 * k] = (o[10 * j + 2 * k] + column) * s * sc.sx;
@@ -341,21 +342,6 @@ int collect_candidates(const bl_run_result& out, int input_size, float threshold
     size_t anchors = 0;
     if (!scrfd_outputs(out, input_size, maps, &anchors) || !set->reserve(anchors)) return -1;
     return decode_scrfd(maps, input_size, threshold, sc, set) ? 0 : -1;
-}
-
-// Overlap of two corner boxes, counting +1 on every extent as the greedy
-// suppression of image_math does; the two must agree bit for bit.
-float box_iou(const float* k, const float* c) {
-    const float ix1 = fmaxf(c[0], k[0]);
-    const float iy1 = fmaxf(c[1], k[1]);
-    const float ix2 = fminf(c[2], k[2]);
-    const float iy2 = fminf(c[3], k[3]);
-    const float iw = fmaxf(ix2 - ix1 + 1.0f, 0.0f);
-    const float ih = fmaxf(iy2 - iy1 + 1.0f, 0.0f);
-    const float inter = iw * ih;
-    const float area_k = (k[2] - k[0] + 1.0f) * (k[3] - k[1] + 1.0f);
-    const float area_c = (c[2] - c[0] + 1.0f) * (c[3] - c[1] + 1.0f);
-    return inter / (area_k + area_c - inter);
 }
 
 // Builds the detector's input tensor data: the image stretched to the square
@@ -412,7 +398,7 @@ int bl_detect_suppress(const float* boxes, const float* scores, int count, int m
         const float* kbox = boxes + 4 * k;
         for (int j = i + 1; j < count; ++j) {
             const int32_t c = order.data[j];
-            if (!suppressed.data[c] && box_iou(kbox, boxes + 4 * c) > DETECT_IOU_THRESHOLD)
+            if (!suppressed.data[c] && bl_box_iou(kbox, boxes + 4 * c) > DETECT_IOU_THRESHOLD)
                 suppressed.data[c] = 1;
         }
     }

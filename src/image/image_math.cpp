@@ -53,7 +53,7 @@ void bl_decode_landmarks(const float* anchors, const float* offsets, int count,
 
 // Intersection over union with the inclusive-pixel convention (+1 on every
 // extent). fmaxf/fminf return the other operand when one is NaN.
-static float box_iou(const float* kept, const float* cand) {
+float bl_box_iou(const float* kept, const float* cand) {
     const float ix1 = fmaxf(cand[0], kept[0]);
     const float iy1 = fmaxf(cand[1], kept[1]);
     const float ix2 = fminf(cand[2], kept[2]);
@@ -114,7 +114,7 @@ int bl_nms(const float* boxes, const float* scores, int count, float iou_thresho
             const int32_t c = order[j];
             if (suppressed[c]) continue;
             // Equal to the threshold keeps the candidate.
-            if (box_iou(kept_box, boxes + 4 * static_cast<size_t>(c)) > iou_threshold)
+            if (bl_box_iou(kept_box, boxes + 4 * static_cast<size_t>(c)) > iou_threshold)
                 suppressed[c] = 1;
         }
     }

@@ -7,6 +7,10 @@
 // Greedy non-maximum suppression over corner boxes (x1, y1, x2, y2) with the
 // inclusive-pixel IoU; keeps indices in descending score order (ties in input
 // order). Returns the number of indices written to keep (room for count).
+// Intersection over union of two corner boxes with the inclusive-pixel
+// convention (+1 on every extent).
+float bl_box_iou(const float* kept, const float* candidate);
+
 int bl_nms(const float* boxes, const float* scores, int count, float iou_threshold,
            int32_t* keep);
 
