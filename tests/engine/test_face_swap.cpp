@@ -17,7 +17,7 @@ using bl_test::TempDir;
 
 namespace {
 
-const char NOT_INITIALIZED[] = "Not initialized — call brightloom_init() first";
+using bl_test::NOT_INITIALIZED;
 
 struct square {
     int cx, cy;
@@ -107,9 +107,7 @@ TEST_F(FaceSwap, RefusesAfterALiteInitialization) {
         ASSERT_EQ(brightloom_init_lite(models.path().c_str(), 0), 0);
     }
     EXPECT_EQ(run(output), -1);
-    EXPECT_STREQ(brightloom_get_error(),
-                 "Face swap is not available — engine was initialized with "
-                 "brightloom_init_lite(want_swap=0); no recognizer/swapper loaded");
+    EXPECT_STREQ(brightloom_get_error(), bl_test::SWAP_NOT_AVAILABLE);
 }
 
 TEST_F(FaceSwap, ReportsTheFileOrImageThatFailed) {

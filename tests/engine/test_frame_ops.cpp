@@ -17,7 +17,7 @@ using bl_test::TempDir;
 
 namespace {
 
-const char NOT_INITIALIZED[] = "Not initialized — call brightloom_init() first";
+using bl_test::NOT_INITIALIZED;
 
 class FrameOps : public ::testing::Test {
 protected:

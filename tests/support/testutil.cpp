@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "brightloom.h"
 #include "image/image_io.h"
 #include "platform/platform.h"
 
@@ -19,6 +20,14 @@ namespace bl_test {
 std::string models_dir() { return BL_TEST_MODELS_DIR; }
 
 std::string model_path(const std::string& relative) { return models_dir() + "/" + relative; }
+
+const char NOT_INITIALIZED[] = "Not initialized — call brightloom_init() first";
+const char SWAP_NOT_AVAILABLE[] =
+    "Face swap is not available — engine was initialized with "
+    "brightloom_init_lite(want_swap=0); no recognizer/swapper loaded";
+const char VIDEO_NOT_INITIALIZED[] = "Video swap not initialized — call face_swap_video_init() first";
+
+std::string last_error() { return brightloom_get_error(); }
 
 const OrtApi* runtime_api() {
     const OrtApiBase* base = bl_runtime_api_base();

@@ -22,6 +22,13 @@ std::string model_path(const std::string& relative);
 // Folder of the real models and photos beside the project, or "" when absent.
 std::string assets_dir();
 
+// Messages of the public interface that several areas' tests expect.
+extern const char NOT_INITIALIZED[];
+extern const char SWAP_NOT_AVAILABLE[];
+extern const char VIDEO_NOT_INITIALIZED[];
+// brightloom_get_error() as a string, for comparisons.
+std::string last_error();
+
 // The runtime's function table, for tests that open model slots directly.
 const OrtApi* runtime_api();
 

@@ -15,11 +15,9 @@ using bl_test::TempDir;
 
 namespace {
 
-std::string error_text() { return brightloom_get_error(); }
-
-const char VIDEO_NOT_INITIALIZED[] =
-    "Video swap not initialized — call face_swap_video_init() first";
-const char NOT_INITIALIZED[] = "Not initialized — call brightloom_init() first";
+std::string error_text() { return bl_test::last_error(); }
+using bl_test::NOT_INITIALIZED;
+using bl_test::VIDEO_NOT_INITIALIZED;
 
 }  // namespace
 
@@ -41,9 +39,7 @@ TEST(VideoSession, RefusesWithoutEngineOrSession) {
     ModelDir models;
     models.add_all_slots();
     ASSERT_EQ(brightloom_init_lite(models.path().c_str(), 0), 0) << error_text();
-    const std::string unavailable =
-        "Face swap is not available — engine was initialized with "
-        "brightloom_init_lite(want_swap=0); no recognizer/swapper loaded";
+    const std::string unavailable = bl_test::SWAP_NOT_AVAILABLE;
     EXPECT_EQ(face_swap_video_init(dir.file("a.png").c_str()), -1);
     EXPECT_EQ(error_text(), unavailable);
     EXPECT_EQ(face_swap_video_set_reference(dir.file("a.png").c_str(), 0), -1);

@@ -28,10 +28,8 @@ using bl_test::TempDir;
 
 namespace {
 
-std::string error_text() { return brightloom_get_error(); }
-
-const char VIDEO_NOT_INITIALIZED[] =
-    "Video swap not initialized — call face_swap_video_init() first";
+std::string error_text() { return bl_test::last_error(); }
+using bl_test::VIDEO_NOT_INITIALIZED;
 
 struct square {
     int cx, cy;
