@@ -3,11 +3,11 @@
 #ifndef BL_TOOLS_SERVE_ANSWERS_H
 #define BL_TOOLS_SERVE_ANSWERS_H
 
+#include <httplib.h>
+
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <httplib.h>
 
 // {"error": message} with `status`.
 void answer_error(httplib::Response& response, int status, const std::string& message);
@@ -20,6 +20,6 @@ int status_for_library_message(const std::string& message);
 // The message with every path of `files` (path, role) replaced by its role,
 // so the server's folders stay private: ".../7-source" becomes "source".
 std::string without_server_paths(std::string message,
-                                  const std::vector<std::pair<std::string, std::string>>& files);
+                                 const std::vector<std::pair<std::string, std::string>>& files);
 
 #endif

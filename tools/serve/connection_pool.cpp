@@ -1,12 +1,22 @@
 #include "connection_pool.h"
 
-ConnectionPool::ConnectionPool(size_t threads, size_t pending) : pending_limit_(pending) {
+ConnectionPool::ConnectionPool(size_t threads, size_t pending,
+                               std::shared_ptr<RequestHeadGuard> guard)
+    : pending_limit_(pending), guard_(std::move(guard)) {
     for (size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { serve(); });
 }
 
 ConnectionPool::~ConnectionPool() { shutdown(); }
 
 void ConnectionPool::enqueue(std::function<void()> connection) {
+    const int fd = guard_ ? guard_->newest_connection() : -1;
+    if (fd >= 0)
+        connection = [fd, serve = std::move(connection)] {
+            // A refused head leaves the socket shut down; serving it then
+            // only closes it.
+            RequestHeadGuard::head_arrives(fd);
+            serve();
+        };
     std::unique_lock<std::mutex> lock(mutex_);
     // The connection must be served even during shutdown: only serving it
     // closes its socket.

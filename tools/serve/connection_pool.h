@@ -2,7 +2,8 @@
 // number of accepted connections into an unbounded list; this one holds at
 // most `pending` of them and otherwise makes the accepting thread wait, so a
 // flood of connections waits in the system's small listen backlog instead of
-// piling up open sockets here.
+// piling up open sockets here. With a guard, each connection's request head
+// must arrive whole, small and in time before the library reads it.
 #ifndef BL_TOOLS_SERVE_CONNECTION_POOL_H
 #define BL_TOOLS_SERVE_CONNECTION_POOL_H
 
@@ -11,13 +12,16 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "request_head_guard.h"
+
 class ConnectionPool : public httplib::TaskQueue {
 public:
-    ConnectionPool(size_t threads, size_t pending);
+    ConnectionPool(size_t threads, size_t pending, std::shared_ptr<RequestHeadGuard> guard);
     ~ConnectionPool() override;
 
     void enqueue(std::function<void()> connection) override;
@@ -28,6 +32,7 @@ private:
     void serve();
 
     const size_t pending_limit_;
+    const std::shared_ptr<RequestHeadGuard> guard_;
     std::mutex mutex_;
     std::condition_variable has_work_, has_room_;
     std::deque<std::function<void()>> pending_;

@@ -67,14 +67,16 @@ std::string Form::read_padding(const std::string& name,
     const std::string* text = field(name);
     if (!text) return "";
     const std::string problem =
-        "Field " + name + " must be one or four whole percentages from 0 to 100 (top right bottom left)";
+        "Field " + name +
+        " must be one or four whole percentages from 0 to 100 (top right bottom left)";
     std::vector<std::string> items = split_list(text->substr(0, 64));
     if (text->size() > 64 || (items.size() != 1 && items.size() != 4)) return problem;
     std::array<int, 4> sides{};
     for (size_t i = 0; i < 4; ++i) {
         float number = 0.0f;
         const std::string& item = items[items.size() == 1 ? 0 : i];
-        if (!parse_float(item, number) || number < 0 || number > 100 || number != std::floor(number))
+        if (!parse_float(item, number) || number < 0 || number > 100 ||
+            number != std::floor(number))
             return problem;
         sides[i] = static_cast<int>(number);
     }

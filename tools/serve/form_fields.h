@@ -4,12 +4,12 @@
 #ifndef BL_TOOLS_SERVE_FORM_FIELDS_H
 #define BL_TOOLS_SERVE_FORM_FIELDS_H
 
+#include <httplib.h>
+
 #include <array>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <httplib.h>
 
 class Form {
 public:

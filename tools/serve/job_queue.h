@@ -13,10 +13,10 @@
 class JobQueue {
 public:
     enum class Admission {
-        Run,       // the caller's turn: run the job, then call finished()
-        Full,      // `capacity` requests already wait
-        Abandoned, // the client went away while waiting
-        Closed,    // the server is shutting down
+        Run,        // the caller's turn: run the job, then call finished()
+        Full,       // `capacity` requests already wait
+        Abandoned,  // the client went away while waiting
+        Closed,     // the server is shutting down
     };
     struct Length {
         size_t running, waiting, capacity;

@@ -21,7 +21,8 @@ Operation swap_operation(const std::string& name, const std::string& swapper_fil
     op.name = name;
     op.images = {"source", "target"};
     op.read_options = [reads_blur](const Form& form, Job& job) {
-        std::string problem = reads_blur ? form.read_number("blur", 0, 1, job.settings.mask_blur) : "";
+        std::string problem =
+            reads_blur ? form.read_number("blur", 0, 1, job.settings.mask_blur) : "";
         if (problem.empty()) problem = form.read_padding("padding", job.settings.mask_padding);
         return problem.empty() ? read_format(form, job) : problem;
     };
@@ -46,7 +47,9 @@ Operation enhance_operation(const std::string& enhancer_file) {
         if (percent) job.settings.enhancer_blend = *percent / 100.0f;
         return problem.empty() ? read_format(form, job) : problem;
     };
-    op.model_files = [enhancer_file](const Job&) { return std::vector<std::string>{enhancer_file}; };
+    op.model_files = [enhancer_file](const Job&) {
+        return std::vector<std::string>{enhancer_file};
+    };
     op.run = [](const Job&, const std::vector<std::string>& in, const std::string& out) {
         return face_enhance(in[0].c_str(), out.c_str());
     };
@@ -115,7 +118,8 @@ std::set<std::string> list_model_files(const std::string& dir) {
     return files;
 }
 
-std::string first_missing(const std::vector<std::string>& needed, const std::set<std::string>& present) {
+std::string first_missing(const std::vector<std::string>& needed,
+                          const std::set<std::string>& present) {
     for (const std::string& file : needed)
         if (!present.count(file)) return file;
     return "";

@@ -42,6 +42,7 @@ std::vector<Operation> make_operations(const Settings& s);
 std::set<std::string> list_model_files(const std::string& dir);
 
 // The first of `needed` that is not in `present`, or "".
-std::string first_missing(const std::vector<std::string>& needed, const std::set<std::string>& present);
+std::string first_missing(const std::vector<std::string>& needed,
+                          const std::set<std::string>& present);
 
 #endif

@@ -38,7 +38,8 @@ bool wait_for_turn(const httplib::Request& request, httplib::Response& response,
         case JobQueue::Admission::Run:
             return true;
         case JobQueue::Admission::Full:
-            answer_error(response, 429, "The server is busy: too many requests are waiting; try again later");
+            answer_error(response, 429,
+                         "The server is busy: too many requests are waiting; try again later");
             return false;
         case JobQueue::Admission::Abandoned:
             // Nobody reads this answer; the connection is closed after it.
@@ -61,7 +62,8 @@ void run_operation(const Operation& op, ServerState& state, const httplib::Reque
     if (!problem.empty()) return answer_error(response, 400, problem);
     std::string missing = first_missing(op.model_files(job), state.model_files);
     if (!missing.empty())
-        return answer_error(response, 503, op.name + " is not available: the model directory has no " + missing);
+        return answer_error(response, 503,
+                            op.name + " is not available: the model directory has no " + missing);
 
     RequestFiles files(state.uploads);
     std::vector<std::string> inputs;
@@ -97,7 +99,8 @@ nlohmann::json health(const ServerState& state) {
         if (op.name != "upscale") continue;
         for (int scale : {2, 4}) {
             job.scale = scale;
-            if (first_missing(op.model_files(job), state.model_files).empty()) upscale_scales.push_back(scale);
+            if (first_missing(op.model_files(job), state.model_files).empty())
+                upscale_scales.push_back(scale);
         }
         operations[op.name] = !upscale_scales.empty();
     }
@@ -106,16 +109,20 @@ nlohmann::json health(const ServerState& state) {
             {"models", state.model_files},
             {"operations", operations},
             {"upscale_scales", upscale_scales},
-            {"queue", {{"running", length.running}, {"waiting", length.waiting}, {"capacity", length.capacity}}}};
+            {"queue",
+             {{"running", length.running},
+              {"waiting", length.waiting},
+              {"capacity", length.capacity}}}};
 }
 
 }  // namespace
 
 void add_api_routes(httplib::Server& server, ServerState& state) {
     for (const Operation& op : state.operations)
-        server.Post("/api/" + op.name, [&op, &state](const httplib::Request& request, httplib::Response& response) {
-            run_operation(op, state, request, response);
-        });
+        server.Post("/api/" + op.name,
+                    [&op, &state](const httplib::Request& request, httplib::Response& response) {
+                        run_operation(op, state, request, response);
+                    });
     server.Get("/api/health", [&state](const httplib::Request&, httplib::Response& response) {
         response.set_content(health(state).dump(), "application/json");
     });

@@ -3,11 +3,11 @@
 #ifndef BL_TOOLS_SERVE_ROUTES_H
 #define BL_TOOLS_SERVE_ROUTES_H
 
+#include <httplib.h>
+
 #include <set>
 #include <string>
 #include <vector>
-
-#include <httplib.h>
 
 #include "job_queue.h"
 #include "operations.h"

@@ -23,7 +23,8 @@ ServerSettings ServerSettings::from(const Settings& s) {
     return server;
 }
 
-SettingsScope::SettingsScope(const ServerSettings& server, const JobSettings& job) : server_(server) {
+SettingsScope::SettingsScope(const ServerSettings& server, const JobSettings& job)
+    : server_(server) {
     apply(job.mask_blur.value_or(server.mask_blur), job.mask_padding.value_or(server.mask_padding),
           job.enhancer_blend.value_or(server.enhancer_blend));
 }

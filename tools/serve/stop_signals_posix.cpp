@@ -1,14 +1,13 @@
 // Any thread may receive the signal (the inference runtime starts threads of
 // its own), so the handler only writes a byte to a pipe that the watcher
 // thread reads.
-#include "stop_signals.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include "../cli/common.h"
+#include "stop_signals.h"
 
 namespace {
 

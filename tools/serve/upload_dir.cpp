@@ -32,8 +32,9 @@ std::unique_ptr<UploadDir> UploadDir::create(std::string& error) {
     name.push_back('\0');
     // mkdtemp makes the folder with mode 0700 under a name nobody could guess.
     if (!mkdtemp(name.data())) {
-        error = "Cannot create a private temporary folder under " + pattern.substr(0, pattern.rfind('/')) +
-                ": " + std::generic_category().message(errno);
+        error = "Cannot create a private temporary folder under " +
+                pattern.substr(0, pattern.rfind('/')) + ": " +
+                std::generic_category().message(errno);
         return nullptr;
     }
     return std::unique_ptr<UploadDir>(new UploadDir(name.data()));

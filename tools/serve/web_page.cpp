@@ -8,7 +8,8 @@
 namespace {
 
 const char* content_type(const std::string& name) {
-    if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".css") == 0) return "text/css; charset=utf-8";
+    if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".css") == 0)
+        return "text/css; charset=utf-8";
     if (name.size() >= 3 && name.compare(name.size() - 3, 3, ".js") == 0)
         return "text/javascript; charset=utf-8";
     return "text/html; charset=utf-8";
@@ -33,7 +34,8 @@ void add_web_page(httplib::Server& server) {
         const std::string route = name == "index.html" ? "/" : "/" + name;
         server.Get(route, [&asset, name](const httplib::Request&, httplib::Response& response) {
             add_safety_headers(response);
-            response.set_content(reinterpret_cast<const char*>(asset.bytes), asset.size, content_type(name));
+            response.set_content(reinterpret_cast<const char*>(asset.bytes), asset.size,
+                                 content_type(name));
         });
     }
 }

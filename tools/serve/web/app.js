@@ -86,6 +86,7 @@ function showResult(blob, op) {
     image.alt = input.closest(".drop").querySelector(".drop-title").textContent;
     return image;
   }));
+  document.getElementById("inputs-caption").textContent = inputs.children.length > 1 ? "Inputs" : "Input";
   output.hidden = false;
 }
 
