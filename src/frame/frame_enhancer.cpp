@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "frame/frame_blend.h"
+#include "image/image_blend.h"
 #include "inference/model_session.h"
 
 static const OrtApi* g_ort = nullptr;
