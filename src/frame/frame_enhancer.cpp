@@ -215,6 +215,8 @@ bl_image* bl_enhance_frame(const bl_image* frame, float blend) {
                         tiles);
         }
     }
+    // Each buffer goes as soon as it is used up, so that the large ones are
+    // never all held at once.
     canvas.reset();
     tensor.reset();
 
