@@ -64,38 +64,38 @@ std::string read_blend(const Form& form, Job& job) {
 }
 
 Operation colorize_operation() {
-    Operation op;
-    op.name = "colorize";
-    op.images = {"image"};
-    op.read_options = [](const Form& form, Job& job) {
-        std::string problem = read_blend(form, job);
-        return problem.empty() ? read_format(form, job) : problem;
-    };
-    op.model_files = [](const Job&) { return std::vector<std::string>{"ddcolor.onnx"}; };
-    op.run = [](const Job& job, const std::vector<std::string>& in, const std::string& out) {
-        return frame_colorize(in[0].c_str(), out.c_str(), job.blend);
-    };
-    return op;
+    return {"colorize", {"image"},
+            [](const Form& form, Job& job) {
+                std::string problem = read_blend(form, job);
+                return problem.empty() ? read_format(form, job) : problem;
+            },
+            [](const Job&) { return std::vector<std::string>{"ddcolor.onnx"}; },
+            [](const Job& job, const std::vector<std::string>& in, const std::string& out) {
+                return frame_colorize(in[0].c_str(), out.c_str(), job.blend);
+            }};
+}
+
+std::string read_scale(const Form& form, Job& job) {
+    std::string scale = std::to_string(job.scale);
+    std::string problem = form.read_choice("scale", {"2", "4"}, scale);
+    job.scale = std::stoi(scale);
+    return problem;
 }
 
 Operation upscale_operation() {
-    Operation op;
-    op.name = "upscale";
-    op.images = {"image"};
-    op.read_options = [](const Form& form, Job& job) {
-        std::string scale = std::to_string(job.scale);
-        std::string problem = form.read_choice("scale", {"2", "4"}, scale);
-        job.scale = std::stoi(scale);
-        if (problem.empty()) problem = read_blend(form, job);
-        return problem.empty() ? read_format(form, job) : problem;
-    };
-    op.model_files = [](const Job& job) {
-        return std::vector<std::string>{"real_esrgan_x" + std::to_string(job.scale) + ".onnx"};
-    };
-    op.run = [](const Job& job, const std::vector<std::string>& in, const std::string& out) {
-        return frame_upscale(in[0].c_str(), out.c_str(), job.scale, job.blend);
-    };
-    return op;
+    return {"upscale", {"image"},
+            [](const Form& form, Job& job) {
+                std::string problem = read_scale(form, job);
+                if (problem.empty()) problem = read_blend(form, job);
+                return problem.empty() ? read_format(form, job) : problem;
+            },
+            [](const Job& job) {
+                return std::vector<std::string>{"real_esrgan_x" + std::to_string(job.scale) +
+                                                ".onnx"};
+            },
+            [](const Job& job, const std::vector<std::string>& in, const std::string& out) {
+                return frame_upscale(in[0].c_str(), out.c_str(), job.scale, job.blend);
+            }};
 }
 
 }  // namespace
