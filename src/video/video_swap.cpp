@@ -11,6 +11,8 @@
 
 #include "brightloom.h"
 #include "engine/bl_engine.h"
+#include "face/face_landmark.h"
+#include "face/face_recognize.h"
 #include "face/face_swap.h"
 #include "image/image_io.h"
 #include "video/video_frames.h"

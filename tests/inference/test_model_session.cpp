@@ -5,6 +5,10 @@
 #include <string>
 
 #include "face/face_detect.h"
+#include "face/face_enhancer.h"
+#include "face/face_landmark.h"
+#include "face/face_masks.h"
+#include "face/face_recognize.h"
 #include "face/face_swap.h"
 #include "frame/frame_colorizer.h"
 #include "frame/frame_enhancer.h"
@@ -117,7 +121,7 @@ TEST_F(SlotTest, AvailabilityFollowsTheSlot) {
 TEST_F(SlotTest, ClosingSlotsThatWereNeverOpenedDoesNothing) {
     bl_frame_enhancer_shutdown();
     bl_colorizer_shutdown();
-    bl_enhance_shutdown();
+    bl_face_enhancer_shutdown();
     bl_detect_shutdown();
     bl_detect_shutdown();
     SUCCEED();
