@@ -89,7 +89,7 @@ struct candidate_set {
     int capacity = 0;
 
     bool reserve(size_t n) {
-        if (n > static_cast<size_t>(INT32_MAX / 16)) return false;
+        if (n > static_cast<size_t>(INT32_MAX / 16)) return false;  // no buffer that large
         capacity = static_cast<int>(n);
         boxes = bl_alloc_array<float>(4 * n);
         points = bl_alloc_array<float>(10 * n);
@@ -270,30 +270,35 @@ void decode_yunet(const float* const maps[12], int input_size, float threshold, 
     }
 }
 
-// Decodes the outputs of the open detector's family into `set`. 0 when the
-// candidates (possibly none) are in the set, -1 when the outputs cannot be
-// decoded or the set cannot be allocated: both end as a failed run.
+enum { COLLECTED = 0, UNDECODABLE = -1, NO_MEMORY = -2 };
+
+// Decodes the outputs of the open detector's family into `set`: COLLECTED
+// when the candidates (possibly none) are in the set, UNDECODABLE when the
+// outputs do not fit the family (a failed run), NO_MEMORY.
 int collect_candidates(const bl_run_result& out, int input_size, float threshold,
                        source_scale sc, candidate_set* set) {
     if (g_detector_type == BL_DETECTOR_YOLOFACE) {
         const float* values = nullptr;
         int64_t n = 0;
-        if (!yoloface_output(out, &values, &n) || !set->reserve(static_cast<size_t>(n))) return -1;
+        if (!yoloface_output(out, &values, &n)) return UNDECODABLE;
+        if (!set->reserve(static_cast<size_t>(n))) return NO_MEMORY;
         decode_yoloface(values, n, threshold, sc, set);
-        return 0;
+        return COLLECTED;
     }
     if (g_detector_type == BL_DETECTOR_YUNET) {
-        if (out.count() < 12) return set->reserve(0) ? 0 : -1;
+        if (out.count() < 12) return set->reserve(0) ? COLLECTED : NO_MEMORY;
         const float* maps[12] = {};
         size_t cells = 0;
-        if (!yunet_outputs(out, input_size, maps, &cells) || !set->reserve(cells)) return -1;
+        if (!yunet_outputs(out, input_size, maps, &cells)) return UNDECODABLE;
+        if (!set->reserve(cells)) return NO_MEMORY;
         decode_yunet(maps, input_size, threshold, sc, set);
-        return 0;
+        return COLLECTED;
     }
     const float* maps[9] = {};
     size_t anchors = 0;
-    if (!scrfd_outputs(out, input_size, maps, &anchors) || !set->reserve(anchors)) return -1;
-    return decode_scrfd(maps, input_size, threshold, sc, set) ? 0 : -1;
+    if (!scrfd_outputs(out, input_size, maps, &anchors)) return UNDECODABLE;
+    if (!set->reserve(anchors)) return NO_MEMORY;
+    return decode_scrfd(maps, input_size, threshold, sc, set) ? COLLECTED : NO_MEMORY;
 }
 
 // Builds the detector's input tensor data: the image stretched to the square
@@ -331,7 +336,7 @@ int bl_detect_suppress(const float* boxes, const float* scores, int count, int m
     if (count <= 0 || max_keep <= 0) return 0;
     bl_malloc_array<int32_t> order = bl_alloc_array<int32_t>(static_cast<size_t>(count));
     bl_malloc_array<uint8_t> suppressed = bl_alloc_array<uint8_t>(static_cast<size_t>(count));
-    if (!order || !suppressed) return 0;
+    if (!order || !suppressed) return -1;
     for (int i = 0; i < count; ++i) order[i] = i;
     // Stable: equal scores keep their scan order, so the earlier candidate
     // wins a tie, as with an insertion sort, at O(n log n) for crowded maps.
@@ -375,11 +380,13 @@ int bl_detect_faces(const bl_image* image, float score_threshold, int input_size
     const source_scale sc = {static_cast<float>(image->width) / static_cast<float>(input_size),
                              static_cast<float>(image->height) / static_cast<float>(input_size)};
     candidate_set set;
-    if (collect_candidates(out, input_size, score_threshold, sc, &set) != 0) return 0;
-    if (set.count == 0) return 0;
+    const int collected = collect_candidates(out, input_size, score_threshold, sc, &set);
+    if (collected == NO_MEMORY) return -1;
+    if (collected != COLLECTED || set.count == 0) return 0;
 
     int32_t keep[BL_MAX_FACES];
     int kept = bl_detect_suppress(set.boxes.get(), set.scores.get(), set.count, BL_MAX_FACES, keep);
+    if (kept < 0) return -1;
     for (int i = 0; i < kept; ++i)
         fill_face(&list->faces[i], set.box(keep[i]), set.point(keep[i]), set.scores[keep[i]]);
     list->count = kept;

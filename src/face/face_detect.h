@@ -26,16 +26,16 @@ int bl_detector_type_for_path(const char* path);
 
 // Finds faces, best first (at most BL_MAX_FACES). Returns the count, 0 when
 // none was found or the run failed, -1 on bad arguments, a closed detector or
-// no memory for the input. Every candidate at or above the threshold takes
-// part in the suppression.
+// when memory runs out. Every candidate at or above the threshold takes part
+// in the suppression.
 int bl_detect_faces(const bl_image* image, float score_threshold, int input_size,
                     bl_face_list* list);
 
 // Greedy suppression of the detector (IoU 0.4, +1 on every extent): for
 // scores that are numbers, descending score order with ties in input order,
 // sorted in O(n log n) and stopping once max_keep boxes are kept, so that
-// thousands of candidates stay cheap. Returns how many indices it wrote (0
-// without memory).
+// thousands of candidates stay cheap. Returns how many indices it wrote, -1
+// when memory runs out.
 int bl_detect_suppress(const float* boxes, const float* scores, int count, int max_keep,
                        int32_t* keep);
 

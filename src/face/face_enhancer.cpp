@@ -65,7 +65,8 @@ bl_image* bl_face_enhancer_apply(const bl_face* face, const bl_image* frame, flo
     const size_t plane = static_cast<size_t>(ENH_SIZE) * ENH_SIZE;
     bl_malloc_array<float> mask = bl_alloc_array<float>(plane);
     if (!mask) return nullptr;
-    bl_create_box_mask(ENH_SIZE, ENH_SIZE, mask_blur, mask_padding, mask.get());
+    if (bl_create_box_mask(ENH_SIZE, ENH_SIZE, mask_blur, mask_padding, mask.get()) != 0)
+        return nullptr;
 
     bl_malloc_array<float> tensor(bl_image_to_chw(crop.get(), 1, ENH_MEAN, ENH_STD));
     if (!tensor) return nullptr;

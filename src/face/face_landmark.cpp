@@ -53,9 +53,9 @@ void bl_landmark68_crop_matrix(const float box[4], float m[6]) {
 }
 
 bl_image* bl_landmark68_crop(const bl_image* image, const float m[6]) {
-    bl_image* crop = bl_warp_affine(image, m, LM_CROP, LM_CROP);
-    if (crop) bl_dark_crop_contrast(crop);
-    return crop;
+    bl_image_ptr crop(bl_warp_affine(image, m, LM_CROP, LM_CROP));
+    if (!crop || bl_dark_crop_contrast(crop.get()) < 0) return nullptr;
+    return crop.release();
 }
 
 float bl_detect_landmark68(const bl_image* image, bl_face* face) {

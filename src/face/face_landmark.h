@@ -18,7 +18,8 @@ void bl_landmark68_to_5(const float landmark68[136], float out[10]);
 
 // The landmarker's steps, for tests: the matrix that centres the box in the
 // 256 x 256 crop with its longer side over 195 pixels, and the crop as the
-// model receives it (dark crops equalised, see face/landmark_contrast.h).
+// model receives it (dark crops equalised, see face/landmark_contrast.h;
+// none on failure).
 void bl_landmark68_crop_matrix(const float box[4], float m[6]);
 bl_image* bl_landmark68_crop(const bl_image* image, const float m[6]);
 

@@ -69,17 +69,19 @@ int occluder_input_size(int* width, int* height) {
 
 // Brings a model's map to the crop's size and makes its edge fall off inside
 // the kept region: clamp, blur, then everything the blur rates below one
-// half is dropped and the upper half stretched to the full range.
-void finish_mask(const float* map, int map_width, int map_height, float* mask, int width,
+// half is dropped and the upper half stretched to the full range. 0, or -1
+// without memory for the blur.
+int finish_mask(const float* map, int map_width, int map_height, float* mask, int width,
                  int height) {
     bl_mask_resize_bilinear(map, map_width, map_height, mask, width, height);
     const size_t count = static_cast<size_t>(width) * height;
     bl_clamp_unit(mask, count);
-    bl_gaussian_blur_f32(mask, width, height, MASK_FINISH_SIGMA);
+    if (bl_gaussian_blur_f32(mask, width, height, MASK_FINISH_SIGMA) != 0) return -1;
     for (size_t i = 0; i < count; ++i) {
         float v = mask[i];
         mask[i] = v < 0.5f ? 0.0f : ((v < 1.0f ? v : 1.0f) - 0.5f) * 2.0f;
     }
+    return 0;
 }
 
 // 1 where the parser's best class is a face class, else 0. A tie keeps the
@@ -176,8 +178,7 @@ int bl_create_occlusion_mask(const bl_image* crop, float* mask) {
     if (!map) return -1;
     memcpy(map.get(), output, pixels * sizeof(float));
     bl_clamp_unit(map.get(), pixels);
-    finish_mask(map.get(), width, height, mask, crop->width, crop->height);
-    return 0;
+    return finish_mask(map.get(), width, height, mask, crop->width, crop->height);
 }
 
 int bl_create_region_mask(const bl_image* crop, float* mask) {
@@ -207,8 +208,7 @@ int bl_create_region_mask(const bl_image* crop, float* mask) {
     bl_malloc_array<float> map = bl_alloc_array<float>(plane);
     if (!map) return -1;
     region_map(scores, classes, map.get());
-    finish_mask(map.get(), PARSER_SIZE, PARSER_SIZE, mask, crop->width, crop->height);
-    return 0;
+    return finish_mask(map.get(), PARSER_SIZE, PARSER_SIZE, mask, crop->width, crop->height);
 }
 
 namespace {

@@ -13,7 +13,8 @@ void bl_parser_shutdown(void);
 int bl_occluder_available(void);
 int bl_parser_available(void);
 
-// Crop-sized masks (1 = paste); 0 on success, -1 with mask untouched.
+// Crop-sized masks (1 = paste); 0 on success, -1 on failure (a closed slot,
+// a failed run, no memory), the mask then being of no use.
 int bl_create_occlusion_mask(const bl_image* crop, float* mask);
 int bl_create_region_mask(const bl_image* crop, float* mask);
 

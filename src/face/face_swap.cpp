@@ -126,13 +126,16 @@ bl_image_ptr run_swapper(const swap_family& family, float* target, float* source
 }
 
 // Narrows mask by one optional factor: the per-pixel minimum with the map
-// that make writes for crop. A factor that cannot be made is left out.
-void narrow_mask(int (*make)(const bl_image*, float*), const bl_image* crop, float* mask,
+// that make writes for crop. A factor whose model fails is left out; false
+// only when there is no memory for it.
+bool narrow_mask(int (*make)(const bl_image*, float*), const bl_image* crop, float* mask,
                  size_t count) {
     bl_malloc_array<float> factor = bl_alloc_array<float>(count);
-    if (!factor || make(crop, factor.get()) != 0) return;
+    if (!factor) return false;
+    if (make(crop, factor.get()) != 0) return true;
     for (size_t i = 0; i < count; ++i)
         if (factor[i] < mask[i]) mask[i] = factor[i];
+    return true;
 }
 
 }  // namespace
@@ -152,11 +155,12 @@ bl_image* bl_swap_face(const bl_face* source_face, const bl_face* target_face,
 
     bl_malloc_array<float> mask = bl_alloc_array<float>(pixels);
     if (!mask) return nullptr;
-    bl_create_box_mask(size, size, mask_blur, mask_padding, mask.get());
+    if (bl_create_box_mask(size, size, mask_blur, mask_padding, mask.get()) != 0) return nullptr;
     // Whatever covers the target face must stay visible, so the occlusion is
     // judged on the face before the swap.
-    if (bl_occluder_available())
-        narrow_mask(bl_create_occlusion_mask, target_crop.get(), mask.get(), pixels);
+    if (bl_occluder_available() &&
+        !narrow_mask(bl_create_occlusion_mask, target_crop.get(), mask.get(), pixels))
+        return nullptr;
 
     bl_malloc_array<float> target = bl_malloc_array<float>(
         bl_image_to_chw(target_crop.get(), 1, family.target_mean, family.target_std));
@@ -167,8 +171,9 @@ bl_image* bl_swap_face(const bl_face* source_face, const bl_face* target_face,
     bl_image_ptr generated = run_swapper(family, target.get(), source.get());
     if (!generated) return nullptr;
     // The face regions are those of the new face, which is what gets pasted.
-    if (bl_parser_available())
-        narrow_mask(bl_create_region_mask, generated.get(), mask.get(), pixels);
+    if (bl_parser_available() &&
+        !narrow_mask(bl_create_region_mask, generated.get(), mask.get(), pixels))
+        return nullptr;
     bl_clamp_unit(mask.get(), pixels);
 
     return bl_paste_back(target_image, generated.get(), mask.get(), matrix);

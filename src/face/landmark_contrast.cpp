@@ -179,7 +179,7 @@ int bl_dark_crop_contrast(bl_image* crop) {
     const size_t pixels = static_cast<size_t>(crop->width) * static_cast<size_t>(crop->height);
     if (pixels == 0) return 0;
     bl_malloc_array<uint8_t> lab = bl_alloc_array<uint8_t>(3 * pixels);
-    if (!lab) return 0;
+    if (!lab) return -1;
     float lin[256];
     linear_table(lin);
     const int ch = crop->channels;
@@ -194,9 +194,7 @@ int bl_dark_crop_contrast(bl_image* crop) {
     }
     const float mean = static_cast<float>(lightness) / static_cast<float>(pixels);
     if (mean >= LM_DARK_MEAN) return 0;
-    // Without memory for the equalisation the lightness stays as it is; the
-    // round trip still runs, as it would after equalising.
-    bl_clahe8(lab.get(), crop->width, crop->height);
+    if (bl_clahe8(lab.get(), crop->width, crop->height) != 0) return -1;
     for (size_t i = 0; i < pixels; ++i) {
         const uint8_t v[3] = {lab[i], lab[pixels + i], lab[2 * pixels + i]};
         bl_lab8_to_rgb(v, crop->data + i * ch);

@@ -8,7 +8,8 @@
 #include "image/image_io.h"
 
 // Equalises the lightness of a crop whose mean lightness byte is below 30:
-// 1 when it did, 0 when the crop was left alone (also without memory).
+// 1 when it did, 0 when the crop was left alone, -1 when memory ran out
+// (the crop may then be half converted and is of no use).
 int bl_dark_crop_contrast(bl_image* crop);
 
 // 8-bit Lab conversions (L scaled to 0 ... 255, a and b offset by 128).

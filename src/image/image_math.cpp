@@ -131,8 +131,8 @@ static void blur_row(const float* padded, const float* kernel, int k, int width,
     for (int t = 0; t < k; ++t) add_weighted_row(out, padded + t, kernel[t], width);
 }
 
-void bl_gaussian_blur_f32(float* map, int width, int height, float sigma) {
-    if (!(sigma > 0.0f) || !map || width <= 0 || height <= 0) return;
+int bl_gaussian_blur_f32(float* map, int width, int height, float sigma) {
+    if (!(sigma > 0.0f) || !map || width <= 0 || height <= 0) return 0;
     const int k = blur_kernel_size(sigma);
     const int r = k / 2;
     const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
@@ -140,7 +140,7 @@ void bl_gaussian_blur_f32(float* map, int width, int height, float sigma) {
     // One block: the kernel, the scratch map and one edge-padded row.
     const size_t padded_width = static_cast<size_t>(width) + 2 * static_cast<size_t>(r);
     bl_malloc_array<float> block = bl_alloc_array<float>(k + pixels + padded_width);
-    if (!block) return;
+    if (!block) return -1;
     float* kernel = block.get();
     float* scratch = kernel + k;
     float* padded = scratch + pixels;
@@ -173,6 +173,7 @@ void bl_gaussian_blur_f32(float* map, int width, int height, float sigma) {
             add_weighted_row(out, scratch + static_cast<size_t>(sy) * width, kernel[t], width);
         }
     }
+    return 0;
 }
 
 // Truncated percentage of a size, raised to at least `floor_value`.
@@ -185,9 +186,9 @@ static void fill(float* dst, size_t count, float value) {
     for (size_t i = 0; i < count; ++i) dst[i] = value;
 }
 
-void bl_create_box_mask(int width, int height, float blur, const int32_t padding[4],
-                        float* mask) {
-    if (!mask || width <= 0 || height <= 0) return;
+int bl_create_box_mask(int width, int height, float blur, const int32_t padding[4],
+                       float* mask) {
+    if (!mask || width <= 0 || height <= 0) return 0;
     static const int32_t NO_PADDING[4] = {0, 0, 0, 0};
     if (!padding) padding = NO_PADDING;
 
@@ -214,5 +215,5 @@ void bl_create_box_mask(int width, int height, float blur, const int32_t padding
         fill(row + left, static_cast<size_t>(inner_end_x - left), 1.0f);
         fill(row + inner_end_x, static_cast<size_t>(right), 0.0f);
     }
-    if (a > 0) bl_gaussian_blur_f32(mask, width, height, static_cast<float>(a) * 0.25f);
+    return a > 0 ? bl_gaussian_blur_f32(mask, width, height, static_cast<float>(a) * 0.25f) : 0;
 }

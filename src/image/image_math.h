@@ -26,11 +26,13 @@ void bl_decode_landmarks(const float* anchors, const float* offsets, int count, 
 // Holds every value inside 0 ... 1; NaN stays.
 void bl_clamp_unit(float* values, size_t count);
 
-// Separable Gaussian blur of a float map, in place; edges repeated.
-void bl_gaussian_blur_f32(float* map, int width, int height, float sigma);
+// Separable Gaussian blur of a float map, in place; edges repeated. 0, or
+// -1 with the map untouched when memory runs out.
+int bl_gaussian_blur_f32(float* map, int width, int height, float sigma);
 
 // Feathered rectangle of ones; padding is top, right, bottom, left in percent.
-void bl_create_box_mask(int width, int height, float blur, const int32_t padding[4],
-                        float* mask);
+// 0, or -1 when memory for the feathering runs out.
+int bl_create_box_mask(int width, int height, float blur, const int32_t padding[4],
+                       float* mask);
 
 #endif

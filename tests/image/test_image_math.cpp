@@ -1,10 +1,12 @@
 // Detection math (anchors, decoders, suppression, vectors) and mask building.
 #include <math.h>
+#include <stdint.h>
 
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "image/image_io.h"
 #include "image/image_math.h"
 #include "support/reference_math.h"
 
@@ -221,4 +223,15 @@ TEST(GaussianBlur, NonPositiveSigmaLeavesMapAndImpulseSpreadsSymmetrically) {
     // Kernel size 7 for sigma 1: nothing beyond radius 3.
     EXPECT_EQ(map[5 * 11 + 9], 0.0f);
     EXPECT_GT(map[5 * 11 + 8], 0.0f);
+}
+
+// ------------------------------------------------------------------ arrays
+
+TEST(AllocArray, RefusesByteCountsThatDoNotFitAndGivesRoomForAnEmptyOne) {
+    EXPECT_EQ(bl_alloc_array<float>(SIZE_MAX / 2), nullptr);
+    EXPECT_EQ(bl_alloc_array<uint64_t>(SIZE_MAX / 8 + 1), nullptr);
+    bl_malloc_array<float> empty = bl_alloc_array<float>(0);
+    ASSERT_NE(empty, nullptr);
+    empty[0] = 1.0f;  // room for one element, so a zero count is no failure
+    EXPECT_EQ(empty[0], 1.0f);
 }
