@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "face/detector_env.h"
 #include "face/face_landmark.h"
 #include "face/face_recognize.h"
 #include "image/image_math.h"
+#include "inference/model_session.h"
 
 // The detector owns the environment and memory description; the landmarker
 // and the recognizer run in them, so the detector closes last.

@@ -1,5 +1,5 @@
 // The face detector (three model families) and its slot, whose environment
-// the landmarker and the recognizer share.
+// the landmarker and the recognizer share (face/detector_env.h).
 #ifndef BL_FACE_DETECT_H
 #define BL_FACE_DETECT_H
 
@@ -7,7 +7,6 @@
 
 #include "face/face.h"
 #include "image/image_io.h"
-#include "inference/model_session.h"
 #include "inference/ort_api.h"
 
 enum { BL_DETECTOR_SCRFD = 0, BL_DETECTOR_YOLOFACE = 1, BL_DETECTOR_YUNET = 2 };
@@ -38,13 +37,5 @@ int bl_detect_faces(const bl_image* image, float score_threshold, int input_size
 // when memory runs out.
 int bl_detect_suppress(const float* boxes, const float* scores, int count, int max_keep,
                        int32_t* keep);
-
-// For the slots that run in the detector's environment (landmarker,
-// recognizer): opens `slot` from `path` there, writing "<tag> <what> loaded:
-// <path>" on success; refuses (-1, with a line) while the detector is closed.
-int bl_detector_env_open(bl_slot* slot, const char* path, const OrtApi* api,
-                         const bl_slot_lines* lines, const char* tag, const char* what);
-// The detector's CPU memory description; none while it is closed.
-OrtMemoryInfo* bl_detector_memory(void);
 
 #endif

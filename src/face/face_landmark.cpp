@@ -2,10 +2,9 @@
 
 #include <stdint.h>
 
-#include <cmath>
-
-#include "face/face_detect.h"
+#include "face/detector_env.h"
 #include "face/landmark_contrast.h"
+#include "image/image_math.h"
 #include "image/image_warp.h"
 #include "inference/model_session.h"
 
@@ -31,12 +30,6 @@ namespace {
 const int LM_CROP = 256;
 const int LM_POINTS = 68;
 const bl_run_lines LANDMARK_RUN_LINES = {nullptr, nullptr};
-
-bool all_finite(const float* v, int n) {
-    for (int i = 0; i < n; ++i)
-        if (!std::isfinite(v[i])) return false;
-    return true;
-}
 
 }  // namespace
 
@@ -65,7 +58,7 @@ float bl_detect_landmark68(const bl_image* image, bl_face* face) {
     bl_landmark68_crop_matrix(face->box, m);
     // An empty or non-finite box gives no usable crop (and would make the
     // warp sample at non-finite positions): nothing to refine.
-    if (!all_finite(m, 6)) return 0.0f;
+    if (!bl_all_finite(m, 6)) return 0.0f;
     bl_image_ptr crop(bl_landmark68_crop(image, m));
     if (!crop) return 0.0f;
     bl_malloc_array<float> input(bl_image_to_chw(crop.get(), 1, nullptr, nullptr));

@@ -3,9 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <cmath>
-
-#include "face/face_detect.h"
+#include "face/detector_env.h"
 #include "image/image_math.h"
 #include "image/image_warp.h"
 #include "inference/model_session.h"
@@ -32,12 +30,6 @@ const int RECOGNIZER_SIZE = 112;
 const int EMBEDDING_SIZE = 512;
 const bl_run_lines RECOGNIZE_RUN_LINES = {nullptr, "[recognize] Run failed: %s\n"};
 
-bool all_finite(const float* v, int n) {
-    for (int i = 0; i < n; ++i)
-        if (!std::isfinite(v[i])) return false;
-    return true;
-}
-
 // The aligned crop as the recognizer takes it: planes B, G, R scaled to
 // -1 ... 1. None when the face cannot be cut out or memory runs out.
 bl_malloc_array<float> recognizer_input(const bl_image* image, const float landmarks[10]) {
@@ -61,7 +53,7 @@ bl_malloc_array<float> recognizer_input(const bl_image* image, const float landm
 int bl_recognize_face(const bl_image* image, bl_face* face) {
     if (!g_rec.session || !image || !face) return -1;
     // Non-finite points cannot be aligned: the warp would sample nowhere.
-    if (!all_finite(face->landmark5_align, 10)) return -1;
+    if (!bl_all_finite(face->landmark5_align, 10)) return -1;
     bl_malloc_array<float> input = recognizer_input(image, face->landmark5_align);
     if (!input) return -1;
 

@@ -83,6 +83,12 @@ void bl_vec_normalize(float* v, int length) {
     for (int i = 0; i < length; ++i) v[i] /= norm;
 }
 
+bool bl_all_finite(const float* v, int n) {
+    for (int i = 0; i < n; ++i)
+        if (!isfinite(v[i])) return false;
+    return true;
+}
+
 void bl_clamp_unit(float* values, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         if (values[i] < 0.0f) values[i] = 0.0f;

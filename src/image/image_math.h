@@ -23,6 +23,9 @@ void bl_decode_boxes(const float* anchors, const float* distances, int count, fl
 void bl_decode_landmarks(const float* anchors, const float* offsets, int count, float stride,
                          float* landmarks);
 
+// Whether all n values are finite (no NaN, no infinity).
+bool bl_all_finite(const float* v, int n);
+
 // Holds every value inside 0 ... 1; NaN stays.
 void bl_clamp_unit(float* values, size_t count);
 
