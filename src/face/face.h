@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "face/face_constants.h"
+
 #define BL_MAX_FACES 64
 
 // One detected face. Plain data: may be copied whole.
@@ -14,8 +16,8 @@ struct bl_face {
     float score;                  // detector confidence
     float landmark68[136];        // refined points; zero until the landmarker runs
     float landmark5_align[10];    // the points every alignment uses
-    float embedding[512];         // raw identity vector; zero until recognized
-    float normed_embedding[512];  // embedding at unit length
+    float embedding[BL_EMBEDDING_SIZE];         // raw identity vector; zero until recognized
+    float normed_embedding[BL_EMBEDDING_SIZE];  // embedding at unit length
 };
 
 struct bl_face_list {

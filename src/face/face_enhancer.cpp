@@ -2,7 +2,7 @@
 
 #include <stdio.h>
 
-#include "frame/frame_blend.h"
+#include "image/image_blend.h"
 #include "image/image_math.h"
 #include "image/image_warp.h"
 #include "inference/model_session.h"

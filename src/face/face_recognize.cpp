@@ -27,7 +27,6 @@ void bl_recognize_shutdown(void) { bl_slot_close(g_ort, &g_rec); }
 namespace {
 
 const int RECOGNIZER_SIZE = 112;
-const int EMBEDDING_SIZE = 512;
 const bl_run_lines RECOGNIZE_RUN_LINES = {nullptr, "[recognize] Run failed: %s\n"};
 
 // The aligned crop as the recognizer takes it: planes B, G, R scaled to
@@ -68,12 +67,13 @@ int bl_recognize_face(const bl_image* image, bl_face* face) {
     if (!embedding) return -1;
     // A short embedding is a failed run, not a vector padded with whatever
     // lies past the output's end.
-    if (count < static_cast<size_t>(EMBEDDING_SIZE)) {
-        fprintf(stderr, "[recognize] Run failed: output holds %zu values, 512 expected\n", count);
+    if (count < static_cast<size_t>(BL_EMBEDDING_SIZE)) {
+        fprintf(stderr, "[recognize] Run failed: output holds %zu values, %d expected\n", count,
+                BL_EMBEDDING_SIZE);
         return -1;
     }
-    memcpy(face->embedding, embedding, EMBEDDING_SIZE * sizeof(float));
-    memcpy(face->normed_embedding, embedding, EMBEDDING_SIZE * sizeof(float));
-    bl_vec_normalize(face->normed_embedding, EMBEDDING_SIZE);
+    memcpy(face->embedding, embedding, BL_EMBEDDING_SIZE * sizeof(float));
+    memcpy(face->normed_embedding, embedding, BL_EMBEDDING_SIZE * sizeof(float));
+    bl_vec_normalize(face->normed_embedding, BL_EMBEDDING_SIZE);
     return 0;
 }

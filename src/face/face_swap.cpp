@@ -31,7 +31,6 @@ const char* bl_swap_type(void) { return g_swap_type; }
 
 namespace {
 
-const int EMBEDDING_SIZE = 512;
 const float SIMSWAP_MEAN[3] = {0.485f, 0.456f, 0.406f};
 const float SIMSWAP_STD[3] = {0.229f, 0.224f, 0.225f};
 
@@ -73,11 +72,11 @@ bl_malloc_array<float> make_source_input(const swap_family& family, const bl_fac
         if (!crop) return nullptr;
         return bl_malloc_array<float>(bl_image_to_chw(crop.get(), 1, nullptr, nullptr));
     }
-    bl_malloc_array<float> embedding = bl_alloc_array<float>(EMBEDDING_SIZE);
+    bl_malloc_array<float> embedding = bl_alloc_array<float>(BL_EMBEDDING_SIZE);
     if (!embedding) return nullptr;
     const float* from = family.source == SOURCE_EMBEDDING ? source_face->embedding
                                                           : source_face->normed_embedding;
-    memcpy(embedding.get(), from, EMBEDDING_SIZE * sizeof(float));
+    memcpy(embedding.get(), from, BL_EMBEDDING_SIZE * sizeof(float));
     return embedding;
 }
 
@@ -104,7 +103,7 @@ bl_image_ptr run_swapper(const swap_family& family, float* target, float* source
     const int64_t size = family.size;
     const int64_t target_shape[4] = {1, 3, size, size};
     const int64_t crop_shape[4] = {1, 3, family.source_size, family.source_size};
-    const int64_t embedding_shape[2] = {1, EMBEDDING_SIZE};
+    const int64_t embedding_shape[2] = {1, BL_EMBEDDING_SIZE};
     const bool crop_source = family.source == SOURCE_CROP;
     const bl_tensor inputs[2] = {
         {"source", source, crop_source ? crop_shape : embedding_shape, crop_source ? 4u : 2u},
