@@ -8,6 +8,10 @@
 
 #include "brightloom.h"
 #include "face/face_detect.h"
+#include "face/face_enhancer.h"
+#include "face/face_landmark.h"
+#include "face/face_masks.h"
+#include "face/face_recognize.h"
 #include "face/face_swap.h"
 #include "frame/frame_colorizer.h"
 #include "frame/frame_enhancer.h"
@@ -215,7 +219,7 @@ static int init_common(const char* model_dir, int want_swap) {
     }
 
     bl_engine_model_path(path, file_for(ENHANCER_FILES, g_enhancer_model));
-    if (bl_enhance_init(path, g_api) != 0)
+    if (bl_face_enhancer_init(path, g_api) != 0)
         fprintf(stderr, "[brightloom] Warning: enhancer not loaded (optional)\n");
 
     bl_engine_model_path(path, "face_occluder.onnx");
@@ -253,7 +257,7 @@ void brightloom_shutdown(void) {
     bl_colorizer_shutdown();
     bl_occluder_shutdown();
     bl_parser_shutdown();
-    bl_enhance_shutdown();
+    bl_face_enhancer_shutdown();
     bl_swap_shutdown();
     bl_recognize_shutdown();
     bl_landmark68_shutdown();

@@ -5,6 +5,10 @@
 #include <string>
 
 #include "face/face_detect.h"
+#include "face/face_enhancer.h"
+#include "face/face_landmark.h"
+#include "face/face_masks.h"
+#include "face/face_recognize.h"
 #include "face/face_swap.h"
 #include "frame/frame_colorizer.h"
 #include "frame/frame_enhancer.h"
@@ -120,7 +124,7 @@ TEST_F(SlotTest, ClosingSlotsThatWereNeverOpenedDoesNothing) {
     StderrCapture err;
     bl_frame_enhancer_shutdown();
     bl_colorizer_shutdown();
-    bl_enhance_shutdown();
+    bl_face_enhancer_shutdown();
     bl_occluder_shutdown();
     bl_detect_shutdown();
     bl_detect_shutdown();
