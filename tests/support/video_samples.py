@@ -29,6 +29,7 @@ def demo_model_dir(models_dir, folder):
     """A model directory as tools/demo.sh builds it: the generated detector,
     landmarker and recognizer with the demo's stand-in swapper and others."""
     os.makedirs(folder, exist_ok=True)
+    models_dir = os.path.abspath(models_dir)
     for name in ("scrfd_2.5g.onnx", "2dfan4.onnx", "arcface_w600k_r50.onnx"):
         os.symlink(os.path.join(models_dir, "detect", name), os.path.join(folder, name))
     demo = os.path.join(models_dir, "demo")
@@ -62,8 +63,6 @@ def make_video(path, work, frames=12, size=(SIZE, SIZE), rate="30000/1001", soun
                     "-c:a", sound]
     pixel_format = "yuv420p" if size[0] % 2 == 0 and size[1] % 2 == 0 else "yuv444p"
     command += ["-c:v", codec, "-pix_fmt", pixel_format]
-    if rotate is not None:
-        command += ["-metadata:s:v:0", f"rotate={rotate}"]
     if timestamps is not None:
         expression = "+".join(f"eq(N\\,{i})*{t}" for i, t in enumerate(timestamps))
         command += ["-vf", f"settb=1/1000,setpts=({expression})/TB", "-fps_mode", "passthrough",
@@ -71,7 +70,28 @@ def make_video(path, work, frames=12, size=(SIZE, SIZE), rate="30000/1001", soun
     if path.endswith(".mp4"):
         command += ["-movflags", "+faststart"]
     subprocess.run(command + [path], check=True)
+    if rotate is not None:
+        # ffmpeg sets a rotation tag only when copying streams.
+        plain = path + ".plain" + os.path.splitext(path)[1]
+        os.replace(path, plain)
+        subprocess.run([FFMPEG, "-v", "error", "-y", "-i", plain, "-map", "0", "-c", "copy",
+                        "-metadata:s:v:0", f"rotate={rotate}", "-movflags", "+faststart", path],
+                       check=True)
     return path
+
+
+def truncate_mp4(path, target, keep):
+    """A copy of a front-indexed MP4 cut `keep` (0 ... 1) of the way into its
+    media data: the frames before the cut still decode."""
+    with open(path, "rb") as f:
+        data = f.read()
+    position = 0
+    while data[position + 4:position + 8] != b"mdat":
+        position += int.from_bytes(data[position:position + 4], "big")
+    start = position + 8
+    with open(target, "wb") as f:
+        f.write(data[:start + int((len(data) - start) * keep)])
+    return target
 
 
 def probe(path):
