@@ -9,12 +9,7 @@ import brightloom
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 import video_samples as vs  # noqa: E402
-
-
-@pytest.fixture(scope="module")
-def demo_models(models_dir, tmp_path_factory):
-    vs.need_ffmpeg()
-    return vs.demo_model_dir(models_dir, str(tmp_path_factory.mktemp("models") / "demo"))
+from video_samples import demo_models  # noqa: E402,F401  (a fixture)
 
 
 @pytest.fixture(scope="module")

@@ -12,6 +12,7 @@ from PIL import Image, ImageFilter
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 import video_samples as vs  # noqa: E402
+from video_samples import demo_models  # noqa: E402,F401  (a fixture)
 
 CLIPS = {
     # name: (file name, make_video arguments)
@@ -21,12 +22,6 @@ CLIPS = {
     "variable": ("variable.mp4", dict(frames=6, timestamps=[0, 0.04, 0.1, 0.12, 0.3, 0.33])),
     "long": ("long.mp4", dict(frames=40)),
 }
-
-
-@pytest.fixture(scope="module")
-def demo_models(models_dir, tmp_path_factory):
-    vs.need_ffmpeg()
-    return vs.demo_model_dir(models_dir, str(tmp_path_factory.mktemp("models") / "demo"))
 
 
 @pytest.fixture(scope="module")
