@@ -237,3 +237,13 @@ def test_frames_the_library_fails_on_pass_through_and_are_counted(run, models_di
         in result.stderr
     frame = vs.decode_frame(clip("odd"), 3, str(tmp_path / "in.png"))
     assert np.abs(vs.decode_frame(output, 3, str(tmp_path / "out.png")) - frame).mean() < 3
+
+
+def test_reference_frame_beyond_the_end_fails_cleanly(run, demo_models, clip, tmp_path, env):
+    source, output = tmp_path / "source.png", str(tmp_path / "out.mp4")
+    vs.write_source(source)
+    result = run("-q", "-m", demo_models, "swap-video", source, clip("odd"), output,
+                 "--reference-frame", "99", env=env)
+    assert result.returncode == 1
+    assert f"brightloom: error: No frame 99 in: {clip('odd')}" in result.stderr
+    assert_nothing_left(tmp_path, output)
