@@ -1,15 +1,12 @@
 import os
-import sys
 import tempfile
 
 import pytest
 
 import brightloom
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
-import video_samples as vs  # noqa: E402
-from video_samples import demo_models  # noqa: E402,F401  (a fixture)
+import video_samples as vs  # tests/support, on the path through conftest.py
+from video_samples import demo_models  # noqa: F401  (a fixture)
 
 
 @pytest.fixture(scope="module")

@@ -1,7 +1,6 @@
 import os
 import signal
 import subprocess
-import sys
 import time
 from fractions import Fraction
 
@@ -9,10 +8,8 @@ import numpy as np
 import pytest
 from PIL import Image, ImageFilter
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
-import video_samples as vs  # noqa: E402
-from video_samples import demo_models  # noqa: E402,F401  (a fixture)
+import video_samples as vs  # tests/support, on the path through conftest.py
+from video_samples import demo_models  # noqa: F401  (a fixture)
 
 CLIPS = {
     # name: (file name, make_video arguments)
