@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
     CommandList commands;
     add_image_commands(app, commands);
     add_directory_commands(app, commands);
+    add_video_commands(app, commands);
 #ifdef BL_TOOL_SERVE
     add_serve_commands(app, commands);
 #endif
