@@ -1,5 +1,5 @@
-// The image writer's own PNG deflate, kept apart from the library's, to
-// compare file sizes against.
+// The image writer's own PNG deflate and zlib's, kept apart from the
+// library's, to compare file sizes against.
 #ifndef BL_TEST_PNG_REFERENCE_H
 #define BL_TEST_PNG_REFERENCE_H
 
@@ -12,6 +12,9 @@ namespace bl_test {
 // Size in bytes of the PNG that the writer's built-in deflate makes of
 // image, or 0 when it fails.
 size_t png_builtin_deflate_size(const bl_image* image);
+
+// The same with zlib at level 4 (what the library's PNG files used to be).
+size_t png_zlib_level4_size(const bl_image* image);
 
 }  // namespace bl_test
 
