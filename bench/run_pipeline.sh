@@ -19,10 +19,13 @@
 #             SPIN 0/1, instead of the library's choice); default "library"
 #   ROUNDS    runs of every column (default 1)
 #   ARGS      more bench_pipeline arguments, e.g. "--only swap,enhance --repeat 5"
+#
+# PNG saving of a 1080p frame, libdeflate (BM_SavePng) against zlib level 4:
+#   build/out/bench_image --benchmark_filter='Png'
 set -euo pipefail
 
 if [ $# -lt 1 ]; then
-  sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 fi
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

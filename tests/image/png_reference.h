@@ -9,6 +9,11 @@
 
 namespace bl_test {
 
+// Size in bytes of the PNG that `encode` (a copy of the writer's
+// stbi_write_png_to_mem) makes of image, or 0 when it fails.
+size_t png_size(const bl_image* image,
+                unsigned char* (*encode)(const unsigned char*, int, int, int, int, int*));
+
 // Size in bytes of the PNG that the writer's built-in deflate makes of
 // image, or 0 when it fails.
 size_t png_builtin_deflate_size(const bl_image* image);

@@ -23,13 +23,7 @@ static unsigned char* zlib_level4(unsigned char* data, int length, int* out_leng
 namespace bl_test {
 
 size_t png_zlib_level4_size(const bl_image* image) {
-    int length = 0;
-    unsigned char* png = stbi_write_png_to_mem(image->data, image->width * image->channels,
-                                               image->width, image->height, image->channels,
-                                               &length);
-    if (!png) return 0;
-    free(png);
-    return static_cast<size_t>(length);
+    return png_size(image, stbi_write_png_to_mem);
 }
 
 }  // namespace bl_test
