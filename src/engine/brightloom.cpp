@@ -16,6 +16,7 @@
 #include "frame/frame_colorizer.h"
 #include "frame/frame_enhancer.h"
 #include "image/image_limits.h"
+#include "inference/model_session.h"
 #include "platform/platform.h"
 
 // The public header publishes the decoder's cap to callers.
@@ -189,6 +190,9 @@ static int init_common(const char* model_dir, int want_swap) {
         return -1;
     }
     snprintf(g_model_dir, sizeof g_model_dir, "%s", model_dir);
+    // The cores this process may use can change between initializations
+    // (a new affinity mask or quota); every slot opened now gets the same count.
+    bl_session_decide_tuning();
 
     g_api = runtime_api();
     if (!g_api) {
