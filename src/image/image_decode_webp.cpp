@@ -9,9 +9,10 @@
 #include "image/image_decode.h"
 
 // Lossless WebP can spend no bits at all on a plain picture, and lossy WebP
-// next to none; this allows a 268-megapixel picture in 4 KB, which no
-// camera or editor comes near, and keeps a few-byte file from costing more.
-static const int64_t WEBP_MAX_PIXELS_PER_BYTE = 65536;
+// next to none, so the format sets no bound of its own. One byte per 4096
+// pixels (past the first megapixel) is far beyond what photographs and
+// screenshots reach, and keeps a few-byte file from costing gigabytes.
+static const int64_t WEBP_MAX_PIXELS_PER_BYTE = 4096;
 
 namespace {
 

@@ -323,12 +323,16 @@ def gif_cases(out):
         write_case(out, name, "gif", data, sw, sh, rgb)
 
 
-def main():
-    out = sys.argv[1]
+def main_into(out):
     os.makedirs(out, exist_ok=True)
     png_cases(out)
     bmp_cases(out)
     gif_cases(out)
+
+
+def main():
+    out = sys.argv[1]
+    main_into(out)
     with open(os.path.join(out, ".stamp"), "w") as f:
         f.write("ok\n")
 
