@@ -3,6 +3,7 @@
 #include <math.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -16,10 +17,17 @@
 #include "brightloom.h"
 #include "image/image_fixtures.h"
 #include "image/image_io.h"
+#include "image/crafted_files.h"
 #include "image/png_reference.h"
 #include "support/testutil.h"
 
 using bl_test::at;
+using bl_test::bmp_declaring;
+using bl_test::gif_declaring;
+using bl_test::load;
+using bl_test::png_declaring;
+using bl_test::write_bytes;
+using bl_test::write_text;
 using bl_test::image_ptr;
 using bl_test::patterned;
 using bl_test::same_pixels;
@@ -27,89 +35,17 @@ using bl_test::TempDir;
 
 namespace {
 
-void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-}
-
-void write_text(const std::string& path, const std::string& text) {
-    write_bytes(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
-
-enum class kind { png, jpeg, bmp, other };
+enum class kind { png, jpeg, bmp, webp, other };
 
 kind kind_of(const std::string& path) {
     std::vector<uint8_t> b = bl_test::read_file(path);
     if (b.size() >= 8 && b[0] == 0x89 && b[1] == 'P' && b[2] == 'N' && b[3] == 'G') return kind::png;
     if (b.size() >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF) return kind::jpeg;
     if (b.size() >= 2 && b[0] == 'B' && b[1] == 'M') return kind::bmp;
+    if (b.size() >= 12 && memcmp(b.data(), "RIFF", 4) == 0 && memcmp(b.data() + 8, "WEBP", 4) == 0)
+        return kind::webp;
     return kind::other;
 }
-
-void put_be32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(v >> s));
-}
-
-void put_le(std::vector<uint8_t>& out, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-void png_chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& body) {
-    put_be32(out, static_cast<uint32_t>(body.size()));
-    std::vector<uint8_t> typed(type, type + 4);
-    typed.insert(typed.end(), body.begin(), body.end());
-    out.insert(out.end(), typed.begin(), typed.end());
-    put_be32(out, static_cast<uint32_t>(crc32(0, typed.data(), static_cast<uInt>(typed.size()))));
-}
-
-// A well-formed PNG header declaring width x height RGB, with a tiny image
-// stream: what a hostile file claiming a huge picture looks like.
-std::vector<uint8_t> png_declaring(uint32_t width, uint32_t height) {
-    std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<uint8_t> ihdr;
-    put_be32(ihdr, width);
-    put_be32(ihdr, height);
-    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
-    png_chunk(out, "IHDR", ihdr);
-    const uint8_t zeros[64] = {};
-    uLongf length = compressBound(sizeof zeros);
-    std::vector<uint8_t> idat(length);
-    compress(idat.data(), &length, zeros, sizeof zeros);
-    idat.resize(length);
-    png_chunk(out, "IDAT", idat);
-    png_chunk(out, "IEND", {});
-    return out;
-}
-
-// A 24-bit BMP header declaring width x height, with no pixel data.
-std::vector<uint8_t> bmp_declaring(int32_t width, int32_t height) {
-    std::vector<uint8_t> out = {'B', 'M'};
-    put_le(out, 54, 4);  // file size (a lie)
-    put_le(out, 0, 4);
-    put_le(out, 54, 4);  // pixel offset
-    put_le(out, 40, 4);  // info header size
-    put_le(out, static_cast<uint32_t>(width), 4);
-    put_le(out, static_cast<uint32_t>(height), 4);
-    put_le(out, 1, 2);
-    put_le(out, 24, 2);
-    for (int i = 0; i < 6; ++i) put_le(out, 0, 4);
-    return out;
-}
-
-// A GIF logical screen of width x height with one tiny frame.
-std::vector<uint8_t> gif_declaring(uint16_t width, uint16_t height) {
-    std::vector<uint8_t> out = {'G', 'I', 'F', '8', '9', 'a'};
-    put_le(out, width, 2);
-    put_le(out, height, 2);
-    out.insert(out.end(), {0x80, 0, 0, 0, 0, 0, 255, 255, 255,  // 2-colour table
-                           0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0,     // 1 x 1 frame
-                           2, 2, 0x4C, 0x01, 0, 0x3B});
-    return out;
-}
-
-image_ptr load(const std::string& path) { return image_ptr(bl_image_load(path.c_str())); }
 
 }  // namespace
 
@@ -194,7 +130,8 @@ TEST(ImageFiles, FormatFollowsExtensionIgnoringCase) {
                  {"out.tiff", kind::png},      {"shots.old/out", kind::png},
                  {"out.JPG", kind::jpeg},      {"out.Jpeg", kind::jpeg},
                  {"out.jpg", kind::jpeg},      {"out.bmp", kind::bmp},
-                 {"out.BMP", kind::bmp}};
+                 {"out.BMP", kind::bmp},       {"out.webp", kind::webp},
+                 {"out.WebP", kind::webp}};
     for (const auto& c : cases) {
         const std::string path = dir.file(c.name);
         ASSERT_EQ(bl_image_save(image.get(), path.c_str()), 0) << c.name;
@@ -213,6 +150,10 @@ TEST(ImageFiles, DegenerateImagesAndUnwritablePathsFail) {
     EXPECT_EQ(bl_test::file_size(dir.file("e.jpg")), 0u);
     // A PNG without pixels would be an undecodable file reported as saved.
     EXPECT_EQ(bl_image_save(empty.get(), dir.file("e.png").c_str()), -1);
+    EXPECT_EQ(bl_image_save(empty.get(), dir.file("e.webp").c_str()), -1);
+    // WebP records sides up to 16383.
+    image_ptr wide(bl_image_create(16384, 1, 3));
+    EXPECT_EQ(bl_image_save(wide.get(), dir.file("wide.webp").c_str()), -1);
 
     image_ptr image = patterned(4, 4, 3);
     EXPECT_EQ(bl_image_save(nullptr, dir.file("n.png").c_str()), -1);
@@ -230,7 +171,7 @@ TEST(ImageFiles, WriteFailureIsReported) {
     if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
     TempDir dir;
     image_ptr image = patterned(64, 64, 3);
-    for (const char* name : {"full.png", "full.jpg", "full.bmp"}) {
+    for (const char* name : {"full.png", "full.jpg", "full.bmp", "full.webp"}) {
         const std::string link = dir.file(name);
         ASSERT_EQ(symlink("/dev/full", link.c_str()), 0);
         EXPECT_EQ(bl_image_save(image.get(), link.c_str()), -1) << name;
@@ -358,7 +299,7 @@ TEST(UntrustedFiles, RadianceFilesAreRefusedAsUnsupported) {
 TEST(UntrustedFiles, TruncatedAndCorruptFilesFailOrLoadSanely) {
     TempDir dir;
     image_ptr image = patterned(48, 40, 3);
-    const char* names[] = {"s.png", "s.jpg", "s.bmp"};
+    const char* names[] = {"s.png", "s.jpg", "s.bmp", "s.webp"};
     std::mt19937 rng(12345);
     for (const char* name : names) {
         const std::string path = dir.file(name);
