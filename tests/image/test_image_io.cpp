@@ -439,3 +439,72 @@ TEST(ToChw, NormalisationDividesInOrder) {
         }
     free(chw);
 }
+
+// Phones store photos sideways and record how to turn them; the loader turns
+// them so that faces stand upright. Stored pixel (x, y) of a W x H JPEG lands
+// where each orientation puts it; values outside 1 ... 8 change nothing.
+TEST(ImageFiles, JpegExifOrientationTurnsThePicture) {
+    TempDir dir;
+    image_ptr picture = patterned(24, 16, 3);
+    ASSERT_EQ(bl_image_save(picture.get(), dir.file("plain.jpg").c_str()), 0);
+    const std::vector<uint8_t> plain = bl_test::read_file(dir.file("plain.jpg"));
+    image_ptr stored = load(dir.file("plain.jpg"));
+    ASSERT_TRUE(stored);
+    const int W = 24, H = 16;
+    struct place {
+        int x, y;
+    };
+    const struct {
+        int orientation;
+        bool turned;  // width and height exchanged
+        place (*where)(int x, int y);
+    } cases[] = {
+        {0, false, [](int x, int y) { return place{x, y}; }},
+        {1, false, [](int x, int y) { return place{x, y}; }},
+        {2, false, [](int x, int y) { return place{W - 1 - x, y}; }},
+        {3, false, [](int x, int y) { return place{W - 1 - x, H - 1 - y}; }},
+        {4, false, [](int x, int y) { return place{x, H - 1 - y}; }},
+        {5, true, [](int x, int y) { return place{y, x}; }},
+        {6, true, [](int x, int y) { return place{H - 1 - y, x}; }},
+        {7, true, [](int x, int y) { return place{H - 1 - y, W - 1 - x}; }},
+        {8, true, [](int x, int y) { return place{y, W - 1 - x}; }},
+        {9, false, [](int x, int y) { return place{x, y}; }},
+    };
+    for (const auto& c : cases) {
+        write_bytes(dir.file("turned.jpg"), bl_test::with_exif_orientation(plain, c.orientation));
+        image_ptr turned = load(dir.file("turned.jpg"));
+        ASSERT_TRUE(turned) << c.orientation;
+        ASSERT_EQ(turned->width, c.turned ? H : W) << c.orientation;
+        ASSERT_EQ(turned->height, c.turned ? W : H) << c.orientation;
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const place p = c.where(x, y);
+                for (int ch = 0; ch < 3; ++ch)
+                    ASSERT_EQ(at(turned.get(), p.x, p.y, ch), at(stored.get(), x, y, ch))
+                        << "orientation " << c.orientation << " at " << x << "," << y;
+            }
+    }
+}
+
+// WebP output is lossy at quality 95: close to the picture, and loaded back
+// as any other input.
+TEST(ImageFiles, WebpRoundTripStaysClose) {
+    TempDir dir;
+    image_ptr smooth(bl_image_create(40, 30, 3));
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x)
+            for (int c = 0; c < 3; ++c) smooth->data[(y * 40 + x) * 3 + c] = static_cast<uint8_t>(x * 3 + y * 2 + c * 20);
+    for (int channels : {1, 2, 3, 4}) {
+        image_ptr source(bl_image_create(40, 30, channels));
+        for (int i = 0; i < 40 * 30; ++i)
+            for (int c = 0; c < channels; ++c) source->data[i * channels + c] = smooth->data[i * 3 + (c < 3 ? c : 0)];
+        ASSERT_EQ(bl_image_save(source.get(), dir.file("a.webp").c_str()), 0) << channels;
+        image_ptr back = load(dir.file("a.webp"));
+        ASSERT_TRUE(back) << channels;
+        ASSERT_EQ(back->width, 40);
+        for (int y = 2; y < 28; ++y)
+            for (int x = 2; x < 38; ++x)
+                EXPECT_NEAR(at(back.get(), x, y, 1), at(source.get(), x, y, channels >= 3 ? 1 : 0), 12)
+                    << channels << " at " << x << "," << y;
+    }
+}
