@@ -8,6 +8,9 @@
 #
 # BL_FUZZ_BUILD (default build-fuzz/) is the build folder; kept corpora live
 # in its fuzz-corpus/, crash files in fuzz-findings/, logs in fuzz-logs/.
+# A target stops at its first finding, unless BL_FUZZ_KEEP_GOING=1 (long
+# campaigns): then each runs in a forked worker that is restarted after
+# crashes, timeouts and out-of-memory findings.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -27,14 +30,15 @@ run_one() {
   local target="$1" max_len=16384 timeout=20
   # The operations' own messages (one per refused file) go unprinted;
   # the fuzzer's output and sanitizer reports still reach the log.
-  local quiet=0
+  local quiet=0 keep_going=()
+  [ "${BL_FUZZ_KEEP_GOING:-0}" = 1 ] && keep_going=(-fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1)
   [ "$target" = api ] && max_len=8192 && timeout=180 && quiet=2
   mkdir -p "$build/fuzz-corpus/$target"
   ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
     "$build/out/fuzz_$target" "$build/fuzz-corpus/$target" "$build/fuzz-seeds/$target" \
     -dict="$root/fuzz/dict/$target.dict" -max_total_time="$seconds" -max_len="$max_len" \
     -timeout="$timeout" -rss_limit_mb=3072 -malloc_limit_mb=3072 -print_final_stats=1 -close_fd_mask="$quiet" \
-    -artifact_prefix="$build/fuzz-findings/$target-" >"$build/fuzz-logs/$target.log" 2>&1
+    -artifact_prefix="$build/fuzz-findings/$target-" "${keep_going[@]}" >"$build/fuzz-logs/$target.log" 2>&1
 }
 
 # Two targets at a time: the machine has two cores to share.
@@ -54,6 +58,8 @@ printf '%-6s %12s %8s %8s %s\n' target executions edges features findings
 for target in "${targets[@]}"; do
   log="$build/fuzz-logs/$target.log"
   execs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | awk '{print $2}' | tail -1 || true)
+  # Forked runs report their running total as "#N: cov: ..." instead.
+  [ -n "$execs" ] || execs=$(grep -o '^#[0-9]*: cov' "$log" | tr -dc '0-9\n' | tail -1 || true)
   cov=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -1 || true)
   findings=$(ls "$build/fuzz-findings" | grep -c "^$target-" || true)
   printf '%-6s %12s %8s %8s %s\n' "$target" "${execs:-?}" "$(echo "$cov" | awk '{print $2}')" \

@@ -1,5 +1,6 @@
 // PNG through libpng, row by row (interlaced passes combined in place).
 #include <setjmp.h>
+#include <string.h>
 
 #include <png.h>
 
@@ -42,6 +43,28 @@ static int64_t raw_bytes(png_structp png, png_infop info) {
     return height * (1 + (width * bits + 7) / 8);
 }
 
+static uint32_t be32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+}
+
+// Whether every chunk lies within the file. libpng allocates (and clears) a
+// chunk's declared length before reading it, so a 100-byte file declaring a
+// 1.8 GB text chunk would cost 1.8 GB; the chunk headers are walked first
+// and such a file is refused. The file is left at its start.
+static bool chunks_within_file(const decode_input& input) {
+    int64_t at = 8;  // past the signature
+    uint8_t header[8];
+    while (at < input.length) {
+        if (fseek(input.file, static_cast<long>(at), SEEK_SET) != 0 || !read_exact(input.file, header, 8))
+            return false;
+        const int64_t length = be32(header);
+        if (length > PNG_UINT_31_MAX || at + 12 + length > input.length) return false;
+        if (memcmp(header + 4, "IEND", 4) == 0) break;
+        at += 12 + length;
+    }
+    return fseek(input.file, 0, SEEK_SET) == 0;
+}
+
 // Kept free of objects with destructors: libpng leaves it by longjmp.
 static bool read_png(png_structp png, png_infop info, const decode_input& input, row_sink& sink) {
     if (setjmp(png_jmpbuf(png))) return false;
@@ -61,6 +84,10 @@ static bool read_png(png_structp png, png_infop info, const decode_input& input,
 }
 
 bl_image* decode_png(const decode_input& input, load_failure* failure) {
+    if (!chunks_within_file(input)) {
+        *failure = load_failure::corrupt;
+        return nullptr;
+    }
     png_reader reader;
     reader.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, png_fail, png_ignore_warning);
     if (reader.png) reader.info = png_create_info_struct(reader.png);

@@ -191,7 +191,13 @@ TEST(HostileFiles, SmallFilesCannotClaimMorePixelsThanTheyHold) {
     bytes webp = text("RIFF") + bytes{30, 0, 0, 0} + text("WEBPVP8L") + bytes{17, 0, 0, 0, 0x2F};
     put_le(webp, 16382 | 16382u << 14, 4);
     webp.insert(webp.end(), {0x10, 0x07, 0x10, 0x11, 0x11, 0x88, 0x88, 0x08, 0x08, 0, 0, 0});
+    // A text chunk declaring 1.8 GB in a file of a hundred bytes: libpng
+    // allocates and clears a chunk's declared length before reading it.
+    bytes text_chunk = bl_test::png_start(33, 9, 1, 0);
+    put_be32(text_chunk, 0x6E000000);
+    text_chunk = text_chunk + text("tEXtComment") + bytes(60, 'x');
     expect_refused({
+        {"text.png", text_chunk, CORRUPT},
         {"screen.gif", bl_test::gif_declaring(w, h), CORRUPT},
         {"deep.png", bl_test::png_declaring(w, h, 16, 6), CORRUPT},
         {"tga.tga", tga, CORRUPT},
