@@ -20,7 +20,7 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(png jpeg gif webp bmp tga pnm load api)
 build="${BL_FUZZ_BUILD:-$root/build-fuzz}"
 
-BL_SETUP_QUIET=1 "$root/tools/setup.sh" "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+"$root/tools/setup.sh" "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DBL_FUZZ=ON -DBL_SANITIZE=address,undefined -DBL_BUILD_TESTS=OFF -DBL_BUILD_BENCHMARKS=OFF \
   -DBL_BUILD_TOOLS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 

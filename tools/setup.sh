@@ -11,6 +11,8 @@ build="${1:-$root/build}"
 shift || true
 
 packages=(build-essential cmake ninja-build pkg-config libstb-dev zlib1g-dev
+          libpng-dev libjpeg62-turbo-dev libgif-dev libwebp-dev
+          clang libclang-rt-14-dev libfuzzer-14-dev
           libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           python3 python3-onnx python3-numpy python3-pytest python3-pil valgrind)
 missing=()
@@ -21,8 +23,8 @@ if ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "[setup] installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 runtime_dir="$root/.deps/onnxruntime-1.30.0"

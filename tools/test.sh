@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets the machine up, builds with warnings as errors, and runs the whole test
-# suite twice: as built, and under AddressSanitizer + UndefinedBehaviorSanitizer.
+# suite twice: as built, and under AddressSanitizer + UndefinedBehaviorSanitizer;
+# then runs every fuzz target for a short while (fuzz/run.sh).
 # The ctest suite includes the command-line tool and the install test; the
 # Python binding's tests run against the plain build.
 set -euo pipefail
@@ -22,3 +23,6 @@ echo "[test] the same tests under AddressSanitizer + UndefinedBehaviorSanitizer"
   -DBL_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
+
+echo "[test] every fuzz target for ${BL_FUZZ_SECONDS:-30} s (clang, libFuzzer)"
+"$root/fuzz/run.sh" "${BL_FUZZ_SECONDS:-30}"
