@@ -35,6 +35,7 @@ run_one() {
   [ "$target" = api ] && max_len=8192 && timeout=180 && quiet=2
   mkdir -p "$build/fuzz-corpus/$target"
   ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp" \
     "$build/out/fuzz_$target" "$build/fuzz-corpus/$target" "$build/fuzz-seeds/$target" \
     -dict="$root/fuzz/dict/$target.dict" -max_total_time="$seconds" -max_len="$max_len" \
     -timeout="$timeout" -rss_limit_mb=3072 -malloc_limit_mb=3072 -print_final_stats=1 -close_fd_mask="$quiet" \
