@@ -6,7 +6,7 @@
 #include <string.h>
 #include <strings.h>
 
-#include "brightloom.h"
+#include "image/image_limits.h"
 
 #include <stb_image_resize.h>
 #include <stb_image_write.h>
@@ -56,7 +56,7 @@ static bl_image* new_image(int32_t width, int32_t height, int32_t channels, bool
 
 bool image_size_allowed(int64_t width, int64_t height) {
     if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX) return false;
-    if (width * height > BRIGHTLOOM_MAX_IMAGE_PIXELS) return false;
+    if (width * height > BL_MAX_IMAGE_PIXELS) return false;
     return image_bytes(static_cast<int32_t>(width), static_cast<int32_t>(height), 3) >= 0;
 }
 

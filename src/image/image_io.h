@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include "image/image_limits.h"
+
 // 8-bit samples, channels interleaved, row-major, no row padding: sample c of
 // pixel (x, y) is data[(y * width + x) * channels + c]. Loaded images are R, G, B.
 struct bl_image {
@@ -20,7 +22,7 @@ struct bl_image {
 // Decodes a file as 8-bit R, G, B: PNG, JPEG (turned as its EXIF orientation
 // says), GIF (first frame), WebP, BMP, TGA and binary PNM, told apart by their
 // first bytes. Refuses, before allocating, files that declare more than
-// BRIGHTLOOM_MAX_IMAGE_PIXELS pixels or more than their length can hold; a
+// BL_MAX_IMAGE_PIXELS pixels or more than their length can hold; a
 // file that ends early or is damaged fails rather than loading in part.
 // None on failure, with a line on stderr naming the file and the reason.
 bl_image* bl_image_load(const char* path);
@@ -58,6 +60,15 @@ struct bl_free_deleter {
 };
 template <typename T>
 using bl_malloc_array = std::unique_ptr<T[], bl_free_deleter>;
+
+// A new malloc'd array of `count` elements (room for one when count is 0, so
+// that an empty array is not taken for a failure); none when memory runs out
+// or the byte count does not fit.
+template <typename T>
+bl_malloc_array<T> bl_alloc_array(size_t count) {
+    if (count > SIZE_MAX / sizeof(T)) return nullptr;
+    return bl_malloc_array<T>(static_cast<T*>(malloc((count ? count : 1) * sizeof(T))));
+}
 
 // Resamples the whole image onto width x height (aspect ratio not kept):
 // Mitchell on a shrinking axis, Catmull-Rom otherwise, so an unchanged size
