@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "image/image_fixtures.h"
+#include "support/test_images.h"
 
 namespace bl_test {
 

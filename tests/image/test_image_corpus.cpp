@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "image/image_fixtures.h"
+#include "support/test_images.h"
 #include "image/image_io.h"
 #include "image/stb_reference.h"
 #include "support/testutil.h"
