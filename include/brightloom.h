@@ -31,11 +31,25 @@
  * message of an earlier failure. Progress lines and warnings go to stderr, one
  * line per event, each starting with a bracketed tag such as "[brightloom]".
  *
- * Images. Inputs are read in any format the built-in decoder reads (PNG, JPEG,
- * BMP, TGA, PSD, GIF, HDR, PIC, PNM), always as 8-bit RGB. Outputs are written
- * as JPEG (quality 95) for ".jpg"/".jpeg", BMP for ".bmp", and PNG for ".png",
- * any other extension or none (extensions compared ignoring case). Images of
- * more than BRIGHTLOOM_MAX_IMAGE_PIXELS pixels are refused before decoding.
+ * Images. Inputs are recognised by their first bytes, whatever their name:
+ * PNG (every colour type and depth, interlaced too), JPEG (baseline and
+ * progressive, grey or colour; turned upright as its EXIF orientation says),
+ * GIF (the first frame), WebP (still pictures), BMP (uncompressed, 1 to 32
+ * bits, bottom-up or top-down), TGA (plain or run-length) and binary PNM
+ * (P5/P6, 8 or 16 bits). Everything else, PSD, PIC and HDR included, fails to
+ * load with "Unsupported image format" on stderr. Pixels come as 8-bit RGB:
+ * grey as three equal channels, alpha dropped, 16-bit samples cut to their
+ * high byte. A file is refused before anything is allocated when it declares
+ * more than BRIGHTLOOM_MAX_IMAGE_PIXELS pixels, or more than its length can
+ * hold at the format's best compression (for WebP, which has no such bound:
+ * one byte per 4096 pixels past the first megapixel); a damaged or truncated
+ * file fails rather than loading in part. Peak memory of a load is the picture
+ * (3 bytes a pixel) + a few rows + under 16 MiB, except progressive JPEG (plus
+ * 2 bytes per colour sample held until the last scan) and WebP (plus the
+ * file's size, and 4 bytes a pixel for lossless files). Outputs are written as
+ * JPEG (quality 95) for ".jpg"/".jpeg", BMP for ".bmp", WebP (lossy, quality
+ * 95, sides up to 16383) for ".webp", and PNG for ".png", any other extension
+ * or none (extensions compared ignoring case).
  *
  * Paths are zero-terminated UTF-8 strings.
  */

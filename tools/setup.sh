@@ -11,6 +11,8 @@ build="${1:-$root/build}"
 shift || true
 
 packages=(build-essential cmake ninja-build pkg-config libstb-dev zlib1g-dev libdeflate-dev
+          libpng-dev libjpeg62-turbo-dev libgif-dev libwebp-dev
+          clang libclang-rt-14-dev libfuzzer-14-dev
           libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           python3 python3-onnx python3-numpy python3-pytest python3-pil valgrind
           python3-venv python3-setuptools python3-wheel ffmpeg

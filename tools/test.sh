@@ -4,7 +4,8 @@
 # The ctest suite includes the command-line tool, its server and the server's
 # web page in a headless browser (chromium, driven through the npm package
 # puppeteer-core, both installed here), and the install test; the Python
-# binding's tests run against the plain build.
+# binding's tests run against the plain build; last, every fuzz target runs for a
+# short while (fuzz/run.sh).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -37,3 +38,6 @@ echo "[test] the same tests under AddressSanitizer + UndefinedBehaviorSanitizer"
   -DBL_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
+
+echo "[test] every fuzz target for ${BL_FUZZ_SECONDS:-30} s (clang, libFuzzer)"
+"$root/fuzz/run.sh" "${BL_FUZZ_SECONDS:-30}"

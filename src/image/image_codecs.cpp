@@ -1,5 +1,6 @@
-// The file codecs and the resampler, compiled here once, configured for
-// untrusted input and for speed. image_io uses them through their headers.
+// The file writers and the resampler, compiled here once, configured for
+// speed. image_io uses them through their headers; files are read by the
+// decoders (image_decode*.cpp).
 #include <stdlib.h>
 
 #ifdef BL_HAVE_LIBDEFLATE
@@ -14,14 +15,6 @@
 static unsigned char* bl_png_deflate(unsigned char* data, int data_len, int* out_len, int quality);
 #define STBIW_ZLIB_COMPRESS bl_png_deflate
 
-// Decoder buffers start zeroed: a decoder that stops short on a damaged file
-// must never hand back whatever the heap held before.
-#define STBI_MALLOC(size) calloc(1, size)
-#define STBI_REALLOC(block, size) realloc(block, size)
-#define STBI_FREE(block) free(block)
-#define STB_IMAGE_IMPLEMENTATION
-#define STBI_NO_THREAD_LOCALS
-#include <stb_image.h>
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb_image_write.h>
 #define STB_IMAGE_RESIZE_IMPLEMENTATION

@@ -1,4 +1,5 @@
 #include "image/image_io.h"
+#include "image/image_decode.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -7,7 +8,6 @@
 
 #include "image/image_limits.h"
 
-#include <stb_image.h>
 #include <stb_image_resize.h>
 #include <stb_image_write.h>
 
@@ -54,218 +54,40 @@ static bl_image* new_image(int32_t width, int32_t height, int32_t channels, bool
     return image;
 }
 
-// Whether a decoded size may be decoded at all: image files come from users,
-// and a small file may declare a picture of any size.
-static bool acceptable_size(int width, int height) {
-    if (width <= 0 || height <= 0) return false;
-    if (static_cast<int64_t>(width) * height > BL_MAX_IMAGE_PIXELS) return false;
-    return image_bytes(width, height, 3) >= 0;
+bool image_size_allowed(int64_t width, int64_t height) {
+    if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX) return false;
+    if (width * height > BL_MAX_IMAGE_PIXELS) return false;
+    return image_bytes(static_cast<int32_t>(width), static_cast<int32_t>(height), 3) >= 0;
 }
 
-// ----------------------------------------------------- checks before decoding
-//
-// Image files come from users. Before the decoder sees a file, its declared
-// size is checked, and so are the faults the decoder itself does not catch.
+// Every image file is opened here, and only here.
+static FILE* open_image_file(const char* path, const char* mode) { return fopen(path, mode); }
 
-// The whole file in memory; none when it cannot be read or is longer than
-// the decoder's 32-bit lengths.
-static uint8_t* read_whole_file(const char* path, int* length) {
-    FILE* file = fopen(path, "rb");
-    if (!file) return nullptr;
-    uint8_t* bytes = nullptr;
-    long size = -1;
-    if (fseek(file, 0, SEEK_END) == 0) size = ftell(file);
-    if (size > 0 && size <= INT32_MAX && fseek(file, 0, SEEK_SET) == 0) {
-        bytes = static_cast<uint8_t*>(malloc(static_cast<size_t>(size)));
-        if (bytes && fread(bytes, 1, static_cast<size_t>(size), file) != static_cast<size_t>(size)) {
-            free(bytes);
-            bytes = nullptr;
-        }
-    }
-    fclose(file);
-    if (bytes) *length = static_cast<int>(size);
-    return bytes;
-}
+// Why the calling thread's last load failed.
+static thread_local load_failure last_failure = load_failure::none;
 
-static uint32_t read_le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+const char* bl_image_load_failure(void) { return load_failure_text(last_failure); }
 
-// The decoders of the uncompressed formats read a short file as if it ended
-// in zeros and report success. For those formats the byte count the header
-// promises is known, so a truncated file is refused.
-
-// Bytes a binary PNM (P5 gray, P6 RGB) needs: its text header, then the
-// samples of 1 or 2 bytes each. -1 when the header is not one.
-static int64_t pnm_needed_bytes(const uint8_t* h, size_t n) {
-    if (n < 2 || h[0] != 'P' || (h[1] != '5' && h[1] != '6')) return -1;
-    const int64_t channels = h[1] == '6' ? 3 : 1;
-    size_t i = 2;
-    int64_t values[3] = {0, 0, 0};
-    for (int64_t& value : values) {
-        // Whitespace and comment lines before each number.
-        for (;;) {
-            while (i < n && (h[i] == ' ' || (h[i] >= '\t' && h[i] <= '\r'))) ++i;
-            if (i < n && h[i] == '#') {
-                while (i < n && h[i] != '\n' && h[i] != '\r') ++i;
-                continue;
-            }
-            break;
-        }
-        if (i >= n || h[i] < '0' || h[i] > '9') return -1;
-        while (i < n && h[i] >= '0' && h[i] <= '9' && value < (int64_t(1) << 40))
-            value = value * 10 + (h[i++] - '0');
-    }
-    const int64_t sample_bytes = values[2] > 255 ? 2 : 1;
-    // One whitespace byte separates the header from the samples.
-    return static_cast<int64_t>(i) + 1 + values[0] * values[1] * channels * sample_bytes;
-}
-
-// Bytes an uncompressed BMP needs: its pixel offset, every row padded to four
-// bytes but the last (some writers leave that padding out). -1 for other
-// files and compressed bitmaps.
-static int64_t bmp_needed_bytes(const uint8_t* h, size_t n) {
-    if (n < 34 || h[0] != 'B' || h[1] != 'M') return -1;
-    const uint32_t info_size = read_le32(h + 14);
-    if (info_size < 40) return -1;  // the old core header: left to the decoder
-    const uint32_t compression = read_le32(h + 30);
-    if (compression != 0 && compression != 3) return -1;
-    const int64_t width = static_cast<int32_t>(read_le32(h + 18));
-    int64_t height = static_cast<int32_t>(read_le32(h + 22));
-    const int64_t bits = static_cast<int64_t>(h[28]) | static_cast<int64_t>(h[29]) << 8;
-    if (height < 0) height = -height;
-    if (width <= 0 || height == 0) return -1;
-    const int64_t row = (bits * width + 31) / 32 * 4;
-    return static_cast<int64_t>(read_le32(h + 10)) + row * (height - 1) + (bits * width + 7) / 8;
-}
-
-static bool shorter_than_declared(const uint8_t* bytes, int length) {
-    const size_t n = static_cast<size_t>(length);
-    int64_t needed = pnm_needed_bytes(bytes, n);
-    if (needed < 0) needed = bmp_needed_bytes(bytes, n);
-    return needed > 0 && length < needed;
-}
-
-// The JPEG decoder stores each Huffman table's symbols in a 256-entry array
-// without checking that the sixteen code counts stay within it, so a crafted
-// table writes past it. The segments are walked here as the decoder walks
-// them, and a file with such a table is refused.
-static bool jpeg_tables_sound(const uint8_t* b, int length) {
-    if (length < 2 || b[0] != 0xFF || b[1] != 0xD8) return true;  // not a JPEG
-    int i = 2;
-    while (i + 1 < length) {
-        if (b[i] != 0xFF) {
-            ++i;  // the decoder skips stray bytes between segments too
-            continue;
-        }
-        const uint8_t marker = b[i + 1];
-        if (marker == 0xFF) {  // fill byte
-            ++i;
-            continue;
-        }
-        i += 2;
-        if (marker == 0xD9) return true;  // end of image
-        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;
-        if (i + 1 >= length) return true;
-        const int segment = b[i] << 8 | b[i + 1];
-        if (marker == 0xC4) {
-            // As the decoder reads it: tables until the segment's count runs
-            // out, each a class byte, sixteen counts and its symbols.
-            int left = segment - 2, p = i + 2;
-            while (left > 0) {
-                int symbols = 0;
-                for (int k = 0; k < 16; ++k) symbols += p + 1 + k < length ? b[p + 1 + k] : 0;
-                if (symbols > 256) return false;
-                p += 17 + symbols;
-                left -= 17 + symbols;
-            }
-        }
-        i += segment;
-        if (marker == 0xDA) {
-            // Entropy-coded data runs to the next marker that is not a
-            // stuffed zero or a restart.
-            while (i + 1 < length &&
-                   !(b[i] == 0xFF && b[i + 1] != 0x00 && !(b[i + 1] >= 0xD0 && b[i + 1] <= 0xD7)))
-                ++i;
-        }
-    }
-    return true;
-}
-
-// The radiance (HDR) decoder loops forever on a run-length scanline that holds
-// a zero-length literal run, and a scanline cut short reads as zeros, which
-// is the same thing. Its scanlines are walked here as the decoder walks them,
-// and a file it could not finish is refused.
-static bool hdr_runs_sound(const uint8_t* b, int length, int width, int height) {
-    if (length < 2 || b[0] != '#' || b[1] != '?') return true;  // not a radiance file
-    if (width < 8 || width >= 32768) return true;  // flat pixels: the decoder always ends
-    // The header ends with an empty line; the resolution line follows it.
-    int i = 0;
-    while (i + 1 < length && !(b[i] == '\n' && b[i + 1] == '\n')) ++i;
-    i += 2;
-    while (i < length && b[i] != '\n') ++i;
-    ++i;
-    for (int row = 0; row < height; ++row) {
-        if (i + 4 > length) return false;
-        if (b[i] != 2 || b[i + 1] != 2 || (b[i + 2] & 0x80)) return true;  // flat from here on
-        if ((b[i + 2] << 8 | b[i + 3]) != width) return true;  // the decoder refuses it itself
-        i += 4;
-        for (int channel = 0; channel < 4; ++channel) {
-            int filled = 0;
-            while (filled < width) {
-                if (i >= length) return false;
-                int count = b[i++];
-                if (count > 128) {
-                    count -= 128;
-                    ++i;  // the repeated value
-                } else {
-                    if (count == 0) return false;
-                    i += count;
-                }
-                if (count > width - filled) return true;  // refused by the decoder
-                filled += count;
-            }
-        }
-    }
-    return true;
+static int64_t file_length(FILE* file) {
+    if (fseek(file, 0, SEEK_END) != 0) return -1;
+    const long length = ftell(file);
+    return fseek(file, 0, SEEK_SET) == 0 ? length : -1;
 }
 
 bl_image* bl_image_load(const char* path) {
+    last_failure = load_failure::unreadable;
     if (!path) return nullptr;
-    int length = 0;
-    uint8_t* bytes = read_whole_file(path, &length);
-    if (!bytes) return nullptr;
-
-    // The declared size is read first, so that a small hostile file cannot
-    // make the decoder allocate gigabytes.
-    int width = 0, height = 0, components = 0;
-    stbi_uc* pixels = nullptr;
-    if (jpeg_tables_sound(bytes, length) &&
-        stbi_info_from_memory(bytes, length, &width, &height, &components) &&
-        acceptable_size(width, height) && !shorter_than_declared(bytes, length) &&
-        hdr_runs_sound(bytes, length, width, height)) {
-        const int declared_width = width, declared_height = height;
-        pixels = stbi_load_from_memory(bytes, length, &width, &height, &components, 3);
-        // The decoder reads the same header again; a disagreement would mean
-        // the samples do not have the size that was checked.
-        if (pixels && (width != declared_width || height != declared_height)) {
-            stbi_image_free(pixels);
-            pixels = nullptr;
-        }
+    FILE* file = open_image_file(path, "rb");
+    if (!file) return nullptr;
+    const decode_input input = {file, file_length(file)};
+    bl_image* image = nullptr;
+    if (input.length > 0) image = decode_image(input, &last_failure);
+    fclose(file);
+    if (image) {
+        last_failure = load_failure::none;
+    } else if (input.length > 0) {
+        fprintf(stderr, "[brightloom] image: cannot load %s: %s\n", path, load_failure_text(last_failure));
     }
-    free(bytes);
-    if (!pixels) return nullptr;
-
-    bl_image* image = static_cast<bl_image*>(malloc(sizeof(bl_image)));
-    if (!image) {
-        stbi_image_free(pixels);
-        return nullptr;
-    }
-    image->data = pixels;
-    image->width = width;
-    image->height = height;
-    image->channels = 3;
     return image;
 }
 
@@ -288,13 +110,14 @@ void bl_image_free(bl_image* image) {
     free(image);
 }
 
-enum image_format { FORMAT_PNG, FORMAT_JPEG, FORMAT_BMP };
+enum image_format { FORMAT_PNG, FORMAT_JPEG, FORMAT_BMP, FORMAT_WEBP };
 
 static image_format format_for_path(const char* path) {
     const char* dot = strrchr(path, '.');
     if (!dot) return FORMAT_PNG;
     if (strcasecmp(dot, ".jpg") == 0 || strcasecmp(dot, ".jpeg") == 0) return FORMAT_JPEG;
     if (strcasecmp(dot, ".bmp") == 0) return FORMAT_BMP;
+    if (strcasecmp(dot, ".webp") == 0) return FORMAT_WEBP;
     return FORMAT_PNG;
 }
 
@@ -311,6 +134,10 @@ static void write_to_file(void* context, void* data, int size) {
         out->failed = true;
 }
 
+static void write_bytes(output_file* out, const uint8_t* data, size_t size) {
+    if (size > 0 && fwrite(data, 1, size, out->file) != size) out->failed = true;
+}
+
 static int close_output(output_file* out) {
     if (fclose(out->file) != 0) out->failed = true;
     return out->failed ? -1 : 0;
@@ -324,7 +151,7 @@ static int save_png(const bl_image* image, const char* path) {
                                                image->width, image->height, image->channels,
                                                &length);
     if (!png) return -1;
-    output_file out = {fopen(path, "wb"), false};
+    output_file out = {open_image_file(path, "wb"), false};
     if (!out.file) {
         free(png);
         return -1;
@@ -334,14 +161,25 @@ static int save_png(const bl_image* image, const char* path) {
     return close_output(&out);
 }
 
+static int save_webp(const bl_image* image, const char* path) {
+    uint8_t* webp = nullptr;
+    size_t length = 0;
+    if (!encode_webp(image, &webp, &length)) return -1;
+    output_file out = {open_image_file(path, "wb"), false};
+    if (out.file) write_bytes(&out, webp, length);
+    free_webp(webp);
+    return out.file ? close_output(&out) : -1;
+}
+
 int bl_image_save(const bl_image* image, const char* path) {
     if (!image || !path || !readable(image)) return -1;
     // The encoders know only gray, gray and alpha, RGB and RGBA.
     if (image->channels < 1 || image->channels > 4) return -1;
     const image_format format = format_for_path(path);
     if (format == FORMAT_PNG) return save_png(image, path);
+    if (format == FORMAT_WEBP) return save_webp(image, path);
 
-    output_file out = {fopen(path, "wb"), false};
+    output_file out = {open_image_file(path, "wb"), false};
     if (!out.file) return -1;
     int ok = 0;
     if (format == FORMAT_JPEG) {

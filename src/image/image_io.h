@@ -19,10 +19,19 @@ struct bl_image {
     int32_t channels;
 };
 
-// Decodes a file as 8-bit R, G, B. Refuses files that declare more than
-// BL_MAX_IMAGE_PIXELS pixels before decoding them, and uncompressed
-// files shorter than their header promises. None on failure.
+// Decodes a file as 8-bit R, G, B: PNG, JPEG (turned as its EXIF orientation
+// says), GIF (first frame), WebP, BMP, TGA and binary PNM, told apart by their
+// first bytes. Refuses, before allocating, files that declare more than
+// BL_MAX_IMAGE_PIXELS pixels or more than their length can hold; a
+// file that ends early or is damaged fails rather than loading in part.
+// None on failure, with a line on stderr naming the file and the reason.
 bl_image* bl_image_load(const char* path);
+
+// Why the calling thread's last bl_image_load failed: "Unsupported image
+// format" (also PSD, PIC, HDR and every other format not listed above),
+// "Image too large", "Corrupt or truncated image data", "Out of memory",
+// "Cannot read the file"; "" after a success.
+const char* bl_image_load_failure(void);
 
 // Zero-filled image; none when a size is negative, the byte count does not
 // fit in 32 bits, or memory runs out.

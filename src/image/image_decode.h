@@ -1,0 +1,94 @@
+// Decoding image files from strangers into the library's 8-bit RGB image:
+// one decoder per format, each reading the open file row by row into a
+// row_sink that owns the picture being filled.
+#ifndef BL_IMAGE_DECODE_H
+#define BL_IMAGE_DECODE_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include "image/image_io.h"
+
+// Why a load failed; its text ends the caller's failure message.
+enum class load_failure { none, unreadable, unsupported, too_large, corrupt, out_of_memory };
+const char* load_failure_text(load_failure failure);
+
+// The file being decoded: the open stream (at its start) and its length.
+struct decode_input {
+    FILE* file;
+    int64_t length;
+};
+
+// Receives the decoded rows of one picture. begin() judges the declared size
+// and allocates the result; each stored row (top to bottom as the file
+// numbers them) is written into row(y) and handed over with commit(y). The
+// EXIF orientation given to begin() turns and mirrors the picture as rows
+// arrive, so no second copy of it is ever made.
+class row_sink {
+public:
+    row_sink() = default;
+    row_sink(const row_sink&) = delete;
+    row_sink& operator=(const row_sink&) = delete;
+    ~row_sink();
+
+    // Allocates for a stored picture of width x height. Refused (false, with
+    // the failure set) when a side is not positive, the pixel count passes
+    // the limit, or the file is shorter than min_file_bytes: the fewest bytes
+    // any file of the format holds for so many pixels, so that a small file
+    // cannot make us allocate for pixels it does not contain.
+    bool begin(int64_t width, int64_t height, const decode_input& input, int64_t min_file_bytes,
+               int orientation = 1);
+    // Where stored row y is written: width R, G, B pixels. Rows written again
+    // (interlaced passes) keep what earlier passes put there.
+    uint8_t* row(int64_t y);
+    void commit(int64_t y);
+    // The finished picture; the sink is empty afterwards.
+    bl_image* release();
+
+    int64_t width() const { return width_; }
+    int64_t height() const { return height_; }
+    load_failure failure = load_failure::corrupt;
+
+private:
+    bl_image* image_ = nullptr;
+    uint8_t* scratch_ = nullptr;  // one stored row, when the picture is turned
+    int64_t width_ = 0, height_ = 0;
+    int orientation_ = 1;
+};
+
+// Whether a picture of width x height may be decoded at all: positive sides,
+// within the pixel limit, and a byte count the image record can hold.
+bool image_size_allowed(int64_t width, int64_t height);
+
+// The fewest file bytes that can hold `pixels` at most `pixels_per_byte`
+// pixels a byte, with the first megapixel free: every format compresses a
+// plain picture, and no small file should be refused for that.
+int64_t min_bytes_at_ratio(int64_t pixels, int64_t pixels_per_byte);
+
+// Reads exactly n bytes; false at the end of the file or on an error.
+bool read_exact(FILE* file, void* buffer, size_t n);
+
+// The decoders. Each returns the picture, or none with the failure set.
+bl_image* decode_png(const decode_input& input, load_failure* failure);
+bl_image* decode_jpeg(const decode_input& input, load_failure* failure);
+bl_image* decode_gif(const decode_input& input, load_failure* failure);
+bl_image* decode_webp(const decode_input& input, load_failure* failure);
+bl_image* decode_bmp(const decode_input& input, load_failure* failure);
+bl_image* decode_tga(const decode_input& input, load_failure* failure);
+bl_image* decode_pnm(const decode_input& input, load_failure* failure);
+
+// Picks the decoder from the file's first bytes; formats not recognised are
+// refused as unsupported. The stream is left at an unspecified position.
+bl_image* decode_image(const decode_input& input, load_failure* failure);
+
+// WebP data of the image (1 ... 4 channels; lossy at quality 95, alpha kept
+// when there is one); false for an empty image, sides past 16383, or no memory.
+// Release the data with free_webp().
+bool encode_webp(const bl_image* image, uint8_t** data, size_t* length);
+void free_webp(uint8_t* data);
+
+// The orientation (1 ... 8) an EXIF block (the APP1 payload after "Exif\0\0")
+// records for the picture; 1 when it records none or cannot be read.
+int exif_orientation(const uint8_t* tiff, size_t length);
+
+#endif
