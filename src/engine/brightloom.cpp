@@ -14,7 +14,7 @@
 #include "frame/frame_colorizer.h"
 #include "frame/frame_enhancer.h"
 #include "image/image_io.h"
-#include "platform/platform.h"
+#include "inference/runtime_loader.h"
 
 // ------------------------------------------------------------------- state
 

@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include "brightloom.h"
+#include "platform/platform.h"
 
 #include <stb_image.h>
 #include <stb_image_resize.h>
@@ -70,7 +71,7 @@ static bool acceptable_size(int width, int height) {
 // The whole file in memory; none when it cannot be read or is longer than
 // the decoder's 32-bit lengths.
 static uint8_t* read_whole_file(const char* path, int* length) {
-    FILE* file = fopen(path, "rb");
+    FILE* file = bl_fopen(path, "rb");
     if (!file) return nullptr;
     uint8_t* bytes = nullptr;
     long size = -1;
@@ -324,7 +325,7 @@ static int save_png(const bl_image* image, const char* path) {
                                                image->width, image->height, image->channels,
                                                &length);
     if (!png) return -1;
-    output_file out = {fopen(path, "wb"), false};
+    output_file out = {bl_fopen(path, "wb"), false};
     if (!out.file) {
         free(png);
         return -1;
@@ -341,7 +342,7 @@ int bl_image_save(const bl_image* image, const char* path) {
     const image_format format = format_for_path(path);
     if (format == FORMAT_PNG) return save_png(image, path);
 
-    output_file out = {fopen(path, "wb"), false};
+    output_file out = {bl_fopen(path, "wb"), false};
     if (!out.file) return -1;
     int ok = 0;
     if (format == FORMAT_JPEG) {

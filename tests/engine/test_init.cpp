@@ -11,7 +11,7 @@
 #include "engine/bl_engine.h"
 #include "face/face_detect.h"
 #include "face/face_swap.h"
-#include "platform/platform.h"
+#include "inference/runtime_loader.h"
 #include "support/testutil.h"
 
 using bl_test::count_of;

@@ -11,7 +11,7 @@
 #include "face/face_detect.h"
 #include "image/image_io.h"
 #include "inference/ort_api.h"
-#include "platform/platform.h"
+#include "inference/runtime_loader.h"
 #include "support/testutil.h"
 
 namespace bl_test {

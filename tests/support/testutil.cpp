@@ -11,7 +11,7 @@
 
 #include "brightloom.h"
 #include "image/image_io.h"
-#include "platform/platform.h"
+#include "inference/runtime_loader.h"
 
 namespace fs = std::filesystem;
 
