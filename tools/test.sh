@@ -2,7 +2,8 @@
 # Sets the machine up, builds with warnings as errors, and runs the whole test
 # suite twice: as built, and under AddressSanitizer + UndefinedBehaviorSanitizer.
 # The ctest suite includes the command-line tool and the install test; the
-# Python binding's tests run against the plain build.
+# Python binding's tests run against the plain build. Last, the Windows form
+# is cross-built and tested under Wine with the plain build's models.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -22,3 +23,6 @@ echo "[test] the same tests under AddressSanitizer + UndefinedBehaviorSanitizer"
   -DBL_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
+
+echo "[test] the Windows build under Wine"
+"$root/tools/test-windows.sh" "$root/build" "$root/build-windows"

@@ -5,11 +5,11 @@
 #define BL_TEST_POSIX_SHIMS_H
 
 #ifdef _WIN32
-#include <direct.h>
 #include <errno.h>
 #include <fcntl.h>
 
-inline int mkdir(const char* path, int /*mode*/) { return _mkdir(path); }
+// Takes UTF-8 and long paths, as the library does (support/testutil.cpp).
+int mkdir(const char* path, int mode);
 inline int symlink(const char*, const char*) {
     errno = ENOSYS;
     return -1;

@@ -13,6 +13,13 @@
 #include "brightloom.h"
 #include "image/image_io.h"
 #include "inference/runtime_loader.h"
+#include "platform/platform.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -159,8 +166,13 @@ void write_solid_image(const std::string& path, int width, int height, uint8_t r
 fs::path native_path(const std::string& utf8) { return fs::u8path(utf8); }
 
 bool make_dir(const std::string& utf8) {
-    std::error_code ec;
-    return fs::create_directory(native_path(utf8), ec);
+#ifdef _WIN32
+    // The library's own conversion lifts the 260-character limit.
+    std::wstring wide;
+    return bl_wide_path(utf8.c_str(), &wide) && CreateDirectoryW(wide.c_str(), nullptr);
+#else
+    return mkdir(utf8.c_str(), 0700) == 0;
+#endif
 }
 
 bool file_exists(const std::string& path) {
@@ -180,6 +192,10 @@ std::vector<uint8_t> read_file(const std::string& path) {
 }
 
 }  // namespace bl_test
+
+#ifdef _WIN32
+int mkdir(const char* path, int /*mode*/) { return bl_test::make_dir(path) ? 0 : -1; }
+#endif
 
 // Builds with LeakSanitizer ask this for their default suppressions. The
 // inference runtime keeps one small allocation of its process-wide set-up for
