@@ -39,6 +39,8 @@ sh "$root/tests/engine/programs/check_exports.sh" "$out/kalderon-brightloom-infe
 # Tests that need what Windows does not have, each with the reason.
 skips=(
   # Links to files and folders (symlink): ordinary users cannot make them.
+  DirList.ListsEveryFileOnceWhateverItsNameButNoDirectories
+  DirList.DirectoryIdentityFollowsTheDirectoryNotItsSpelling
   FrameDirTest.ListingKeepsFrameImagesByExtensionInByteOrder
   FrameDirTest.EarlyFailuresWriteNothingAndKeepTheCounters
   # A named pipe in a folder (mkfifo) holds a run at a chosen frame; Windows

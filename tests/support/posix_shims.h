@@ -22,6 +22,9 @@ inline int mkfifo(const char*, int) {
     errno = ENOSYS;
     return -1;
 }
+// No POSIX permissions there: tests take the user for the superuser, whom
+// permissions do not bind, and leave those checks out.
+inline int geteuid() { return 0; }
 #ifndef O_NONBLOCK
 #define O_NONBLOCK 0
 #endif
