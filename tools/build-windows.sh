@@ -12,11 +12,12 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$root/build-windows}"
 shift || true
 
-packages=(mingw-w64 libz-mingw-w64-dev googletest cmake ninja-build libstb-dev libcli11-dev npm)
+packages=(mingw-w64 libz-mingw-w64-dev googletest cmake ninja-build libstb-dev libcli11-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
+if ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "[windows] installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
