@@ -27,7 +27,7 @@ fi
 "$root/tools/fetch-runtime.sh"
 
 cmake -S "$root" -B "$build" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DBL_ORT_LIBRARY="$root/.deps/onnxruntime-1.30.0/onnxruntime.dll" \
   -DBL_BUILD_BENCHMARKS=OFF "$@" >/dev/null
 cmake --build "$build" -j "$(nproc)"
