@@ -43,6 +43,8 @@ int main(int argc, char** argv) {
                  "2 usage error, 130 cancelled.",
                  "brightloom"};
     app.set_version_flag("--version", "brightloom " BL_TOOL_VERSION);
+    // "/photos/a.png" is a path, never a Windows-style "/option".
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     app.fallthrough();
     Settings settings;

@@ -47,6 +47,10 @@ skips=(
   # has no such files.
   FrameDirTest.FrameRunnerStopsOnACancelFromAnotherThread
   VideoSwap.CancelDuringTheFifthSwapSkipsItsRestoration
+  # The test's own check lists an 800-character folder with std::filesystem,
+  # which MinGW's library cannot do past 260 characters (the library's long
+  # paths are checked by Paths.LongPathsWork).
+  FrameDirTest.APathTooLongForItsBufferFailsInsteadOfBeingCut
 )
 filter="-$(IFS=:; echo "${skips[*]}")"
 

@@ -19,7 +19,8 @@
 // The pattern that lists everything in `dir`. The separator is '\\': the
 // long-path form takes no other, and no doubled one.
 static bool listing_pattern(const char* dir, std::wstring* pattern) {
-    if (!bl_wide_path(dir, pattern)) return false;
+    // An empty path names no folder (the pattern would list the drive's root).
+    if (!dir || !dir[0] || !bl_wide_path(dir, pattern)) return false;
     while (!pattern->empty() && (pattern->back() == L'\\' || pattern->back() == L'/'))
         pattern->pop_back();
     pattern->append(L"\\*");
