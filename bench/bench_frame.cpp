@@ -11,7 +11,7 @@
 #include "frame/frame_enhancer.h"
 #include "image/image_io.h"
 #include "image/image_warp.h"
-#include "platform/platform.h"
+#include "inference/runtime_loader.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "face/face_swap.h"
 #include "image/image_io.h"
 #include "image/image_warp.h"
-#include "platform/platform.h"
+#include "inference/runtime_loader.h"
 
 namespace {
 

@@ -14,8 +14,14 @@ install(TARGETS kalderon-brightloom-inference EXPORT BrightloomTargets
   ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
   RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(FILES "${CMAKE_SOURCE_DIR}/include/brightloom.h" DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
+# Windows keeps DLLs beside the programs, in the bin folder.
+if(WIN32)
+  set(BL_ORT_INSTALL_DIR "${CMAKE_INSTALL_BINDIR}")
+else()
+  set(BL_ORT_INSTALL_DIR "${CMAKE_INSTALL_LIBDIR}")
+endif()
 if(EXISTS "${BL_ORT_LIBRARY}")
-  install(FILES "${BL_ORT_LIBRARY}" DESTINATION "${CMAKE_INSTALL_LIBDIR}" RENAME libonnxruntime.so.1)
+  install(FILES "${BL_ORT_LIBRARY}" DESTINATION "${BL_ORT_INSTALL_DIR}" RENAME "${BL_ORT_FILE_NAME}")
 endif()
 if(TARGET brightloom)
   install(TARGETS brightloom RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")

@@ -5,6 +5,12 @@
 
 #include "brightloom.h"
 #include "cli/common.h"
+#include "cli/os.h"
+
+// The command groups this build has (see tools/CMakeLists.txt).
+#define BL_COMMAND_GROUP(group) void add_##group##_commands(CLI::App& app, CommandList& commands);
+#include "command_groups.inc"
+#undef BL_COMMAND_GROUP
 
 #ifndef BL_TOOL_VERSION
 #define BL_TOOL_VERSION "unknown"
@@ -48,24 +54,26 @@ int main(int argc, char** argv) {
                  "2 usage error, 130 cancelled.",
                  "brightloom"};
     app.set_version_flag("--version", "brightloom " BL_TOOL_VERSION);
+    // "/photos/a.png" is a path, never a Windows-style "/option".
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     app.fallthrough();
     Settings settings;
     add_global_options(app, settings);
 
     CommandList commands;
-    add_image_commands(app, commands);
-    add_directory_commands(app, commands);
-    add_video_commands(app, commands);
-#ifdef BL_TOOL_SERVE
-    add_serve_commands(app, commands);
-#endif
+#define BL_COMMAND_GROUP(group) add_##group##_commands(app, commands);
+#include "command_groups.inc"
+#undef BL_COMMAND_GROUP
     for (auto* sub : app.get_subcommands({}))
         sub->footer("Global options (--models, the settings, --quiet) may come before or after the\n"
                     "subcommand; see brightloom --help.");
 
+    std::vector<std::string> arguments = os::utf8_arguments(argc, argv);
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(pointers.size()), pointers.data());
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? EXIT_OK : EXIT_USAGE;
     }

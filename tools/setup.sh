@@ -30,15 +30,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 runtime_dir="$root/.deps/onnxruntime-1.30.0"
-if [ ! -f "$runtime_dir/libonnxruntime.so.1" ]; then
-  echo "[setup] fetching the inference runtime (npm package onnxruntime-node@1.30.0)"
-  tmp="$(mktemp -d)"
-  trap 'rm -rf "$tmp"' EXIT
-  (cd "$tmp" && npm pack --silent onnxruntime-node@1.30.0 >/dev/null)
-  tar -xzf "$tmp"/onnxruntime-node-1.30.0.tgz -C "$tmp" package/bin/napi-v6/linux/x64/libonnxruntime.so.1
-  mkdir -p "$runtime_dir"
-  mv "$tmp"/package/bin/napi-v6/linux/x64/libonnxruntime.so.1 "$runtime_dir/"
-fi
+"$root/tools/fetch-runtime.sh"
 
 cmake -S "$root" -B "$build" -G Ninja -DBL_ORT_LIBRARY="$runtime_dir/libonnxruntime.so.1" "$@" >/dev/null
 cmake --build "$build" -j "$(nproc)"

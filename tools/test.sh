@@ -4,8 +4,9 @@
 # The ctest suite includes the command-line tool, its server and the server's
 # web page in a headless browser (chromium, driven through the npm package
 # puppeteer-core, both installed here), and the install test; the Python
-# binding's tests run against the plain build; last, every fuzz target runs for a
-# short while (fuzz/run.sh).
+# binding's tests run against the plain build; then every fuzz target runs for
+# a short while (fuzz/run.sh). Last, the Windows form is cross-built and tested
+# under Wine with the plain build's models.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -41,3 +42,6 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 echo "[test] every fuzz target for ${BL_FUZZ_SECONDS:-30} s (clang, libFuzzer)"
 "$root/fuzz/run.sh" "${BL_FUZZ_SECONDS:-30}"
+
+echo "[test] the Windows build under Wine"
+"$root/tools/test-windows.sh" "$root/build" "$root/build-windows"

@@ -15,8 +15,10 @@
 #include "face/face_swap.h"
 #include "frame/frame_colorizer.h"
 #include "frame/frame_enhancer.h"
+#include "image/image_io.h"
 #include "image/image_limits.h"
 #include "inference/model_session.h"
+#include "inference/runtime_loader.h"
 #include "platform/platform.h"
 
 // The public header publishes the decoder's cap to callers.

@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include "image/image_limits.h"
+#include "platform/platform.h"
 
 #include <stb_image_resize.h>
 #include <stb_image_write.h>
@@ -61,7 +62,7 @@ bool image_size_allowed(int64_t width, int64_t height) {
 }
 
 // Every image file is opened here, and only here.
-static FILE* open_image_file(const char* path, const char* mode) { return fopen(path, mode); }
+static FILE* open_image_file(const char* path, const char* mode) { return bl_fopen(path, mode); }
 
 // Why the calling thread's last load failed.
 static thread_local load_failure last_failure = load_failure::none;

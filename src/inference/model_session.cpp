@@ -12,7 +12,7 @@
 #include "platform/cpu_cores.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "platform/platform.h"
 #endif
 
 namespace {
@@ -33,9 +33,9 @@ OrtStatus* create_session_from_path(const OrtApi* ort, OrtEnv* env, const char* 
                                     const OrtSessionOptions* opts, OrtSession** session) {
 #ifdef _WIN32
     // The runtime takes UTF-16 paths on Windows.
-    int wide_count = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
-    std::wstring wide(wide_count > 0 ? wide_count : 1, L'\0');
-    if (wide_count > 0) MultiByteToWideChar(CP_UTF8, 0, path, -1, &wide[0], wide_count);
+    std::wstring wide;
+    if (!bl_wide_path(path, &wide))
+        return ort->CreateStatus(ORT_INVALID_ARGUMENT, "model path is not valid UTF-8");
     return ort->CreateSession(env, wide.c_str(), opts, session);
 #else
     return ort->CreateSession(env, path, opts, session);

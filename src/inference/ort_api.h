@@ -8,8 +8,8 @@
 // static_asserts below check the position of every slot we do call, which is
 // what catches a dropped or duplicated line.
 //
-// The runtime is loaded with dlopen and found through `OrtGetApiBase` (see
-// platform/platform.h) rather than linked: a link would bind to the versioned
+// The runtime is loaded at run time and found through `OrtGetApiBase` (see
+// inference/runtime_loader.h) rather than linked: a link would bind to the versioned
 // symbol of one runtime build and make the library fail to load at all when
 // the runtime is missing, instead of failing initialization with a message.
 #ifndef BL_ORT_API_H

@@ -5,6 +5,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <string>
+
+#include "platform/platform.h"
 #else
 #include <dirent.h>
 #include <sys/stat.h>
@@ -12,21 +16,34 @@
 
 #ifdef _WIN32
 
-int bl_dir_list(const char* dir, bl_dir_visit visit, void* context) {
-    // A pattern cut short would list some other directory.
-    char pattern[1024];
-    int n = snprintf(pattern, sizeof pattern, "%s\\*", dir);
-    if (n < 0 || n >= static_cast<int>(sizeof pattern)) return -1;
+// The pattern that lists everything in `dir`. The separator is '\\': the
+// long-path form takes no other, and no doubled one.
+static bool listing_pattern(const char* dir, std::wstring* pattern) {
+    // An empty path names no folder (the pattern would list the drive's root).
+    if (!dir || !dir[0] || !bl_wide_path(dir, pattern)) return false;
+    while (!pattern->empty() && (pattern->back() == L'\\' || pattern->back() == L'/'))
+        pattern->pop_back();
+    pattern->append(L"\\*");
+    return true;
+}
 
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA(pattern, &entry);
+int bl_dir_list(const char* dir, bl_dir_visit visit, void* context) {
+    std::wstring pattern;
+    if (!listing_pattern(dir, &pattern)) return -1;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry,
+                                   FindExSearchNameMatch, nullptr, 0);
     if (find == INVALID_HANDLE_VALUE) return -1;
     int stopped = 0;
     for (;;) {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            stopped = visit(entry.cFileName, context);
+        std::string name;
+        // A name that is no valid UTF-16 has no UTF-8 form to hand out; it
+        // is left out rather than listed under some other name.
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            bl_utf8_from_wide(entry.cFileName, &name))
+            stopped = visit(name.c_str(), context);
         if (stopped) break;
-        if (!FindNextFileA(find, &entry)) {
+        if (!FindNextFileW(find, &entry)) {
             // A listing broken off half-way is not a complete one.
             if (GetLastError() != ERROR_NO_MORE_FILES) stopped = -1;
             break;
@@ -38,7 +55,9 @@ int bl_dir_list(const char* dir, bl_dir_visit visit, void* context) {
 
 // Identity of an open directory: its volume and its index on that volume.
 static int dir_identity(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
-    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    std::wstring wide;
+    if (!bl_wide_path(path, &wide)) return -1;
+    HANDLE handle = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return -1;
     BOOL ok = GetFileInformationByHandle(handle, info);
@@ -47,7 +66,9 @@ static int dir_identity(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
 }
 
 int bl_dir_exists(const char* path) {
-    DWORD attributes = GetFileAttributesA(path);
+    std::wstring wide;
+    if (!bl_wide_path(path, &wide)) return 0;
+    DWORD attributes = GetFileAttributesW(wide.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
 }
 

@@ -12,7 +12,7 @@
 #include "face/face_recognize.h"
 #include "image/image_io.h"
 #include "inference/ort_api.h"
-#include "platform/platform.h"
+#include "inference/runtime_loader.h"
 #include "support/test_images.h"
 #include "support/testutil.h"
 

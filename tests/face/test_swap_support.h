@@ -13,7 +13,7 @@
 #include "face/face_swap.h"
 #include "image/image_io.h"
 #include "image/image_warp.h"
-#include "platform/platform.h"
+#include "inference/runtime_loader.h"
 #include "support/test_images.h"
 #include "support/testutil.h"
 

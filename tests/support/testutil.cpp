@@ -8,11 +8,19 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 #include "brightloom.h"
 #include "image/image_io.h"
+#include "inference/runtime_loader.h"
 #include "platform/platform.h"
 #include "support/test_images.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -43,12 +51,23 @@ std::string assets_dir() {
     return "";
 }
 
+// A name under the system's temporary folder that nothing else has taken.
+static fs::path fresh_temp_name(const char* prefix) {
+    static std::random_device seed;
+    static std::mt19937_64 random(seed());
+    std::error_code ec;
+    for (;;) {
+        fs::path candidate = fs::temp_directory_path(ec) / (prefix + std::to_string(random()));
+        if (!fs::exists(candidate, ec)) return candidate;
+    }
+}
+
 TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "bl_test_XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (!mkdtemp(buffer.data())) ADD_FAILURE() << "mkdtemp failed";
-    path_ = buffer.data();
+    fs::path dir = fresh_temp_name("bl_test_");
+    std::error_code ec;
+    if (!fs::create_directory(dir, ec)) ADD_FAILURE() << "cannot create " << dir;
+    // Forward slashes throughout, as the library's own joins use.
+    path_ = dir.generic_u8string();
 }
 
 TempDir::~TempDir() {
@@ -79,14 +98,14 @@ ModelDir& ModelDir::remove(const std::string& name) {
 
 StderrCapture::StderrCapture() {
     fflush(stderr);
-    char name[] = "/tmp/bl_stderr_XXXXXX";
-    int fd = mkstemp(name);
+    fs::path name = fresh_temp_name("bl_stderr_");
+    int fd = open(name.string().c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
     if (fd < 0) {
-        ADD_FAILURE() << "mkstemp failed";
+        ADD_FAILURE() << "cannot create " << name;
         done_ = true;
         return;
     }
-    file_ = name;
+    file_ = name.string();
     saved_fd_ = dup(STDERR_FILENO);
     dup2(fd, STDERR_FILENO);
     close(fd);
@@ -102,7 +121,17 @@ std::string StderrCapture::text() {
     close(saved_fd_);
     std::ifstream in(file_, std::ios::binary);
     text_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    in.close();
     unlink(file_.c_str());
+#ifdef _WIN32
+    // Standard error is a text stream there: every line ends in "\r\n".
+    size_t kept = 0;
+    for (size_t i = 0; i < text_.size(); ++i) {
+        bool line_end = text_[i] == '\r' && i + 1 < text_.size() && text_[i + 1] == '\n';
+        if (!line_end) text_[kept++] = text_[i];
+    }
+    text_.resize(kept);
+#endif
     return text_;
 }
 
@@ -131,26 +160,44 @@ void write_solid_image(const std::string& path, int width, int height, uint8_t r
     });
 }
 
+fs::path native_path(const std::string& utf8) { return fs::u8path(utf8); }
+
+bool make_dir(const std::string& utf8) {
+#ifdef _WIN32
+    // The library's own conversion lifts the 260-character limit.
+    std::wstring wide;
+    return bl_wide_path(utf8.c_str(), &wide) && CreateDirectoryW(wide.c_str(), nullptr);
+#else
+    return mkdir(utf8.c_str(), 0700) == 0;
+#endif
+}
+
 bool file_exists(const std::string& path) {
     std::error_code ec;
-    return fs::exists(path, ec);
+    return fs::exists(native_path(path), ec);
 }
 
 size_t file_size(const std::string& path) {
     std::error_code ec;
-    auto size = fs::file_size(path, ec);
+    auto size = fs::file_size(native_path(path), ec);
     return ec ? 0 : static_cast<size_t>(size);
 }
 
 std::vector<uint8_t> read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(native_path(path), std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 }  // namespace bl_test
 
+#ifdef _WIN32
+int mkdir(const char* path, int /*mode*/) { return bl_test::make_dir(path) ? 0 : -1; }
+#endif
+
 // Builds with LeakSanitizer ask this for their default suppressions. The
 // inference runtime keeps one small allocation of its process-wide set-up for
 // the life of the process; leaks of the handles we own are checked with full
 // stacks by the valgrind test of an init/shutdown cycle.
+#ifndef _WIN32
 extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() { return "leak:libonnxruntime.so.1\n"; }
+#endif

@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "inference/ort_api.h"
+#include "support/posix_shims.h"
 
 namespace bl_test {
 
@@ -90,6 +92,11 @@ void write_image(const std::string& path, int width, int height,
 // A uniformly coloured image.
 void write_solid_image(const std::string& path, int width, int height, uint8_t r, uint8_t g,
                        uint8_t b);
+
+// A filesystem path for a UTF-8 string (the library's encoding for paths).
+std::filesystem::path native_path(const std::string& utf8);
+// Creates one folder named in UTF-8; false when it cannot.
+bool make_dir(const std::string& utf8);
 
 bool file_exists(const std::string& path);
 size_t file_size(const std::string& path);

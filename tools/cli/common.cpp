@@ -1,11 +1,9 @@
 #include "common.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <filesystem>
 
 #include "brightloom.h"
+#include "os.h"
 
 const std::vector<std::string> FRAME_MODES = {"enhance", "colorize", "upscale"};
 
@@ -19,30 +17,41 @@ const std::vector<std::string> ENHANCERS = {"gfpgan_1.4", "gfpgan_1.3", "gfpgan_
 
 // Where the tool's own messages go: the original standard error, kept apart
 // from fd 2 so that --quiet can silence the library without silencing us.
-int g_terminal_fd = STDERR_FILENO;
+int g_terminal_fd = os::STDERR_FD;
 
 // Sends the library's log to /dev/null while our own messages keep the
 // original standard error.
 void silence_library_log() {
-    int null_fd = open("/dev/null", O_WRONLY);
+    int null_fd = os::open_null_device();
     if (null_fd < 0) return;
-    dup2(null_fd, STDERR_FILENO);
-    close(null_fd);
+    os::redirect(null_fd, os::STDERR_FD);
+    os::close_fd(null_fd);
+}
+
+// The parser's own check reads the name in the local code page on Windows;
+// this one takes it as UTF-8, as the library does.
+CLI::Validator existing_directory() {
+    return CLI::Validator(
+        [](std::string& dir) {
+            std::error_code error;
+            if (std::filesystem::is_directory(os::path_from_utf8(dir), error)) return std::string();
+            return "Directory does not exist: " + dir;
+        },
+        "DIR");
 }
 
 }  // namespace
 
 void say(const std::string& text) {
     std::string line = "brightloom: " + text + "\n";
-    ssize_t ignored = write(g_terminal_fd, line.data(), line.size());
-    (void)ignored;
+    os::write_some(g_terminal_fd, line.data(), line.size());
 }
 
 int terminal_fd() { return g_terminal_fd; }
 
 void route_terminal(bool quiet) {
-    g_terminal_fd = dup(STDERR_FILENO);
-    if (g_terminal_fd < 0) g_terminal_fd = STDERR_FILENO;
+    g_terminal_fd = os::duplicate(os::STDERR_FD);
+    if (g_terminal_fd < 0) g_terminal_fd = os::STDERR_FD;
     if (quiet) silence_library_log();
 }
 
@@ -55,7 +64,7 @@ int fail_with_library_error() {
 void add_global_options(CLI::App& app, Settings& s) {
     app.add_option("-m,--models", s.models, "Model directory")
         ->envname("BRIGHTLOOM_MODELS")
-        ->check(CLI::ExistingDirectory);
+        ->check(existing_directory());
     app.add_option("--detector", s.detector, "Face detector model")->check(CLI::IsMember(DETECTORS));
     app.add_option("--swapper", s.swapper, "Face swapper model")->check(CLI::IsMember(SWAPPERS));
     app.add_option("--enhancer", s.enhancer, "Face enhancer model")->check(CLI::IsMember(ENHANCERS));
@@ -124,7 +133,7 @@ int finish_one_shot(int32_t rc, const std::string& output) {
 
 bool make_output_dir(const std::string& dir) {
     std::error_code error;
-    std::filesystem::create_directories(dir, error);
+    std::filesystem::create_directories(os::path_from_utf8(dir), error);
     if (error) say("error: Cannot create output directory: " + dir + " (" + error.message() + ")");
     return !error;
 }

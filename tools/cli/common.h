@@ -59,12 +59,9 @@ struct Command {
 };
 using CommandList = std::vector<Command>;
 
-// Each command group registers its subcommands; the state their options
-// write into lives as long as the returned commands.
-void add_image_commands(CLI::App& app, CommandList& commands);
-void add_directory_commands(CLI::App& app, CommandList& commands);
-void add_serve_commands(CLI::App& app, CommandList& commands);
-void add_video_commands(CLI::App& app, CommandList& commands);
+// Each command group registers its subcommands with its
+// add_<group>_commands(CLI::App& app, CommandList& commands), called by main;
+// the state their options write into lives as long as the returned commands.
 
 // Options several groups share.
 void add_blend_option(CLI::App* sub, float& blend, const char* what);

@@ -1,61 +1,47 @@
 #include "progress_monitor.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <stdio.h>
-#include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 #include <utility>
 
+#include "os.h"
+
 namespace {
 
-volatile sig_atomic_t g_interrupts = 0;
-int g_signal_terminal_fd = 2;
-HardStopCleanup g_hard_stop = nullptr;
-struct sigaction g_previous_sigint;
-struct sigaction g_previous_sigterm;
+std::atomic<int> g_interrupts{0};
+int g_signal_terminal_fd = os::STDERR_FD;
+std::atomic<HardStopCleanup> g_hard_stop{nullptr};
 
 const int BAR_WIDTH = 30;
 const int POLL_INTERVAL_MS = 100;
 const double PLAIN_DRAW_INTERVAL_S = 2.0;
 const int EXIT_INTERRUPTED = 130;
 
-void on_sigint(int) {
-    g_interrupts = g_interrupts + 1;
-    if (g_interrupts >= 2) {
+void on_interrupt() {
+    if (g_interrupts.fetch_add(1) + 1 >= 2) {
         static const char MESSAGE[] = "\nbrightloom: interrupted\n";
-        ssize_t ignored = write(g_signal_terminal_fd, MESSAGE, sizeof MESSAGE - 1);
-        (void)ignored;
-        if (g_hard_stop) g_hard_stop();
-        _exit(EXIT_INTERRUPTED);
+        os::write_some(g_signal_terminal_fd, MESSAGE, sizeof MESSAGE - 1);
+        if (HardStopCleanup hard_stop = g_hard_stop.load()) hard_stop();
+        os::exit_now(EXIT_INTERRUPTED);
     }
 }
 
-// Ends the process as SIGTERM would have, after the run's cleanup.
-void on_sigterm(int signal_number) {
-    if (g_hard_stop) g_hard_stop();
-    signal(signal_number, SIG_DFL);
-    raise(signal_number);
+// Before the process ends on a request to terminate: the run's cleanup.
+void on_terminate() {
+    if (HardStopCleanup hard_stop = g_hard_stop.load()) hard_stop();
 }
 
 void install_signal_handlers(int terminal_fd, HardStopCleanup hard_stop) {
     g_interrupts = 0;
     g_signal_terminal_fd = terminal_fd;
     g_hard_stop = hard_stop;
-    struct sigaction action = {};
-    action.sa_handler = on_sigint;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, &g_previous_sigint);
-    action.sa_handler = on_sigterm;
-    sigaction(SIGTERM, &action, &g_previous_sigterm);
+    os::install_interrupt_handler(on_interrupt, on_terminate);
 }
 
 void restore_signal_handlers() {
-    sigaction(SIGINT, &g_previous_sigint, nullptr);
-    sigaction(SIGTERM, &g_previous_sigterm, nullptr);
+    os::restore_interrupt_handler();
     g_hard_stop = nullptr;
 }
 
@@ -97,17 +83,17 @@ std::string format_progress(int32_t done, int32_t total, double elapsed_seconds,
 ProgressMonitor::ProgressMonitor(RunnerCounters counters, int terminal_fd, bool quiet,
                                  HardStopCleanup hard_stop)
     : counters_(std::move(counters)), terminal_fd_(terminal_fd), quiet_(quiet),
-      is_tty_(isatty(terminal_fd) != 0), start_(std::chrono::steady_clock::now()),
+      is_tty_(os::is_terminal(terminal_fd)), start_(std::chrono::steady_clock::now()),
       last_plain_draw_(start_) {
     install_signal_handlers(terminal_fd, hard_stop);
     // In quiet mode standard error already goes nowhere; otherwise the
     // library's lines are read back here and printed above the bar.
     int fds[2];
-    if (!quiet_ && pipe(fds) == 0) {
+    if (!quiet_ && os::open_pipe(fds)) {
         fflush(stderr);
-        saved_stderr_ = dup(STDERR_FILENO);
-        dup2(fds[1], STDERR_FILENO);
-        close(fds[1]);
+        saved_stderr_ = os::duplicate(os::STDERR_FD);
+        os::redirect(fds[1], os::STDERR_FD);
+        os::close_fd(fds[1]);
         log_read_fd_ = fds[0];
     }
     thread_ = std::thread([this] { run(); });
@@ -120,13 +106,13 @@ void ProgressMonitor::finish() {
     fflush(stderr);
     if (saved_stderr_ >= 0) {
         // Closing our end of the pipe lets the thread read the rest to its end.
-        dup2(saved_stderr_, STDERR_FILENO);
-        close(saved_stderr_);
+        os::redirect(saved_stderr_, os::STDERR_FD);
+        os::close_fd(saved_stderr_);
         saved_stderr_ = -1;
     }
     stop_ = true;
     thread_.join();
-    if (log_read_fd_ >= 0) close(log_read_fd_);
+    if (log_read_fd_ >= 0) os::close_fd(log_read_fd_);
     log_read_fd_ = -1;
     restore_signal_handlers();
 }
@@ -160,10 +146,9 @@ void ProgressMonitor::pump_log(int timeout_ms) {
         if (timeout_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
         return;
     }
-    struct pollfd entry = {log_read_fd_, POLLIN, 0};
-    while (poll(&entry, 1, timeout_ms) > 0) {
+    while (os::wait_readable(log_read_fd_, timeout_ms)) {
         char buffer[4096];
-        ssize_t n = read(log_read_fd_, buffer, sizeof buffer);
+        long n = os::read_some(log_read_fd_, buffer, sizeof buffer);
         if (n <= 0) break;
         pending_log_.append(buffer, static_cast<size_t>(n));
         timeout_ms = 0;
@@ -198,7 +183,7 @@ void ProgressMonitor::draw(bool final_draw) {
 void ProgressMonitor::write_out(const std::string& text) {
     size_t off = 0;
     while (off < text.size()) {
-        ssize_t n = write(terminal_fd_, text.data() + off, text.size() - off);
+        long n = os::write_some(terminal_fd_, text.data() + off, text.size() - off);
         if (n <= 0) return;
         off += static_cast<size_t>(n);
     }

@@ -1,5 +1,6 @@
 #!/bin/sh
-# The shared library exports exactly the 32 public functions and nothing else.
+# The shared library (Linux) or DLL (Windows) exports exactly the 32 public
+# functions and nothing else.
 set -eu
 lib="$1"
 expected="brightloom_get_error brightloom_init brightloom_init_lite brightloom_set_detector
@@ -11,7 +12,15 @@ face_swap_video_init face_swap_video_progress face_swap_video_set_reference
 face_swap_video_set_reference_distance face_swap_video_total frame_colorize
 frame_process_video_cancel frame_process_video_dir frame_process_video_progress
 frame_process_video_total frame_upscale"
-actual=$(nm -D --defined-only "$lib" | awk '{print $3}' | sort | tr '\n' ' ')
+case "$lib" in
+  *.dll)
+    # The names of the export table's name-pointer table, one "[ n] name" a line.
+    actual=$(x86_64-w64-mingw32-objdump -p "$lib" |
+      sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^[[:space:]]+\[/ {print $NF}' |
+      sort | tr '\n' ' ') ;;
+  *)
+    actual=$(nm -D --defined-only "$lib" | awk '{print $3}' | sort | tr '\n' ' ') ;;
+esac
 want=$(printf '%s\n' $expected | sort | tr '\n' ' ')
 if [ "$actual" != "$want" ]; then
   echo "exported: $actual"

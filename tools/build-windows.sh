@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows form on Linux with MinGW-w64: the DLL
+# kalderon-brightloom-inference.dll with its import library
+# kalderon-brightloom-inference.lib, brightloom.exe and the C++ test programs,
+# all in BUILD_DIR/out beside a copy of onnxruntime.dll. Installs the Debian
+# packages it needs when missing (as root) and fetches the runtime DLL.
+#
+#   tools/build-windows.sh [build-dir] [extra cmake arguments...]
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${1:-$root/build-windows}"
+shift || true
+
+packages=(mingw-w64 libz-mingw-w64-dev googletest cmake ninja-build libstb-dev libcli11-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "[windows] installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
+fi
+"$root/tools/fetch-runtime.sh"
+
+cmake -S "$root" -B "$build" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DBL_ORT_LIBRARY="$root/.deps/onnxruntime-1.30.0/onnxruntime.dll" \
+  -DBL_BUILD_BENCHMARKS=OFF "$@" >/dev/null
+cmake --build "$build" -j "$(nproc)"
