@@ -10,7 +10,16 @@ set(CMAKE_C_COMPILER ${BL_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${BL_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${BL_MINGW_TRIPLE}-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${BL_MINGW_TRIPLE})
+# The image codecs Debian builds for Linux only come from
+# tools/build-windows-deps.sh, which puts them in BL_MINGW_DEPS (static
+# libraries, headers and libwebp's pkg-config file).
+if(NOT BL_MINGW_DEPS)
+  set(BL_MINGW_DEPS "${CMAKE_CURRENT_LIST_DIR}/../.deps/mingw-w64")
+endif()
+get_filename_component(BL_MINGW_DEPS "${BL_MINGW_DEPS}" ABSOLUTE)
+set(CMAKE_FIND_ROOT_PATH /usr/${BL_MINGW_TRIPLE} "${BL_MINGW_DEPS}")
+set(ENV{PKG_CONFIG_LIBDIR} "${BL_MINGW_DEPS}/lib/pkgconfig")
+unset(ENV{PKG_CONFIG_PATH})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

@@ -12,7 +12,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$root/build-windows}"
 shift || true
 
-packages=(mingw-w64 libz-mingw-w64-dev googletest cmake ninja-build libstb-dev libcli11-dev)
+packages=(mingw-w64 libz-mingw-w64-dev googletest cmake ninja-build pkg-config libstb-dev libcli11-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -25,6 +25,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi
 "$root/tools/fetch-runtime.sh"
+# The image codecs, built for Windows once (see cmake/mingw-w64.cmake).
+"$root/tools/build-windows-deps.sh" "$root/.deps/mingw-w64"
 
 cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Builds the image codecs for the Windows cross build as static
+# x86_64-w64-mingw32 libraries in PREFIX: libpng, libjpeg-turbo (the 8-bit
+# API, as libjpeg62-turbo), giflib and libwebp. Debian ships them for Linux
+# only, so they are built from Debian bookworm's source packages, fetched with
+# a private apt configuration (the system's sources stay as they are).
+# A PREFIX finished before (its stamp file) is reused.
+#
+#   tools/build-windows-deps.sh PREFIX
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+mkdir -p "${1:?usage: $0 PREFIX}"
+prefix="$(cd "$1" && pwd)"
+sources=(libpng1.6 libjpeg-turbo giflib libwebp)
+stamp="$prefix/.stamp"
+[ "$(cat "$stamp" 2>/dev/null)" = "${sources[*]}" ] && exit 0
+
+packages=(mingw-w64 libz-mingw-w64-dev cmake ninja-build dpkg-dev)
+missing=()
+for p in "${packages[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "[windows-deps] installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+log="$work/build.log"
+quiet() { "$@" >>"$log" 2>&1 || { tail -n 40 "$log"; echo "[windows-deps] failed: $*"; exit 1; }; }
+
+# The source index of the mirror the system already uses, in a folder of ours.
+mirror="$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/debian.sources 2>/dev/null)"
+mkdir -p "$work/apt/sources" "$work/apt/lists/partial" "$work/src"
+cat >"$work/apt/sources/bookworm-src.sources" <<EOF
+Types: deb-src
+URIs: ${mirror:-http://deb.debian.org/debian}
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+apt_private=(-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$work/apt/sources"
+  -o Dir::State::Lists="$work/apt/lists" -o Debug::NoLocking=1 -o APT::Sandbox::User="$(id -un)")
+echo "[windows-deps] fetching the sources of ${sources[*]}"
+quiet apt-get "${apt_private[@]}" update
+(cd "$work/src" && quiet apt-get "${apt_private[@]}" source "${sources[@]}")
+src() { find "$work/src" -maxdepth 1 -type d -name "$1-*" | head -n 1; }
+
+jobs="$(nproc)"; [ "$jobs" -gt 2 ] && jobs=2
+cross=x86_64-w64-mingw32
+cmake_install() {  # source folder, cmake options...
+  local dir="$1"; shift
+  quiet cmake -S "$dir" -B "$dir/out" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
+    -DCMAKE_INSTALL_PREFIX="$prefix" "$@"
+  quiet cmake --build "$dir/out" -j "$jobs"
+  quiet cmake --install "$dir/out"
+}
+
+echo "[windows-deps] building into $prefix"
+cmake_install "$(src libpng1.6)" -DPNG_SHARED=OFF -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF
+# Its SIMD code needs the nasm assembler; without it the same decoder runs
+# in plain C.
+cmake_install "$(src libjpeg-turbo)" -DENABLE_SHARED=OFF -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF
+cmake_install "$(src libwebp)" -DBUILD_SHARED_LIBS=OFF -DWEBP_BUILD_ANIM_UTILS=OFF -DWEBP_BUILD_CWEBP=OFF \
+  -DWEBP_BUILD_DWEBP=OFF -DWEBP_BUILD_GIF2WEBP=OFF -DWEBP_BUILD_IMG2WEBP=OFF -DWEBP_BUILD_VWEBP=OFF \
+  -DWEBP_BUILD_WEBPINFO=OFF -DWEBP_BUILD_LIBWEBPMUX=OFF -DWEBP_BUILD_WEBPMUX=OFF -DWEBP_BUILD_EXTRAS=OFF
+# giflib has only a Makefile; its library is all we need.
+gif="$(src giflib)"
+quiet make -C "$gif" -j "$jobs" CC="$cross-gcc" AR="$cross-ar" OFLAGS=-O2 libgif.a
+install -D -m 644 "$gif/libgif.a" "$prefix/lib/libgif.a"
+install -D -m 644 "$gif/gif_lib.h" "$prefix/include/gif_lib.h"
+
+echo "${sources[*]}" >"$stamp"
+echo "[windows-deps] done"
