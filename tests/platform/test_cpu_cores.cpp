@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/cpu_cores.h"
@@ -91,7 +92,7 @@ TEST(CpuCores, CountsPhysicalCoresOfTheAffinityMaskWithinTheQuota) {
 TEST(CpuCores, ProcessCountIsWithinTheMachine) {
     int cores = bl_cpu_cores_for_process();
     EXPECT_GE(cores, 1);
-    EXPECT_LE(cores, static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)));
+    EXPECT_LE(cores, static_cast<int>(std::thread::hardware_concurrency()));
 }
 
 }  // namespace
