@@ -17,14 +17,7 @@ stamp="$prefix/.stamp"
 [ "$(cat "$stamp" 2>/dev/null)" = "${sources[*]}" ] && exit 0
 
 packages=(mingw-w64 libz-mingw-w64-dev cmake ninja-build dpkg-dev)
-missing=()
-for p in "${packages[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "[windows-deps] installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get -o DPkg::Lock::Timeout=600 update -qq
-  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$root/tools/install-packages.sh" "${packages[@]}"
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

@@ -13,17 +13,9 @@ build="${1:-$root/build-windows}"
 shift || true
 
 packages=(mingw-w64 libz-mingw-w64-dev googletest cmake ninja-build pkg-config libstb-dev libcli11-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "[windows] installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get -o DPkg::Lock::Timeout=600 update -qq
-  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# npm counts as present when the command is there, whoever installed it.
+command -v npm >/dev/null 2>&1 || packages+=(npm)
+"$root/tools/install-packages.sh" "${packages[@]}"
 "$root/tools/fetch-runtime.sh"
 # The image codecs, built for Windows once (see cmake/mingw-w64.cmake).
 "$root/tools/build-windows-deps.sh" "$root/.deps/mingw-w64"

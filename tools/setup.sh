@@ -17,17 +17,9 @@ packages=(build-essential cmake ninja-build pkg-config libstb-dev zlib1g-dev lib
           python3 python3-onnx python3-numpy python3-pytest python3-pil valgrind
           python3-venv python3-setuptools python3-wheel ffmpeg
           libcpp-httplib-dev nlohmann-json3-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "[setup] installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get -o DPkg::Lock::Timeout=600 update -qq
-  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# npm counts as present when the command is there, whoever installed it.
+command -v npm >/dev/null 2>&1 || packages+=(npm)
+"$root/tools/install-packages.sh" "${packages[@]}"
 
 runtime_dir="$root/.deps/onnxruntime-1.30.0"
 "$root/tools/fetch-runtime.sh"

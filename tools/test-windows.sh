@@ -15,14 +15,7 @@ build="${2:-$root/build-windows}"
 models="$linux_build/models"
 [ -f "$models/.stamp" ] || { echo "[windows] no generated models in $models: build on Linux first"; exit 1; }
 
-missing=()
-for p in wine wine64; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "[windows] installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get -o DPkg::Lock::Timeout=600 update -qq
-  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$root/tools/install-packages.sh" wine wine64
 
 echo "[windows] cross-building"
 "$root/tools/build-windows.sh" "$build" -DBL_WERROR=ON -DBL_MODELS_DIR="$models"

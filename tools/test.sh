@@ -16,12 +16,7 @@ jobs="$(nproc)"
 
 # The browser test's tools: Debian's chromium, and puppeteer-core at the
 # version the lock file names (it downloads no browser of its own).
-if ! dpkg -s chromium >/dev/null 2>&1; then
-  echo "[test] installing chromium for the browser test"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get -o DPkg::Lock::Timeout=600 update -qq
-  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends chromium
-fi
+"$root/tools/install-packages.sh" chromium
 if [ ! -d "$root/tests/browser/node_modules/puppeteer-core" ]; then
   echo "[test] installing the browser test's npm packages"
   (cd "$root/tests/browser" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --ignore-scripts --no-audit --no-fund --silent)
