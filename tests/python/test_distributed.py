@@ -1,0 +1,173 @@
+"""Frame folders spread over a two-process LocalCluster give what one
+process gives, survive a killed worker and stop when cancelled."""
+import filecmp
+import logging
+import os
+import shutil
+import signal
+import time
+
+import pytest
+
+import brightloom
+from brightloom import distributed as bl_distributed
+from conftest import ROOT, write_bmp
+
+dask_distributed = pytest.importorskip("distributed")
+
+FRAMES = 6
+SWAP = dict(enhance=True, reference_position=0)
+
+
+@pytest.fixture(scope="module")
+def client():
+    # The workers import the binding from this checkout, as the tests do.
+    python_path = os.environ.get("PYTHONPATH")
+    os.environ["PYTHONPATH"] = os.pathsep.join(
+        p for p in (os.path.join(ROOT, "python"), python_path) if p)
+    cluster = dask_distributed.LocalCluster(n_workers=2, processes=True, threads_per_worker=1,
+                                            dashboard_address=None, silence_logs=logging.ERROR)
+    try:
+        with dask_distributed.Client(cluster) as connected:
+            yield connected
+    finally:
+        cluster.close()
+        if python_path is None:
+            del os.environ["PYTHONPATH"]
+        else:
+            os.environ["PYTHONPATH"] = python_path
+
+
+@pytest.fixture(scope="module")
+def frames(demo_inputs, tmp_path_factory):
+    """A few demo frames, a frame without a face (which the restoration
+    cannot process and passes through), a folder and a file that are not
+    frames."""
+    folder = tmp_path_factory.mktemp("frames")
+    for name in sorted(os.listdir(demo_inputs / "frames"))[:FRAMES - 1]:
+        shutil.copy(demo_inputs / "frames" / name, folder)
+    write_bmp(folder / "frame_9999.BMP", 64, 64, (20, 26, 44))
+    os.mkdir(folder / "not_a_frame.png")
+    (folder / "notes.txt").write_text("not a frame")
+    return folder
+
+
+@pytest.fixture(scope="module")
+def single_process(demo_models, demo_inputs, frames, tmp_path_factory):
+    """What Engine.swap_frames and Engine.process_frames write, by job name."""
+    out = tmp_path_factory.mktemp("single")
+    with brightloom.Engine(demo_models) as engine:
+        engine.swap_frames(demo_inputs / "source.png", frames, out / "swap",
+                           reference=demo_inputs / "reference.png", **SWAP)
+        engine.process_frames("enhance", frames, out / "enhance")
+    return out
+
+
+def run_job(client, job, demo_models, demo_inputs, frames, output, **options):
+    if job == "swap":
+        return bl_distributed.swap_frames(client, demo_inputs / "source.png", frames, output,
+                                          models=demo_models,
+                                          reference=demo_inputs / "reference.png",
+                                          **SWAP, **options)
+    return bl_distributed.process_frames(client, job, frames, output, models=demo_models,
+                                         **options)
+
+
+def assert_same_frames(output, expected, complete=True):
+    names = sorted(os.listdir(output))
+    if complete:
+        assert names == sorted(os.listdir(expected))
+    for name in names:
+        assert filecmp.cmp(output / name, expected / name, shallow=False), name
+
+
+@pytest.mark.parametrize("job, passed_through", [("swap", 0), ("enhance", 1)])
+def test_frame_folder_matches_the_single_process_run(client, demo_models, demo_inputs, frames,
+                                                     single_process, tmp_path, job,
+                                                     passed_through):
+    seen = []
+    result = run_job(client, job, demo_models, demo_inputs, frames, tmp_path / "out", chunk=2,
+                     progress=lambda done, total: seen.append((done, total)))
+    assert result == bl_distributed.FramesResult(total=FRAMES, done=FRAMES,
+                                                 passed_through=passed_through, cancelled=False)
+    assert_same_frames(tmp_path / "out", single_process / job)
+    assert [total for _, total in seen] == [FRAMES] * 3
+    assert [done for done, _ in seen] == sorted(done for done, _ in seen)
+    assert seen[-1] == (FRAMES, FRAMES)
+
+
+def test_a_killed_worker_loses_no_frame(client, demo_models, demo_inputs, frames,
+                                        single_process, tmp_path):
+    pids = client.run(os.getpid)
+    victim = sorted(pids)[0]
+
+    def kill_once(done, total):
+        if pids:
+            os.kill(pids.pop(victim), signal.SIGKILL)
+            pids.clear()
+
+    result = run_job(client, "swap", demo_models, demo_inputs, frames, tmp_path / "out", chunk=1,
+                     progress=kill_once)
+    assert result.done == FRAMES and not result.cancelled
+    assert_same_frames(tmp_path / "out", single_process / "swap")
+    client.wait_for_workers(2)
+
+
+@pytest.mark.parametrize("stop", ["callback", "interrupt"])
+def test_cancelling_stops_every_task_and_leaves_only_whole_frames(
+        client, demo_models, demo_inputs, frames, single_process, tmp_path, stop):
+    def cancel(done, total):
+        if stop == "interrupt":
+            raise KeyboardInterrupt
+        return False
+
+    if stop == "interrupt":
+        with pytest.raises(KeyboardInterrupt):
+            run_job(client, "enhance", demo_models, demo_inputs, frames, tmp_path / "out",
+                    chunk=1, progress=cancel)
+    else:
+        result = run_job(client, "enhance", demo_models, demo_inputs, frames, tmp_path / "out",
+                         chunk=1, progress=cancel)
+        assert result.cancelled and 1 <= result.done < FRAMES
+    written = sorted(os.listdir(tmp_path / "out"))
+    assert 1 <= len(written) < FRAMES
+    # Nothing is still being written once the call has returned.
+    time.sleep(0.5)
+    assert sorted(os.listdir(tmp_path / "out")) == written
+    assert_same_frames(tmp_path / "out", single_process / "enhance", complete=False)
+
+
+def test_a_worker_without_the_model_dir_fails_at_once_naming_it(client, demo_models, demo_inputs,
+                                                                 frames, tmp_path):
+    # The model directory is the path each worker sees: a relative one is
+    # found from one worker's folder and not from the other's.
+    with_models, without = tmp_path / "with", tmp_path / "without"
+    with_models.mkdir()
+    without.mkdir()
+    os.symlink(demo_models, with_models / "models")
+    first, second = sorted(client.scheduler_info()["workers"])
+    folders = client.run(os.getcwd)
+    client.run(os.chdir, str(with_models), workers=[first])
+    client.run(os.chdir, str(without), workers=[second])
+    try:
+        with pytest.raises(brightloom.BrightloomError) as caught:
+            run_job(client, "enhance", "models", demo_inputs, frames, tmp_path / "out")
+    finally:
+        for worker, folder in folders.items():
+            client.run(os.chdir, folder, workers=[worker])
+    assert caught.value.message == f"Model dir not found on worker {second}: models"
+    assert os.listdir(tmp_path / "out") == []
+
+
+def test_bad_folders_fail_before_any_task_with_the_library_messages(client, demo_models,
+                                                                    frames, tmp_path):
+    cases = [(tmp_path / "missing", tmp_path / "out", "Cannot list frames dir: "),
+             (tmp_path, tmp_path / "out", "No frames found in: "),
+             (frames, frames, "Output dir is the input dir: ")]
+    for input_dir, output_dir, message in cases:
+        with pytest.raises(brightloom.BrightloomError, match=message):
+            bl_distributed.process_frames(client, "colorize", input_dir, output_dir,
+                                          models=demo_models)
+    with pytest.raises(TypeError, match="mask_blurr"):
+        bl_distributed.process_frames(client, "colorize", frames, tmp_path / "out",
+                                      models=demo_models, mask_blurr=0.2)
