@@ -1,8 +1,10 @@
 """The engine: initialization with settings as keyword arguments, the
-one-shot operations, and directory jobs with progress and cancellation."""
+one-shot operations, and directory and video jobs with progress and
+cancellation."""
 import os
 import threading
 
+from . import video as _video
 from ._native import load
 
 DETECTORS = ("scrfd", "yoloface", "yunet")
@@ -211,6 +213,86 @@ class Engine:
                                  poll_interval, self._lib.frame_process_video_dir,
                                  _path(input_dir), _path(output_dir), FRAME_MODES[mode],
                                  int(scale), float(blend))
+
+    # ---------------------------------------------------------- video files --
+
+    def swap_video(self, source, input, output, enhance=False, reference=None,
+                   reference_frame=None, reference_position=0, reference_distance=None, crf=18,
+                   preset="medium", codec=None, progress=None):
+        """Swaps the best face of source into every frame of the video file
+        input and writes the video file output (.mp4, .m4v, .mov, .mkv or
+        .webm), keeping frame rate, timestamps, rotation and sound. With
+        reference (an image) or reference_frame (a frame number of input),
+        only faces resembling face number reference_position there are
+        swapped. crf, preset and codec ("libx264", "libx265", "libvpx-vp9";
+        VP9 for .webm) set the encoding. progress(done, total) is called after
+        every frame (total is None when the input does not tell); returning
+        False cancels. Returns True when complete, False when cancelled; a
+        cancelled or failed run leaves no output."""
+        if reference is not None and reference_frame is not None:
+            raise ValueError("give reference or reference_frame, not both")
+        lib = self._lib
+
+        def swap_frame(in_path, out_path):
+            if lib.face_swap_video_frame(_path(in_path), _path(out_path)) != 0:
+                return False
+            if enhance:
+                lib.face_enhance(_path(out_path), _path(out_path))
+            return True
+
+        def prepare(job):
+            self._call(lib.face_swap_video_init, _path(source))
+            if reference_distance is not None:
+                lib.face_swap_video_set_reference_distance(float(reference_distance))
+            image = job.extract_frame(reference_frame) if reference_frame is not None else reference
+            if image is not None:
+                self._call(lib.face_swap_video_set_reference, _path(image),
+                           int(reference_position))
+
+        return self._run_video(input, output, _video.Options(output, crf, preset, codec),
+                               prepare, swap_frame, lib.face_swap_video_cleanup, progress)
+
+    def process_video(self, mode, input, output, scale=2, blend=100, crf=18, preset="medium",
+                      codec=None, progress=None):
+        """Applies "enhance", "colorize" or "upscale" (by scale, 2 or 4) to
+        every frame of the video file input; blend is the share of the
+        processed frame in percent (colorize, upscale). Encoding, progress and
+        result as swap_video."""
+        if mode not in FRAME_MODES:
+            raise ValueError(f"unknown mode {mode!r}; one of {tuple(FRAME_MODES)}")
+        if mode == "upscale" and int(scale) not in (2, 4):
+            raise ValueError("scale is 2 or 4")
+        lib = self._lib
+        operations = {
+            "enhance": lambda i, o: lib.face_enhance(i, o),
+            "colorize": lambda i, o: lib.frame_colorize(i, o, float(blend)),
+            "upscale": lambda i, o: lib.frame_upscale(i, o, int(scale), float(blend)),
+        }
+        operation = operations[mode]
+        options = _video.Options(output, crf, preset, codec,
+                                 scale=int(scale) if mode == "upscale" else 1)
+        return self._run_video(input, output, options, None,
+                               lambda i, o: operation(_path(i), _path(o)) == 0, None, progress)
+
+    def _run_video(self, input, output, options, prepare, process_frame, cleanup, progress):
+        with _call_lock:
+            self._check_callable()
+            try:
+                job = _video.VideoJob(input, output, options)
+            except _video.VideoError as error:
+                raise BrightloomError(str(error)) from None
+            try:
+                with job, _video.TerminationAsInterrupt():
+                    if prepare is not None:
+                        prepare(job)
+                    self._active_runner = job
+                    return job.run(process_frame, progress)
+            except _video.VideoError as error:
+                raise BrightloomError(str(error)) from None
+            finally:
+                self._active_runner = None
+                if cleanup is not None:
+                    cleanup()
 
     def cancel(self):
         """Asks the running directory job to stop after its current frame.

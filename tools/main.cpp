@@ -1,0 +1,70 @@
+// brightloom: the library's command-line tool, built on the public interface
+// only. One subcommand per operation, registered by its command group in
+// cli/; the global options carry the model directory and every setting.
+#include <CLI/CLI.hpp>
+
+#include "brightloom.h"
+#include "cli/common.h"
+
+#ifndef BL_TOOL_VERSION
+#define BL_TOOL_VERSION "unknown"
+#endif
+
+namespace {
+
+const Command* parsed_command(const CommandList& commands) {
+    for (const Command& command : commands)
+        if (command.app->parsed()) return &command;
+    return nullptr;
+}
+
+int initialize(const Settings& s, ModelSet models) {
+    if (s.models.empty()) {
+        say("error: no model directory: give --models DIR or set BRIGHTLOOM_MODELS");
+        return EXIT_USAGE;
+    }
+    apply_settings(s);
+    int32_t rc = models == ModelSet::Full ? brightloom_init(s.models.c_str())
+                                          : brightloom_init_lite(s.models.c_str(), 0);
+    return rc == 0 ? EXIT_OK : fail_with_library_error();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Swap, restore, colorize and upscale faces and frames in image files.\n"
+                 "Exit codes: 0 success, 1 failure (the library's message is printed), "
+                 "2 usage error, 130 cancelled.",
+                 "brightloom"};
+    app.set_version_flag("--version", "brightloom " BL_TOOL_VERSION);
+    app.require_subcommand(1);
+    app.fallthrough();
+    Settings settings;
+    add_global_options(app, settings);
+
+    CommandList commands;
+    add_image_commands(app, commands);
+    add_directory_commands(app, commands);
+    for (auto* sub : app.get_subcommands({}))
+        sub->footer("Global options (--models, the settings, --quiet) may come before or after the\n"
+                    "subcommand; see brightloom --help.");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? EXIT_OK : EXIT_USAGE;
+    }
+    route_terminal(settings.quiet);
+
+    const Command* command = parsed_command(commands);
+    if (!command) return EXIT_USAGE;
+    if (command->before_init) {
+        int code = command->before_init();
+        if (code != EXIT_OK) return code;
+    }
+    int code = initialize(settings, command->models);
+    if (code != EXIT_OK) return code;
+    code = command->run(settings);
+    brightloom_shutdown();
+    return code;
+}
