@@ -24,62 +24,6 @@ class FolderRun:
     stop_event: str  # name of the run's distributed.Event
 
 
-@dataclass(frozen=True)
-class SwapOperation:
-    source: str
-    reference: str
-    reference_position: int
-    reference_distance: float
-    enhance: bool
-    swap = True
-
-    def prepare(self, engine):
-        worker_engine.prepare_swap(engine, self.source, self.reference, self.reference_position,
-                                   self.reference_distance)
-
-    def apply(self, engine, input, output):
-        engine.video_swap_frame(input, output)
-        if self.enhance:
-            # As in the directory run: a restoration that fails (no face
-            # left to restore) keeps the swapped frame.
-            try:
-                engine.enhance(output, output)
-            except BrightloomError:
-                pass
-
-    def run_folder(self, engine, input_dir, output_dir):
-        try:
-            engine.swap_frames(self.source, input_dir, output_dir, enhance=self.enhance,
-                               reference=self.reference,
-                               reference_position=self.reference_position,
-                               reference_distance=self.reference_distance)
-        finally:
-            worker_engine.forget_swap()
-
-
-@dataclass(frozen=True)
-class FrameOperation:
-    mode: str
-    scale: int
-    blend: float
-    swap = False
-
-    def prepare(self, engine):
-        pass
-
-    def apply(self, engine, input, output):
-        if self.mode == "enhance":
-            engine.enhance(input, output)
-        elif self.mode == "colorize":
-            engine.colorize(input, output, self.blend)
-        else:
-            engine.upscale(input, output, self.scale, self.blend)
-
-    def run_folder(self, engine, input_dir, output_dir):
-        engine.process_frames(self.mode, input_dir, output_dir, scale=self.scale,
-                              blend=self.blend)
-
-
 @dataclass
 class ChunkTally:
     written: int = 0
@@ -99,8 +43,7 @@ class ChunkTally:
 def run_chunk(run, operation, names):
     """Processes the named frames of run.input_dir into run.output_dir until
     the run's stop event is set; returns the ChunkTally."""
-    from distributed import Event
-    stop = Event(run.stop_event)
+    stop = worker_engine.stop_event(run.stop_event)
     tally = ChunkTally()
     with worker_engine.task_lock:
         if stop.is_set():

@@ -5,13 +5,8 @@ from dataclasses import dataclass
 
 from ..engine import FRAME_MODES, BrightloomError, Engine
 from . import frame_list, scheduling
-from .frame_tasks import (WORK_PREFIX, ChunkTally, FolderRun, FrameOperation, SwapOperation,
-                          run_chunk)
-
-# The library's largest distance of a face still taken for the reference,
-# given to every worker so that none keeps a distance set by an earlier run.
-DEFAULT_REFERENCE_DISTANCE = 0.3
-
+from .frame_tasks import WORK_PREFIX, ChunkTally, FolderRun, run_chunk
+from .operations import FrameOperation, SwapOperation
 
 @dataclass(frozen=True)
 class FramesResult:
@@ -30,13 +25,8 @@ def swap_frames(client, source, input_dir, output_dir, *, models, enhance=False,
     """Swaps the best face of source into every frame image of input_dir on
     the cluster of `client`, writing frames of the same names into output_dir,
     byte for byte what Engine.swap_frames writes. See process_frames."""
-    operation = SwapOperation(
-        source=os.path.abspath(source),
-        reference=None if reference is None else os.path.abspath(reference),
-        reference_position=int(reference_position),
-        reference_distance=float(DEFAULT_REFERENCE_DISTANCE if reference_distance is None
-                                 else reference_distance),
-        enhance=bool(enhance))
+    operation = SwapOperation.of(source, reference, reference_position, reference_distance,
+                                 enhance)
     return _run_folder(client, operation, input_dir, output_dir, models, chunk, progress,
                        settings)
 
@@ -76,7 +66,8 @@ def _run_folder(client, operation, input_dir, output_dir, models, chunk, progres
                     models=os.fspath(models), settings=tuple(settings.items()),
                     stop_event=scheduling.stop_event_name(run_id))
     tally = ChunkTally()
-    runner = scheduling.ChunkRun(client, run_id, run_chunk, (run, operation), chunks, progress)
+    runner = scheduling.ChunkRun(client, run_id, run_chunk, (run, operation), chunks,
+                                   [len(c) for c in chunks], progress)
     try:
         finished = runner.run(tally.add)
     finally:

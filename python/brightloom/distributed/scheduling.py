@@ -29,7 +29,8 @@ def check_workers(client, models):
 
 
 class ChunkRun:
-    """Runs `task(*arguments, chunk)` for every chunk on the cluster.
+    """Runs `task(*arguments, chunk)` for every chunk on the cluster; sizes
+    are the chunks' frame counts.
 
     progress(done, total) is called as chunks finish, done counting the
     frames of finished chunks; returning False cancels. Tasks check the
@@ -37,12 +38,13 @@ class ChunkRun:
     finish its current frame, and the tasks not started yet end at once;
     nothing is written after run() returns."""
 
-    def __init__(self, client, run_id, task, arguments, chunks, progress=None):
+    def __init__(self, client, run_id, task, arguments, chunks, sizes, progress=None):
         self.client = client
         self.run_id = run_id
         self.task = task
         self.arguments = arguments
         self.chunks = chunks
+        self.sizes = sizes
         self.progress = progress
         self.cancelled = False
 
@@ -54,7 +56,7 @@ class ChunkRun:
         futures = [self.client.submit(self.task, *self.arguments, chunk, pure=False,
                                       key=f"brightloom-chunk-{self.run_id}-{i}")
                    for i, chunk in enumerate(self.chunks)]
-        sizes = dict(zip((f.key for f in futures), (len(c) for c in self.chunks)))
+        sizes = dict(zip((f.key for f in futures), self.sizes))
         total = sum(sizes.values())
         done = 0
         finished = set()

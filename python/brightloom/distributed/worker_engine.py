@@ -5,6 +5,7 @@ import os
 import threading
 
 from ..engine import BrightloomError, Engine
+from .allocator import keep_large_buffers
 
 # The library has one engine per process and one caller at a time: chunks
 # that a worker with several threads runs at once take turns.
@@ -46,6 +47,7 @@ def engine_for(models, swap, settings):
     if _engine is not None:
         _engine.close()
         _engine = _engine_key = _swap_key = None
+    keep_large_buffers()
     try:
         _engine = Engine(models, swap=swap, **settings)
     except BrightloomError as error:
@@ -71,3 +73,9 @@ def forget_swap():
     """The analysed faces are gone (a directory run cleans them up)."""
     global _swap_key
     _swap_key = None
+
+
+def stop_event(name):
+    """The run's stop event, as the tasks of a run check it."""
+    from distributed import Event
+    return Event(name)
