@@ -1,12 +1,15 @@
 """Frame folders spread over a two-process LocalCluster give what one
 process gives, survive a killed worker and stop when cancelled."""
 import filecmp
+import json
 import logging
 import os
 import shutil
 import signal
+import subprocess
 import time
 
+import numpy as np
 import pytest
 
 import brightloom
@@ -172,3 +175,60 @@ def test_bad_folders_fail_before_any_task_with_the_library_messages(client, demo
     with pytest.raises(TypeError, match="mask_blurr"):
         bl_distributed.process_frames(client, "colorize", frames, tmp_path / "out",
                                       models=demo_models, mask_blurr=0.2)
+
+
+@pytest.fixture(scope="module")
+def clip(demo_inputs, tmp_path_factory):
+    """Eight demo frames at 30000/1001 frames per second with a key frame
+    every fourth, and a tone."""
+    path = tmp_path_factory.mktemp("clip") / "clip.mp4"
+    subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-framerate", "30000/1001",
+                    "-i", str(demo_inputs / "frames" / "frame_%04d.png"), "-f", "lavfi",
+                    "-i", "sine=frequency=440:duration=0.3", "-frames:v", "8",
+                    "-c:v", "libx264", "-g", "4", "-pix_fmt", "yuv420p", "-c:a", "aac",
+                    str(path)], check=True)
+    return path
+
+
+def stream_facts(path):
+    out = subprocess.run(["ffprobe", "-v", "error", "-count_packets", "-show_entries",
+                          "stream=codec_type,nb_read_packets,r_frame_rate:format=duration",
+                          "-of", "json", str(path)], capture_output=True, check=True).stdout
+    facts = json.loads(out)
+    return ([(s["codec_type"], s["r_frame_rate"], s["nb_read_packets"])
+             for s in facts["streams"]], round(float(facts["format"]["duration"]), 2))
+
+
+def decoded_frames(path):
+    out = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", str(path), "-map", "0:v:0",
+                          "-f", "rawvideo", "-pix_fmt", "rgb24", "pipe:1"],
+                         capture_output=True, check=True).stdout
+    return np.frombuffer(out, np.uint8).reshape(-1, 640, 640, 3).astype(np.int16)
+
+
+@pytest.mark.skipif(shutil.which("ffmpeg") is None, reason="ffmpeg is not installed")
+def test_a_video_matches_the_single_process_run(client, demo_models, demo_inputs, clip,
+                                                tmp_path):
+    options = dict(reference_frame=2, preset="ultrafast")
+    with brightloom.Engine(demo_models) as engine:
+        engine.swap_video(demo_inputs / "source.png", clip, tmp_path / "single.mp4", **options)
+    seen = []
+    assert bl_distributed.swap_video(client, demo_inputs / "source.png", clip,
+                                     tmp_path / "spread.mp4", models=demo_models, chunk=4,
+                                     progress=lambda done, total: seen.append((done, total)),
+                                     **options) is True
+    assert stream_facts(tmp_path / "spread.mp4") == stream_facts(tmp_path / "single.mp4")
+    assert sorted(seen) == [(4, 8), (8, 8)]
+    # Each segment is encoded on its own: the frames agree within encoding noise.
+    difference = np.abs(decoded_frames(tmp_path / "spread.mp4")
+                        - decoded_frames(tmp_path / "single.mp4"))
+    assert difference.mean() < 1.0
+    assert sorted(os.listdir(tmp_path)) == ["single.mp4", "spread.mp4"]
+
+
+@pytest.mark.skipif(shutil.which("ffmpeg") is None, reason="ffmpeg is not installed")
+def test_a_cancelled_video_leaves_no_output(client, demo_models, clip, tmp_path):
+    assert bl_distributed.process_video(client, "colorize", clip, tmp_path / "out.mp4",
+                                        models=demo_models, chunk=4, preset="ultrafast",
+                                        progress=lambda done, total: False) is False
+    assert os.listdir(tmp_path) == []
