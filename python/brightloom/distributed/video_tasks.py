@@ -42,6 +42,6 @@ def run_segment(run, operation, index):
             return 0
         engine = worker_engine.engine_for(run.models, operation.swap, dict(run.settings))
         finished = operation.run_video(engine, input_segment(run.work_dir, index),
-                                       output_segment(run.work_dir, index, run.extension), dict(run.encoding),
-                                       progress)
+                                       output_segment(run.work_dir, index, run.extension),
+                                       dict(run.encoding), progress)
     return done if finished else 0

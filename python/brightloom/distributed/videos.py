@@ -1,5 +1,6 @@
 """Video files spread over a cluster: the public swap_video and
 process_video."""
+import dataclasses
 import os
 import shutil
 import tempfile
@@ -54,51 +55,63 @@ def _run_video(client, operation, input, output, options, models, chunk, progres
     Engine._check_settings(settings, initializing=True)
     if chunk < 1:
         raise ValueError(f"chunk must be at least 1, not {chunk}")
-    input, output = os.path.abspath(input), os.path.abspath(output)
     try:
-        ffmpeg, ffprobe = video.programs()
-        video.check_paths(input, output)
-        info = video.probe(ffprobe, input)
-        scheduling.check_workers(client, os.fspath(models))
-        run_id = scheduling.new_run_id()
-        work_dir = tempfile.mkdtemp(prefix=f"{WORK_PREFIX}{run_id}-",
-                                    dir=os.path.dirname(output))
+        job = _VideoRun(client, operation, input, output, options, models, settings)
         try:
-            return _segments_run(client, operation, input, output, options, models, chunk,
-                                 progress, settings, reference_frame, info, run_id, work_dir,
-                                 ffmpeg, ffprobe)
+            return job.run(chunk, progress, reference_frame)
         finally:
-            shutil.rmtree(work_dir, ignore_errors=True)
+            shutil.rmtree(job.work_dir, ignore_errors=True)
     except video.VideoError as error:
         raise BrightloomError(str(error)) from None
 
 
-def _segments_run(client, operation, input, output, options, models, chunk, progress, settings,
-                  reference_frame, info, run_id, work_dir, ffmpeg, ffprobe):
-    if reference_frame is not None:
-        reference = video_segments.extract_reference(ffmpeg, input, reference_frame, work_dir)
-        operation = SwapOperation.of(operation.source, reference, operation.reference_position,
-                                     operation.reference_distance, operation.enhance)
-    rate = info.rate or 25
-    counts = video_segments.cut(ffmpeg, ffprobe, input, work_dir, chunk / float(rate))
-    run = SegmentRun(work_dir=work_dir, models=os.fspath(models),
-                     settings=tuple(settings.items()),
-                     encoding=(("crf", options.crf), ("preset", options.preset),
-                               ("codec", options.codec)),
-                     extension=os.path.splitext(output)[1],
-                     stop_event=scheduling.stop_event_name(run_id))
-    runner = scheduling.ChunkRun(client, run_id, run_segment, (run, operation),
-                                 list(range(len(counts))), counts, progress)
-    if not runner.run(lambda frames: None):
-        return False
-    folder, name = os.path.split(output)
-    handle, partial = tempfile.mkstemp(prefix=f".{name}.", suffix=".part", dir=folder)
-    os.close(handle)
-    try:
-        video_segments.join(ffmpeg, info, options, input, work_dir, counts,
-                             os.path.splitext(output)[1], partial)
-        os.replace(partial, output)
-    finally:
-        if os.path.exists(partial):
-            os.unlink(partial)
-    return True
+class _VideoRun:
+    """One video over the cluster, in a private folder beside the output
+    that every worker sees."""
+
+    def __init__(self, client, operation, input, output, options, models, settings):
+        self.client, self.operation, self.options = client, operation, options
+        self.input, self.output = os.path.abspath(input), os.path.abspath(output)
+        self.models, self.settings = os.fspath(models), settings
+        self.ffmpeg, self.ffprobe = video.programs()
+        video.check_paths(self.input, self.output)
+        self.info = video.probe(self.ffprobe, self.input)
+        scheduling.check_workers(client, self.models)
+        self.run_id = scheduling.new_run_id()
+        self.work_dir = tempfile.mkdtemp(prefix=f"{WORK_PREFIX}{self.run_id}-",
+                                         dir=os.path.dirname(self.output))
+
+    def run(self, chunk, progress, reference_frame):
+        if reference_frame is not None:
+            reference = video_segments.extract_reference(self.ffmpeg, self.input,
+                                                         reference_frame, self.work_dir)
+            self.operation = dataclasses.replace(self.operation, reference=reference)
+        counts = video_segments.cut(self.ffmpeg, self.ffprobe, self.input, self.work_dir,
+                                    chunk / float(self.info.rate or 25))
+        extension = os.path.splitext(self.output)[1]
+        segments = SegmentRun(work_dir=self.work_dir, models=self.models,
+                              settings=tuple(self.settings.items()),
+                              encoding=(("crf", self.options.crf),
+                                        ("preset", self.options.preset),
+                                        ("codec", self.options.codec)),
+                              extension=extension,
+                              stop_event=scheduling.stop_event_name(self.run_id))
+        runner = scheduling.ChunkRun(self.client, self.run_id, run_segment,
+                                     (segments, self.operation), list(range(len(counts))),
+                                     counts, progress)
+        if not runner.run(lambda frames: None):
+            return False
+        self._join(counts, extension)
+        return True
+
+    def _join(self, counts, extension):
+        folder, name = os.path.split(self.output)
+        handle, partial = tempfile.mkstemp(prefix=f".{name}.", suffix=".part", dir=folder)
+        os.close(handle)
+        try:
+            video_segments.join(self.ffmpeg, self.info, self.options, self.input,
+                                self.work_dir, counts, extension, partial)
+            os.replace(partial, self.output)
+        finally:
+            if os.path.exists(partial):
+                os.unlink(partial)
