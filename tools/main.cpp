@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
     CommandList commands;
     add_image_commands(app, commands);
     add_directory_commands(app, commands);
+    add_video_commands(app, commands);
     for (auto* sub : app.get_subcommands({}))
         sub->footer("Global options (--models, the settings, --quiet) may come before or after the\n"
                     "subcommand; see brightloom --help.");

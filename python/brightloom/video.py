@@ -35,10 +35,6 @@ class VideoError(Exception):
     """A video job cannot run or failed; the Engine raises it as its own error."""
 
 
-class Cancelled(Exception):
-    pass
-
-
 # ------------------------------------------------------------ programs ---
 
 def programs():
@@ -46,6 +42,12 @@ def programs():
     if not ffmpeg or not ffprobe:
         raise VideoError(FFMPEG_MISSING)
     return ffmpeg, ffprobe
+
+
+def ffmpeg_file(path):
+    """A path as ffmpeg's file protocol, so no file name is read as a
+    protocol or an option."""
+    return "file:" + os.path.abspath(os.fspath(path))
 
 
 def _last_line(text):
@@ -110,7 +112,7 @@ def _float(text):
 
 def probe(ffprobe, path):
     result = subprocess.run(
-        [ffprobe, "-v", "error", "-show_streams", "-show_format", "-of", "json", "--", path],
+        [ffprobe, "-v", "error", "-show_streams", "-show_format", "-of", "json", ffmpeg_file(path)],
         capture_output=True, stdin=subprocess.DEVNULL)
     if result.returncode != 0:
         raise VideoError(f"Not a video: {path}")
@@ -284,21 +286,22 @@ def enlarge(rgb, width, height, scale):
 
 def _undo_rotation_filter(rotation):
     # ffmpeg turns decoded frames upright by the display rotation; the encoder
-    # turns them back so the stored frames and rotation tag stay as they were.
+    # turns them back, so the stored frames stay as they were under the tag.
     return {90: "transpose=cclock", 180: "hflip,vflip", 270: "transpose=clock"}.get(
         (-rotation) % 360)
 
 
 def decoder_command(ffmpeg, path):
-    return [ffmpeg, "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0",
-            "-fps_mode", "passthrough", "-c:v", "rawvideo", "-pix_fmt", "rgb24",
+    return [ffmpeg, "-nostdin", "-v", "error", "-i", ffmpeg_file(path), "-map", "0:v:0",
+            "-fps_mode", "passthrough", "-enc_time_base", "-1", "-c:v", "rawvideo",
+            "-pix_fmt", "rgb24",
             "-allow_raw_vfw", "1", "-write_crc32", "0", "-f", "matroska", "pipe:1"]
 
 
 def frame_extract_command(ffmpeg, path, number, output):
-    return [ffmpeg, "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0",
+    return [ffmpeg, "-nostdin", "-v", "error", "-i", ffmpeg_file(path), "-map", "0:v:0",
             "-vf", f"select=eq(n\\,{int(number)})", "-fps_mode", "passthrough",
-            "-frames:v", "1", "-y", output]
+            "-frames:v", "1", "-y", ffmpeg_file(output)]
 
 
 def container_of(path):
@@ -310,7 +313,7 @@ def encoder_command(ffmpeg, options, info, width, height, input_path, output_pat
     codec = options.codec
     command = [ffmpeg, "-nostdin", "-v", "error", "-y", "-f", "matroska", "-i", "pipe:0"]
     if info.sound_codecs:
-        command += ["-i", input_path, "-map", "0:v:0", "-map", "1:a"]
+        command += ["-i", ffmpeg_file(input_path), "-map", "0:v:0", "-map", "1:a"]
     else:
         command += ["-map", "0:v:0"]
     # An odd side cannot be subsampled: full-resolution colour keeps the size.
@@ -325,20 +328,34 @@ def encoder_command(ffmpeg, options, info, width, height, input_path, output_pat
             command += ["-x265-params", "log-level=error"]
             if container in ("mp4", "mov"):
                 command += ["-tag:v", "hvc1"]
-    undo = _undo_rotation_filter(info.rotation)
-    if undo:
-        command += ["-vf", undo]
-    if info.rotation:
-        command += ["-metadata:s:v:0", f"rotate={info.rotation}"]
+    if stores_rotation(container, info):
+        command += ["-vf", _undo_rotation_filter(info.rotation)]
+    # A stated constant rate puts every timestamp on that rate's exact grid
+    # (frames are never duplicated); otherwise each frame keeps its own time.
     if info.variable_rate:
         command += ["-fps_mode", "passthrough", "-enc_time_base", "-1"]
     else:
-        command += ["-fps_mode", "cfr", "-r", str(info.rate)]
+        command += ["-fps_mode", "vfr", "-r", str(info.rate)]
     if info.sound_codecs:
         command += sound_options(container, info.sound_codecs)
     if container in ("mp4", "mov"):
         command += ["-movflags", "+faststart"]
-    return command + ["-f", container, output_path]
+    return command + ["-f", container, ffmpeg_file(output_path)]
+
+
+def stores_rotation(container, info):
+    """MP4 and MOV keep the input's rotation tag, with the frames stored as in
+    the input; in Matroska and WebM (which ffmpeg cannot tag) the frames are
+    stored upright instead, so they show the same."""
+    return info.rotation != 0 and container in ("mp4", "mov")
+
+
+def rotation_tag_command(ffmpeg, container, info, encoded, output):
+    # ffmpeg sets a rotation tag only when copying streams: the encoded file
+    # is copied once more with the tag.
+    return [ffmpeg, "-nostdin", "-v", "error", "-y", "-i", ffmpeg_file(encoded), "-map", "0",
+            "-c", "copy", "-metadata:s:v:0", f"rotate={info.rotation}",
+            "-movflags", "+faststart", "-f", container, ffmpeg_file(output)]
 
 
 def sound_options(container, codecs):
@@ -408,7 +425,7 @@ class VideoJob:
         self.failed = 0
         self.cancelled = False
         self._workdir = None
-        self._partial = None
+        self._partials = []
         self._processes = []
 
     @property
@@ -424,8 +441,9 @@ class VideoJob:
 
     def __exit__(self, *exc):
         self._stop_processes()
-        if self._partial and os.path.exists(self._partial):
-            os.unlink(self._partial)
+        for partial in self._partials:
+            if os.path.exists(partial):
+                os.unlink(partial)
         shutil.rmtree(self._workdir, ignore_errors=True)
 
     def _stop_processes(self):
@@ -510,9 +528,30 @@ class VideoJob:
             self.info.frame_count is not None and self.done < self.info.frame_count)
         if ended_early:
             raise VideoError(f"Input ended early after {self.done} frames: {self.input}")
-        os.replace(self._partial, self.output)
-        self._partial = None
+        finished = self._partials[-1]
+        if stores_rotation(self.options.container, self.info):
+            finished = self._tag_rotation(finished)
+        os.replace(finished, self.output)
         return True
+
+    def _make_partial(self):
+        # Beside OUTPUT, so the final rename stays on one file system.
+        folder, name = os.path.split(os.path.abspath(self.output))
+        handle, path = tempfile.mkstemp(prefix=f".{name}.", suffix=".part", dir=folder)
+        os.close(handle)
+        self._partials.append(path)
+        return path
+
+    def _tag_rotation(self, encoded):
+        tagged = self._make_partial()
+        command = rotation_tag_command(self.ffmpeg, self.options.container, self.info, encoded,
+                                       tagged)
+        process = self._spawn(command, "encoder.log", stdin=subprocess.DEVNULL)
+        process.wait()
+        self._processes.remove(process)
+        if process.returncode != 0:
+            raise VideoError(self._encoder_failure(process))
+        return tagged
 
     def _process(self, process_frame, in_path, out_path, width, height, rgb):
         write_ppm(in_path, width, height, rgb)
@@ -529,11 +568,8 @@ class VideoJob:
         return enlarge(rgb, width, height, scale)
 
     def _start_encoder(self, reader, width, height):
-        folder, name = os.path.split(os.path.abspath(self.output))
-        handle, self._partial = tempfile.mkstemp(prefix=f".{name}.", suffix=".part", dir=folder)
-        os.close(handle)
         command = encoder_command(self.ffmpeg, self.options, self.info, width, height,
-                                  self.input, self._partial)
+                                  self.input, self._make_partial())
         encoder = self._spawn(command, "encoder.log", stdin=subprocess.PIPE)
         writer = FrameStreamWriter(encoder.stdin, width, height, reader.timestamp_scale)
         return encoder, writer

@@ -9,6 +9,10 @@ SUBCOMMANDS = {
     "swap-dir": ["source", "input_dir", "output_dir", "--enhance", "--reference",
                  "--reference-position", "--reference-distance"],
     "process-dir": ["mode", "input_dir", "output_dir", "--scale", "--blend"],
+    "swap-video": ["source", "input", "output", "--enhance", "--reference", "--reference-frame",
+                   "--reference-position", "--reference-distance", "--crf", "--preset", "--codec"],
+    "process-video": ["mode", "input", "output", "--scale", "--blend", "--crf", "--preset",
+                      "--codec"],
 }
 GLOBAL_OPTIONS = ["--models", "--detector", "--swapper", "--enhancer", "--detector-score",
                   "--mask-blur", "--mask-padding", "--enhancer-blend", "--quiet", "--version"]
@@ -37,6 +41,10 @@ def test_version_and_help_cover_every_subcommand_and_setting(run):
     ["--mask-blur", "2", "enhance", "a", "b"],            # out of range
     ["process-dir", "sharpen", "in", "out"],              # unknown mode
     ["enhance", "a.png", "b.png"],                        # no model directory
+    ["swap-video", "s.png", "a.mp4", "b.mp4", "--reference", "r.png", "--reference-frame", "1"],
+    ["process-video", "colorize", "a.mp4", "b.mp4", "--crf", "52"],
+    ["-m", ".", "process-video", "colorize", "a.mp4", "b.avi"],           # unknown container
+    ["-m", ".", "process-video", "colorize", "a.mp4", "b.webm", "--codec", "libx264"],
 ])
 def test_usage_errors_exit_2_without_touching_the_library(run, args):
     result = run(*args)

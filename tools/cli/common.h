@@ -61,6 +61,7 @@ using CommandList = std::vector<Command>;
 // write into lives as long as the returned commands.
 void add_image_commands(CLI::App& app, CommandList& commands);
 void add_directory_commands(CLI::App& app, CommandList& commands);
+void add_video_commands(CLI::App& app, CommandList& commands);
 
 // Options several groups share.
 void add_blend_option(CLI::App* sub, float& blend, const char* what);

@@ -7,12 +7,15 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
 volatile sig_atomic_t g_interrupts = 0;
 int g_signal_terminal_fd = 2;
+HardStopCleanup g_hard_stop = nullptr;
 struct sigaction g_previous_sigint;
+struct sigaction g_previous_sigterm;
 
 const int BAR_WIDTH = 30;
 const int POLL_INTERVAL_MS = 100;
@@ -25,21 +28,36 @@ void on_sigint(int) {
         static const char MESSAGE[] = "\nbrightloom: interrupted\n";
         ssize_t ignored = write(g_signal_terminal_fd, MESSAGE, sizeof MESSAGE - 1);
         (void)ignored;
+        if (g_hard_stop) g_hard_stop();
         _exit(EXIT_INTERRUPTED);
     }
 }
 
-void install_sigint_handler(int terminal_fd) {
+// Ends the process as SIGTERM would have, after the run's cleanup.
+void on_sigterm(int signal_number) {
+    if (g_hard_stop) g_hard_stop();
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+void install_signal_handlers(int terminal_fd, HardStopCleanup hard_stop) {
     g_interrupts = 0;
     g_signal_terminal_fd = terminal_fd;
+    g_hard_stop = hard_stop;
     struct sigaction action = {};
     action.sa_handler = on_sigint;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, &g_previous_sigint);
+    action.sa_handler = on_sigterm;
+    sigaction(SIGTERM, &action, &g_previous_sigterm);
 }
 
-void restore_sigint_handler() { sigaction(SIGINT, &g_previous_sigint, nullptr); }
+void restore_signal_handlers() {
+    sigaction(SIGINT, &g_previous_sigint, nullptr);
+    sigaction(SIGTERM, &g_previous_sigterm, nullptr);
+    g_hard_stop = nullptr;
+}
 
 std::string format_duration(double seconds) {
     long total = static_cast<long>(seconds + 0.5);
@@ -54,8 +72,13 @@ std::string format_duration(double seconds) {
 }  // namespace
 
 std::string format_progress(int32_t done, int32_t total, double elapsed_seconds, int width) {
-    if (total < 0) total = 0;
     if (done < 0) done = 0;
+    if (total < 0) {
+        char text[96];
+        snprintf(text, sizeof text, "%d/unknown  %.2f fps", done,
+                 elapsed_seconds > 0.0 ? done / elapsed_seconds : 0.0);
+        return text;
+    }
     if (done > total) done = total;
     int filled = total > 0 ? static_cast<int>(static_cast<int64_t>(done) * width / total) : 0;
     std::string bar = "[" + std::string(filled, '#') + std::string(width - filled, '-') + "]";
@@ -71,11 +94,12 @@ std::string format_progress(int32_t done, int32_t total, double elapsed_seconds,
     return text;
 }
 
-ProgressMonitor::ProgressMonitor(RunnerCounters counters, int terminal_fd, bool quiet)
-    : counters_(counters), terminal_fd_(terminal_fd), quiet_(quiet),
+ProgressMonitor::ProgressMonitor(RunnerCounters counters, int terminal_fd, bool quiet,
+                                 HardStopCleanup hard_stop)
+    : counters_(std::move(counters)), terminal_fd_(terminal_fd), quiet_(quiet),
       is_tty_(isatty(terminal_fd) != 0), start_(std::chrono::steady_clock::now()),
       last_plain_draw_(start_) {
-    install_sigint_handler(terminal_fd);
+    install_signal_handlers(terminal_fd, hard_stop);
     // In quiet mode standard error already goes nowhere; otherwise the
     // library's lines are read back here and printed above the bar.
     int fds[2];
@@ -104,7 +128,7 @@ void ProgressMonitor::finish() {
     thread_.join();
     if (log_read_fd_ >= 0) close(log_read_fd_);
     log_read_fd_ = -1;
-    restore_sigint_handler();
+    restore_signal_handlers();
 }
 
 bool ProgressMonitor::interrupted() const { return g_interrupts > 0; }
@@ -157,7 +181,7 @@ void ProgressMonitor::pump_log(int timeout_ms) {
 void ProgressMonitor::draw(bool final_draw) {
     int32_t total = counters_.total();
     int32_t done = counters_.progress();
-    if (total <= 0) return;
+    if (total == 0) return;
     auto now = std::chrono::steady_clock::now();
     std::string line = format_progress(done, total, elapsed_seconds(), BAR_WIDTH);
     if (is_tty_) {

@@ -1,5 +1,6 @@
-// Live progress of a frame-directory run, drawn from a second thread that
-// polls the runner's counters, and the Ctrl-C handling around such a run.
+// Live progress of a frame run (a frame directory or a video file), drawn
+// from a second thread that polls the run's counters, and the Ctrl-C and
+// SIGTERM handling around such a run.
 #ifndef BL_TOOLS_PROGRESS_MONITOR_H
 #define BL_TOOLS_PROGRESS_MONITOR_H
 
@@ -7,28 +8,38 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 
-// The three functions of one directory runner that may be called while the
-// run is in progress on another thread.
+// What the monitor's thread may call while the run is in progress on
+// another thread: a directory runner's three functions, or a video job's own
+// counters. A negative total means the run cannot know it in advance.
 struct RunnerCounters {
-    int32_t (*progress)(void);
-    int32_t (*total)(void);
-    void (*cancel)(void);
+    std::function<int32_t()> progress;
+    std::function<int32_t()> total;
+    std::function<void()> cancel;
 };
 
-// "[#####-----]  12/40  30%  4.8 fps  ETA 0:06" for a bar of `width` cells.
+// Called from the signal handler when the run must stop at once (a second
+// Ctrl-C, or SIGTERM) before the process ends; only async-signal-safe calls
+// (kill, unlink, rmdir) belong in it.
+using HardStopCleanup = void (*)();
+
+// "[#####-----]  12/40  30%  4.8 fps  ETA 0:06" for a bar of `width` cells;
+// "12/unknown  4.8 fps" when the total is negative.
 std::string format_progress(int32_t done, int32_t total, double elapsed_seconds, int width);
 
 // Watches one directory run from construction until finish(). Meanwhile the
 // library's own log lines (standard error) are routed through the monitor so
 // they scroll above the bar instead of tearing it; with `quiet` they are
 // dropped. The first Ctrl-C asks the runner to cancel after the current
-// frame, a second one ends the process at once with exit code 130.
+// frame, a second one ends the process at once with exit code 130; SIGTERM
+// ends it at once as well. Either way `hard_stop` runs first.
 class ProgressMonitor {
 public:
-    ProgressMonitor(RunnerCounters counters, int terminal_fd, bool quiet);
+    ProgressMonitor(RunnerCounters counters, int terminal_fd, bool quiet,
+                    HardStopCleanup hard_stop = nullptr);
     ~ProgressMonitor();
     ProgressMonitor(const ProgressMonitor&) = delete;
     ProgressMonitor& operator=(const ProgressMonitor&) = delete;

@@ -1,0 +1,141 @@
+#include "video_encoding.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+
+const std::vector<std::string> VIDEO_CODECS = {"libx264", "libx265", "libvpx-vp9"};
+const std::vector<std::string> VIDEO_PRESETS = {"ultrafast", "superfast", "veryfast",
+                                                "faster",    "fast",      "medium",
+                                                "slow",      "slower",    "veryslow"};
+
+namespace {
+
+const std::map<std::string, std::string> CONTAINERS = {
+    {".mp4", "mp4"}, {".m4v", "mp4"}, {".mov", "mov"}, {".mkv", "matroska"}, {".webm", "webm"}};
+
+// The sound codecs each container takes as they are; Matroska takes all.
+const std::map<std::string, std::set<std::string>> COPYABLE_SOUND = {
+    {"mp4", {"aac", "mp3", "ac3", "eac3", "alac", "opus", "flac"}},
+    {"mov", {"aac", "mp3", "ac3", "eac3", "alac", "pcm_s16le", "pcm_s16be", "pcm_s24le"}},
+    {"webm", {"opus", "vorbis"}},
+};
+
+std::string lowercase_extension(const std::string& path) {
+    std::string ext = std::filesystem::path(path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(tolower(c)); });
+    return ext;
+}
+
+// ffmpeg turns decoded frames upright by the display rotation; the encoder
+// turns them back, so the stored frames stay as they were under the tag.
+const char* undo_rotation_filter(int rotation) {
+    switch ((360 - rotation) % 360) {
+        case 90: return "transpose=cclock";
+        case 180: return "hflip,vflip";
+        case 270: return "transpose=clock";
+        default: return nullptr;
+    }
+}
+
+void add_codec_args(std::vector<std::string>& args, const EncodeOptions& o) {
+    args.insert(args.end(), {"-c:v", o.codec, "-crf", std::to_string(o.crf)});
+    if (o.codec == "libvpx-vp9") {
+        // libvpx has no named presets: the same nine steps of speed instead.
+        size_t step = size_t(std::find(VIDEO_PRESETS.begin(), VIDEO_PRESETS.end(), o.preset) -
+                             VIDEO_PRESETS.begin());
+        args.insert(args.end(), {"-b:v", "0", "-deadline", "good", "-cpu-used",
+                                 std::to_string(8 - int(step)), "-row-mt", "1"});
+        return;
+    }
+    args.insert(args.end(), {"-preset", o.preset});
+    if (o.codec == "libx265") {
+        args.insert(args.end(), {"-x265-params", "log-level=error"});
+        if (o.container == "mp4" || o.container == "mov") args.insert(args.end(), {"-tag:v", "hvc1"});
+    }
+}
+
+void add_sound_args(std::vector<std::string>& args, const std::string& container,
+                    const std::vector<std::string>& codecs) {
+    auto copyable = COPYABLE_SOUND.find(container);
+    bool copy = copyable == COPYABLE_SOUND.end() ||
+                std::all_of(codecs.begin(), codecs.end(), [&](const std::string& c) {
+                    return copyable->second.count(c) > 0;
+                });
+    if (copy) args.insert(args.end(), {"-c:a", "copy"});
+    // WebM takes no AAC; Opus is its sound codec.
+    else if (container == "webm") args.insert(args.end(), {"-c:a", "libopus", "-b:a", "128k"});
+    else args.insert(args.end(), {"-c:a", "aac", "-b:a", "192k"});
+}
+
+}  // namespace
+
+std::string check_encode_options(const std::string& output, EncodeOptions& options) {
+    auto container = CONTAINERS.find(lowercase_extension(output));
+    if (container == CONTAINERS.end())
+        return "Unsupported output container: " + output + " (use .mp4, .m4v, .mov, .mkv or .webm)";
+    options.container = container->second;
+    if (options.codec.empty()) options.codec = options.container == "webm" ? "libvpx-vp9" : "libx264";
+    if (options.container == "webm" && options.codec != "libvpx-vp9")
+        return "WebM holds only VP9 video: use --codec libvpx-vp9 or another container";
+    return "";
+}
+
+bool stores_rotation(const EncodeOptions& options, const VideoInfo& info) {
+    return info.rotation != 0 && (options.container == "mp4" || options.container == "mov");
+}
+
+std::vector<std::string> rotation_tag_args(const std::string& ffmpeg, const EncodeOptions& options,
+                                           const VideoInfo& info, const std::string& encoded,
+                                           const std::string& output) {
+    return {ffmpeg, "-nostdin", "-v", "error", "-y", "-i", ffmpeg_file(encoded), "-map", "0",
+            "-c", "copy", "-metadata:s:v:0", "rotate=" + std::to_string(info.rotation),
+            "-movflags", "+faststart", "-f", options.container, ffmpeg_file(output)};
+}
+
+std::string ffmpeg_file(const std::string& path) {
+    return "file:" + std::filesystem::absolute(path).string();
+}
+
+std::vector<std::string> decoder_args(const std::string& ffmpeg, const std::string& input) {
+    return {ffmpeg, "-nostdin", "-v", "error", "-i", ffmpeg_file(input), "-map", "0:v:0",
+            "-fps_mode", "passthrough", "-enc_time_base", "-1", "-c:v", "rawvideo", "-pix_fmt", "rgb24",
+            "-allow_raw_vfw", "1", "-write_crc32", "0", "-f", "matroska", "pipe:1"};
+}
+
+std::vector<std::string> frame_extract_args(const std::string& ffmpeg, const std::string& input,
+                                            int number, const std::string& image) {
+    return {ffmpeg, "-nostdin", "-v", "error", "-i", ffmpeg_file(input), "-map", "0:v:0",
+            "-vf", "select=eq(n\\," + std::to_string(number) + ")", "-fps_mode", "passthrough",
+            "-frames:v", "1", "-y", ffmpeg_file(image)};
+}
+
+std::vector<std::string> encoder_args(const std::string& ffmpeg, const EncodeOptions& options,
+                                      const VideoInfo& info, int width, int height,
+                                      const std::string& input, const std::string& output) {
+    std::vector<std::string> args = {ffmpeg, "-nostdin", "-v", "error", "-y",
+                                     "-f", "matroska", "-i", "pipe:0"};
+    bool sound = !info.sound_codecs.empty();
+    if (sound) args.insert(args.end(), {"-i", ffmpeg_file(input), "-map", "0:v:0", "-map", "1:a"});
+    else args.insert(args.end(), {"-map", "0:v:0"});
+    // An odd side cannot take subsampled colour: full-resolution colour
+    // keeps the exact size instead of padding a line.
+    bool even = width % 2 == 0 && height % 2 == 0;
+    args.insert(args.end(), {"-pix_fmt", even ? "yuv420p" : "yuv444p"});
+    add_codec_args(args, options);
+    if (stores_rotation(options, info))
+        args.insert(args.end(), {"-vf", undo_rotation_filter(info.rotation)});
+    // A stated constant rate puts every timestamp on that rate's exact grid
+    // (frames are never duplicated); otherwise each frame keeps its own time.
+    if (info.variable_rate) args.insert(args.end(), {"-fps_mode", "passthrough", "-enc_time_base", "-1"});
+    else args.insert(args.end(), {"-fps_mode", "vfr", "-r", info.rate.text()});
+    if (sound) add_sound_args(args, options.container, info.sound_codecs);
+    if (options.container == "mp4" || options.container == "mov")
+        args.insert(args.end(), {"-movflags", "+faststart"});
+    args.insert(args.end(), {"-f", options.container, ffmpeg_file(output)});
+    return args;
+}

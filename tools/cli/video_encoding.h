@@ -1,0 +1,47 @@
+// The ffmpeg command lines of a video job: decoding to raw RGB frames,
+// taking one frame out, and encoding the processed frames with the sound of
+// the input, for the container OUTPUT's extension names.
+#ifndef BL_TOOLS_VIDEO_ENCODING_H
+#define BL_TOOLS_VIDEO_ENCODING_H
+
+#include <string>
+#include <vector>
+
+#include "video_probe.h"
+
+struct EncodeOptions {
+    std::string codec;      // empty: libx264, or VP9 for WebM
+    std::string preset = "medium";
+    int crf = 18;
+    int scale = 1;          // output frames are this many times larger
+    std::string container;  // ffmpeg's muxer name, set by check_encode_options
+};
+
+extern const std::vector<std::string> VIDEO_CODECS;
+extern const std::vector<std::string> VIDEO_PRESETS;
+
+// Fills in the container and default codec for `output`; "" when the
+// options fit, else what is wrong.
+std::string check_encode_options(const std::string& output, EncodeOptions& options);
+
+// A path as ffmpeg's file protocol, so no file name is read as a protocol
+// or an option.
+std::string ffmpeg_file(const std::string& path);
+
+std::vector<std::string> decoder_args(const std::string& ffmpeg, const std::string& input);
+std::vector<std::string> frame_extract_args(const std::string& ffmpeg, const std::string& input,
+                                            int number, const std::string& image);
+// Whether OUTPUT keeps the input's rotation tag: MP4 and MOV do, with the
+// frames stored as in the input; in Matroska and WebM (which ffmpeg cannot
+// tag) the frames are stored upright instead, so they show the same.
+bool stores_rotation(const EncodeOptions& options, const VideoInfo& info);
+// ffmpeg sets a rotation tag only when copying streams: the encoded file is
+// copied once more with the tag.
+std::vector<std::string> rotation_tag_args(const std::string& ffmpeg, const EncodeOptions& options,
+                                           const VideoInfo& info, const std::string& encoded,
+                                           const std::string& output);
+std::vector<std::string> encoder_args(const std::string& ffmpeg, const EncodeOptions& options,
+                                      const VideoInfo& info, int width, int height,
+                                      const std::string& input, const std::string& output);
+
+#endif

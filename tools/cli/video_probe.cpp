@@ -1,0 +1,91 @@
+#include "video_probe.h"
+
+#include <math.h>
+
+#include <nlohmann/json.hpp>
+
+#include "child_process.h"
+#include "video_encoding.h"
+
+using nlohmann::json;
+
+namespace {
+
+Rational parse_rate(const json& stream, const char* key) {
+    Rational r;
+    if (!stream.contains(key) || !stream[key].is_string()) return r;
+    std::string text = stream[key].get<std::string>();
+    if (sscanf(text.c_str(), "%lld/%lld", reinterpret_cast<long long*>(&r.num),
+               reinterpret_cast<long long*>(&r.den)) != 2)
+        r = Rational{};
+    return r;
+}
+
+double number_of(const json& object, const char* key) {
+    if (!object.contains(key) || !object[key].is_string()) return 0.0;
+    double value = atof(object[key].get<std::string>().c_str());
+    return std::isfinite(value) && value > 0 ? value : 0.0;
+}
+
+bool is_picture(const json& stream) {
+    return stream.contains("disposition") && stream["disposition"].value("attached_pic", 0) == 1;
+}
+
+int rotation_of(const json& stream) {
+    if (!stream.contains("side_data_list")) return 0;
+    for (const json& side : stream["side_data_list"])
+        if (side.contains("rotation") && side["rotation"].is_number()) {
+            long quarter = lround(side["rotation"].get<double>() / 90.0);
+            return static_cast<int>(((quarter % 4) + 4) % 4 * 90);
+        }
+    return 0;
+}
+
+void read_video_stream(const json& stream, const json& format, VideoInfo& info) {
+    info.has_video = true;
+    info.rate = parse_rate(stream, "r_frame_rate");
+    Rational average = parse_rate(stream, "avg_frame_rate");
+    info.variable_rate = !info.rate.valid() || (average.valid() && !(average == info.rate));
+    info.rotation = rotation_of(stream);
+    info.frame_count = static_cast<int64_t>(number_of(stream, "nb_frames"));
+    double duration = number_of(stream, "duration");
+    if (duration == 0.0) duration = number_of(format, "duration");
+    Rational rate = average.valid() ? average : info.rate;
+    if (duration > 0.0 && rate.valid())
+        info.estimated_frames = llround(duration * double(rate.num) / double(rate.den));
+}
+
+}  // namespace
+
+int64_t VideoInfo::total() const {
+    if (frame_count > 0) return frame_count;
+    return estimated_frames > 0 ? estimated_frames : -1;
+}
+
+bool probe_video(const std::string& ffprobe, const std::string& path, VideoInfo& info,
+                 std::string& error) {
+    ChildProcess child;
+    ChildProcess::Streams streams;
+    streams.pipe_output = true;
+    error = "Not a video: " + path;
+    if (!child.start({ffprobe, "-v", "error", "-show_streams", "-show_format", "-of", "json",
+                      ffmpeg_file(path)}, streams, error))
+        return false;
+    std::string text = read_to_end(child.output_fd());
+    if (child.wait() != 0) return false;
+    json probe = json::parse(text, nullptr, false);
+    if (probe.is_discarded() || !probe.contains("streams")) return false;
+    const json format = probe.value("format", json::object());
+    for (const json& stream : probe["streams"]) {
+        std::string type = stream.value("codec_type", "");
+        if (type == "video" && !info.has_video && !is_picture(stream))
+            read_video_stream(stream, format, info);
+        if (type == "audio") info.sound_codecs.push_back(stream.value("codec_name", ""));
+    }
+    if (!info.has_video) {
+        error = "No video stream in: " + path;
+        return false;
+    }
+    error.clear();
+    return true;
+}
