@@ -1,5 +1,4 @@
 import os
-import shutil
 import struct
 import sys
 
@@ -27,25 +26,3 @@ def write_bmp(path, width, height, rgb):
     with open(path, "wb") as f:
         f.write(header + info + pixels)
 
-
-@pytest.fixture(scope="session")
-def demo_models(models_dir, tmp_path_factory):
-    """The demo's model directory: the generated detector, landmarker and
-    recognizer with the demo's stand-ins, as tools/demo.sh assembles it."""
-    folder = tmp_path_factory.mktemp("demo_models")
-    for model in ("scrfd_2.5g.onnx", "2dfan4.onnx", "arcface_w600k_r50.onnx"):
-        shutil.copy(os.path.join(models_dir, "detect", model), folder)
-    for model in os.listdir(os.path.join(models_dir, "demo")):
-        shutil.copy(os.path.join(models_dir, "demo", model), folder)
-    return str(folder)
-
-
-@pytest.fixture(scope="session")
-def demo_inputs(tmp_path_factory):
-    """The demo's pictures: source.png, reference.png and frames/ of cartoon
-    faces the demo models work on."""
-    sys.path.insert(0, os.path.join(ROOT, "tools"))
-    import demo_pictures
-    out = tmp_path_factory.mktemp("demo")
-    demo_pictures.write_inputs(str(out))
-    return out / "inputs"

@@ -1,25 +1,28 @@
-"""Frame folders spread over a two-process LocalCluster give what one
-process gives, survive a killed worker and stop when cancelled."""
+"""Frame folders and videos spread over a two-process LocalCluster give what
+one process gives, survive a killed worker and stop when cancelled."""
 import filecmp
-import json
 import logging
 import os
-import shutil
 import signal
 import subprocess
+import sys
 import time
 
 import numpy as np
 import pytest
+from PIL import Image
 
 import brightloom
 from brightloom import distributed as bl_distributed
 from conftest import ROOT, write_bmp
 
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+import video_samples as vs  # noqa: E402
+
 dask_distributed = pytest.importorskip("distributed")
 
 FRAMES = 4
-SWAP = dict(enhance=True, reference_position=0)
+SWAP = dict(enhance=True, reference_position=1)
 
 
 @pytest.fixture(scope="module")
@@ -42,17 +45,32 @@ def client():
 
 
 @pytest.fixture(scope="module")
-def frames(demo_inputs, tmp_path_factory):
-    """A few demo frames, a frame without a face (which the restoration
-    cannot process and passes through), a folder and a file that are not
-    frames."""
-    folder = tmp_path_factory.mktemp("frames")
-    for name in sorted(os.listdir(demo_inputs / "frames"))[:FRAMES - 1]:
-        shutil.copy(demo_inputs / "frames" / name, folder)
-    write_bmp(folder / "frame_9999.BMP", 64, 64, (20, 26, 44))
-    os.mkdir(folder / "not_a_frame.png")
-    (folder / "notes.txt").write_text("not a frame")
+def demo_models(models_dir, tmp_path_factory):
+    return vs.demo_model_dir(models_dir, str(tmp_path_factory.mktemp("models") / "demo"))
+
+
+@pytest.fixture(scope="module")
+def demo_inputs(tmp_path_factory):
+    """source.png, and frames/: a few frames of the swaying demo group (the
+    first also serves as the reference), a frame without a face (which the
+    restoration cannot process and passes through), a folder and a file that
+    are not frames."""
+    folder = tmp_path_factory.mktemp("inputs")
+    vs.write_source(folder / "source.png")
+    frames = folder / "frames"
+    frames.mkdir()
+    for i in range(FRAMES - 1):
+        scene = vs.demo_pictures.scene(vs.demo_pictures.frame_people(i))
+        scene.resize((vs.SIZE, vs.SIZE), Image.BOX).save(frames / f"frame_{i:04d}.png")
+    write_bmp(frames / "frame_9999.BMP", 64, 64, (20, 26, 44))
+    os.mkdir(frames / "not_a_frame.png")
+    (frames / "notes.txt").write_text("not a frame")
     return folder
+
+
+@pytest.fixture(scope="module")
+def frames(demo_inputs):
+    return demo_inputs / "frames"
 
 
 @pytest.fixture(scope="module")
@@ -61,7 +79,7 @@ def single_process(demo_models, demo_inputs, frames, tmp_path_factory):
     out = tmp_path_factory.mktemp("single")
     with brightloom.Engine(demo_models) as engine:
         engine.swap_frames(demo_inputs / "source.png", frames, out / "swap",
-                           reference=demo_inputs / "reference.png", **SWAP)
+                           reference=frames / "frame_0000.png", **SWAP)
         engine.process_frames("enhance", frames, out / "enhance")
         engine.process_frames("colorize", frames, out / "colorize")
     return out
@@ -71,7 +89,7 @@ def run_job(client, job, demo_models, demo_inputs, frames, output, **options):
     if job == "swap":
         return bl_distributed.swap_frames(client, demo_inputs / "source.png", frames, output,
                                           models=demo_models,
-                                          reference=demo_inputs / "reference.png",
+                                          reference=frames / "frame_0000.png",
                                           **SWAP, **options)
     return bl_distributed.process_frames(client, job, frames, output, models=demo_models,
                                          **options)
@@ -178,38 +196,31 @@ def test_bad_folders_fail_before_any_task_with_the_library_messages(client, demo
 
 
 @pytest.fixture(scope="module")
-def clip(demo_inputs, tmp_path_factory):
-    """Eight demo frames at 30000/1001 frames per second with a key frame
-    every fourth, and a tone."""
-    path = tmp_path_factory.mktemp("clip") / "clip.mp4"
-    subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-framerate", "30000/1001",
-                    "-i", str(demo_inputs / "frames" / "frame_%04d.png"), "-f", "lavfi",
-                    "-i", "sine=frequency=440:duration=0.3", "-frames:v", "8",
-                    "-c:v", "libx264", "-g", "4", "-pix_fmt", "yuv420p", "-c:a", "aac",
-                    str(path)], check=True)
-    return path
+def clip(tmp_path_factory):
+    """Eight frames at 30000/1001 frames per second with a key frame every
+    fourth, and a tone."""
+    vs.need_ffmpeg()
+    folder = str(tmp_path_factory.mktemp("clip"))
+    return vs.make_video(os.path.join(folder, "clip.mp4"), folder, frames=8, sound="aac",
+                         key_every=4)
 
 
 def stream_facts(path):
-    out = subprocess.run(["ffprobe", "-v", "error", "-count_packets", "-show_entries",
-                          "stream=codec_type,nb_read_packets,r_frame_rate:format=duration",
-                          "-of", "json", str(path)], capture_output=True, check=True).stdout
-    facts = json.loads(out)
-    return ([(s["codec_type"], s["r_frame_rate"], s["nb_read_packets"])
-             for s in facts["streams"]], round(float(facts["format"]["duration"]), 2))
+    video, audio, container = vs.probe(str(path))
+    return (vs.rate(video), video["nb_read_frames"], [a["codec_name"] for a in audio],
+            round(float(container["duration"]), 2))
 
 
 def decoded_frames(path):
-    out = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", str(path), "-map", "0:v:0",
-                          "-f", "rawvideo", "-pix_fmt", "rgb24", "pipe:1"],
+    out = subprocess.run([vs.FFMPEG, "-nostdin", "-v", "error", "-i", str(path),
+                          "-map", "0:v:0", "-f", "rawvideo", "-pix_fmt", "rgb24", "pipe:1"],
                          capture_output=True, check=True).stdout
-    return np.frombuffer(out, np.uint8).reshape(-1, 640, 640, 3).astype(np.int16)
+    return np.frombuffer(out, np.uint8).astype(np.int16)
 
 
-@pytest.mark.skipif(shutil.which("ffmpeg") is None, reason="ffmpeg is not installed")
 def test_a_video_matches_the_single_process_run(client, demo_models, demo_inputs, clip,
                                                 tmp_path):
-    options = dict(reference_frame=2, preset="ultrafast")
+    options = dict(reference_frame=2, reference_position=1, preset="ultrafast")
     with brightloom.Engine(demo_models) as engine:
         engine.swap_video(demo_inputs / "source.png", clip, tmp_path / "single.mp4", **options)
     seen = []
@@ -226,7 +237,6 @@ def test_a_video_matches_the_single_process_run(client, demo_models, demo_inputs
     assert sorted(os.listdir(tmp_path)) == ["single.mp4", "spread.mp4"]
 
 
-@pytest.mark.skipif(shutil.which("ffmpeg") is None, reason="ffmpeg is not installed")
 def test_a_cancelled_video_leaves_no_output(client, demo_models, clip, tmp_path):
     assert bl_distributed.process_video(client, "colorize", clip, tmp_path / "out.mp4",
                                         models=demo_models, chunk=4, preset="ultrafast",

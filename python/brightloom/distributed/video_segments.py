@@ -6,8 +6,15 @@ import subprocess
 from .. import video
 from .video_tasks import input_segment, output_segment
 
-SEGMENT_PATTERN = "in_%05d.mkv"
 LIST_NAME = "segments.txt"
+SEGMENT_FORMATS = {".mkv": "matroska", ".mov": "mov"}
+
+
+def segment_extension(info):
+    """Matroska takes every codec; only MOV keeps a rotation tag through the
+    copy, which the workers need to turn the frames upright as a
+    one-machine run does."""
+    return ".mov" if info.rotation else ".mkv"
 
 
 def _run(command, failure):
@@ -18,17 +25,20 @@ def _run(command, failure):
     return result.stdout.decode("utf-8", "replace")
 
 
-def cut(ffmpeg, ffprobe, input, work_dir, seconds):
+def cut(ffmpeg, ffprobe, input, info, work_dir, seconds):
     """Copies the first video stream of input into segments of at least
     `seconds` each, every one starting at a key frame (so that each decodes
     on its own), with timestamps from 0. Returns the frame count of each."""
-    _run([ffmpeg, "-nostdin", "-v", "error", "-i", input, "-map", "0:v:0", "-c", "copy",
-          "-f", "segment", "-segment_time", f"{seconds:.6f}", "-reset_timestamps", "1",
-          "-segment_format", "matroska", os.path.join(work_dir, SEGMENT_PATTERN)],
+    extension = segment_extension(info)
+    pattern = os.path.join(work_dir, "in_%05d" + extension)
+    _run([ffmpeg, "-nostdin", "-v", "error", "-i", video.ffmpeg_file(input), "-map", "0:v:0",
+          "-c", "copy", "-f", "segment", "-segment_time", f"{seconds:.6f}",
+          "-reset_timestamps", "1", "-segment_format", SEGMENT_FORMATS[extension],
+          video.ffmpeg_file(pattern)],
          f"Cannot cut into segments: {input}")
     counts = []
-    while os.path.exists(input_segment(work_dir, len(counts))):
-        counts.append(frame_count(ffprobe, input_segment(work_dir, len(counts))))
+    while os.path.exists(input_segment(work_dir, len(counts), extension)):
+        counts.append(frame_count(ffprobe, input_segment(work_dir, len(counts), extension)))
     if not counts or sum(counts) == 0:
         raise video.VideoError(f"No frames in: {input}")
     return counts
@@ -38,7 +48,8 @@ def frame_count(ffprobe, path):
     """Frames of the first video stream, counted from its packets (nothing
     is decoded)."""
     out = _run([ffprobe, "-v", "error", "-select_streams", "v:0", "-count_packets",
-                "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", "--", path],
+                "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0",
+                video.ffmpeg_file(path)],
                f"Not a video: {path}")
     try:
         return int(out.strip().splitlines()[0])
@@ -71,18 +82,19 @@ def join(ffmpeg, info, options, input, work_dir, counts, extension, partial):
                 # frames of the next segment follow at the same rate.
                 listing.write(f"duration {float(count / info.rate):.9f}\n")
     command = [ffmpeg, "-nostdin", "-v", "error", "-y", "-f", "concat",
-               "-i", os.path.join(work_dir, LIST_NAME)]
+               "-i", video.ffmpeg_file(os.path.join(work_dir, LIST_NAME))]
     if info.sound_codecs:
-        command += ["-i", input, "-map", "0:v:0", "-map", "1:a"]
+        command += ["-i", video.ffmpeg_file(input), "-map", "0:v:0", "-map", "1:a"]
     else:
         command += ["-map", "0:v:0"]
     command += ["-c:v", "copy"]
     if options.codec == "libx265" and options.container in ("mp4", "mov"):
         command += ["-tag:v", "hvc1"]
-    if info.rotation:
+    if video.stores_rotation(options.container, info):
         command += ["-metadata:s:v:0", f"rotate={info.rotation}"]
     if info.sound_codecs:
         command += video.sound_options(options.container, info.sound_codecs)
     if options.container in ("mp4", "mov"):
         command += ["-movflags", "+faststart"]
-    _run(command + ["-f", options.container, partial], f"Cannot write output: {partial}")
+    _run(command + ["-f", options.container, video.ffmpeg_file(partial)],
+         f"Cannot write output: {partial}")

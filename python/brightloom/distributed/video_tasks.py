@@ -12,12 +12,13 @@ class SegmentRun:
     models: str
     settings: tuple  # (name, value) pairs for Engine()
     encoding: tuple  # (name, value) pairs: crf, preset, codec
+    in_extension: str  # the cut segments' container
     extension: str  # the output's, for the encoded segments
     stop_event: str
 
 
-def input_segment(work_dir, index):
-    return os.path.join(work_dir, f"in_{index:05d}.mkv")
+def input_segment(work_dir, index, extension):
+    return os.path.join(work_dir, f"in_{index:05d}{extension}")
 
 
 def output_segment(work_dir, index, extension):
@@ -41,7 +42,7 @@ def run_segment(run, operation, index):
         if stop.is_set():
             return 0
         engine = worker_engine.engine_for(run.models, operation.swap, dict(run.settings))
-        finished = operation.run_video(engine, input_segment(run.work_dir, index),
+        finished = operation.run_video(engine, input_segment(run.work_dir, index, run.in_extension),
                                        output_segment(run.work_dir, index, run.extension),
                                        dict(run.encoding), progress)
     return done if finished else 0

@@ -86,14 +86,15 @@ class _VideoRun:
             reference = video_segments.extract_reference(self.ffmpeg, self.input,
                                                          reference_frame, self.work_dir)
             self.operation = dataclasses.replace(self.operation, reference=reference)
-        counts = video_segments.cut(self.ffmpeg, self.ffprobe, self.input, self.work_dir,
-                                    chunk / float(self.info.rate or 25))
+        counts = video_segments.cut(self.ffmpeg, self.ffprobe, self.input, self.info,
+                                    self.work_dir, chunk / float(self.info.rate or 25))
         extension = os.path.splitext(self.output)[1]
         segments = SegmentRun(work_dir=self.work_dir, models=self.models,
                               settings=tuple(self.settings.items()),
                               encoding=(("crf", self.options.crf),
                                         ("preset", self.options.preset),
                                         ("codec", self.options.codec)),
+                              in_extension=video_segments.segment_extension(self.info),
                               extension=extension,
                               stop_event=scheduling.stop_event_name(self.run_id))
         runner = scheduling.ChunkRun(self.client, self.run_id, run_segment,
