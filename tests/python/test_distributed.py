@@ -196,18 +196,21 @@ def test_bad_folders_fail_before_any_task_with_the_library_messages(client, demo
 
 
 @pytest.fixture(scope="module")
-def clip(tmp_path_factory):
+def clips(tmp_path_factory):
     """Eight frames at 30000/1001 frames per second with a key frame every
-    fourth, and a tone."""
+    fourth, and a tone; the same frames smaller and under a rotation tag."""
     vs.need_ffmpeg()
-    folder = str(tmp_path_factory.mktemp("clip"))
-    return vs.make_video(os.path.join(folder, "clip.mp4"), folder, frames=8, sound="aac",
-                         key_every=4)
+    folder = str(tmp_path_factory.mktemp("clips"))
+    common = dict(frames=8, sound="aac", key_every=4)
+    return {"plain": vs.make_video(os.path.join(folder, "plain.mp4"), folder, **common),
+            "rotated": vs.make_video(os.path.join(folder, "rotated.mp4"), folder,
+                                     size=(160, 96), rotate=90, **common)}
 
 
 def stream_facts(path):
     video, audio, container = vs.probe(str(path))
-    return (vs.rate(video), video["nb_read_frames"], [a["codec_name"] for a in audio],
+    return (vs.rate(video), video["nb_read_frames"], video["width"], video["height"],
+            vs.rotation(video), [a["codec_name"] for a in audio],
             round(float(container["duration"]), 2))
 
 
@@ -218,27 +221,40 @@ def decoded_frames(path):
     return np.frombuffer(out, np.uint8).astype(np.int16)
 
 
-def test_a_video_matches_the_single_process_run(client, demo_models, demo_inputs, clip,
-                                                tmp_path):
-    options = dict(reference_frame=2, reference_position=1, preset="ultrafast")
+# MP4 keeps the rotation tag over the stored frames; Matroska stores them upright.
+@pytest.mark.parametrize("job, clip, output", [("swap", "plain", "out.mp4"),
+                                               ("colorize", "rotated", "out.mkv")])
+def test_a_video_matches_the_single_process_run(client, demo_models, demo_inputs, clips,
+                                                tmp_path, job, clip, output):
+    source, options = demo_inputs / "source.png", dict(preset="ultrafast")
+    single, spread = tmp_path / "single" / output, tmp_path / "spread" / output
+    single.parent.mkdir()
+    spread.parent.mkdir()
     with brightloom.Engine(demo_models) as engine:
-        engine.swap_video(demo_inputs / "source.png", clip, tmp_path / "single.mp4", **options)
+        if job == "swap":
+            engine.swap_video(source, clips[clip], single, reference_frame=2,
+                              reference_position=1, **options)
+        else:
+            engine.process_video(job, clips[clip], single, **options)
     seen = []
-    assert bl_distributed.swap_video(client, demo_inputs / "source.png", clip,
-                                     tmp_path / "spread.mp4", models=demo_models, chunk=4,
-                                     progress=lambda done, total: seen.append((done, total)),
-                                     **options) is True
-    assert stream_facts(tmp_path / "spread.mp4") == stream_facts(tmp_path / "single.mp4")
+    options.update(models=demo_models, chunk=4,
+                   progress=lambda done, total: seen.append((done, total)))
+    if job == "swap":
+        finished = bl_distributed.swap_video(client, source, clips[clip], spread,
+                                             reference_frame=2, reference_position=1, **options)
+    else:
+        finished = bl_distributed.process_video(client, job, clips[clip], spread, **options)
+    assert finished is True
+    assert stream_facts(spread) == stream_facts(single)
     assert sorted(seen) == [(4, 8), (8, 8)]
     # Each segment is encoded on its own: the frames agree within encoding noise.
-    difference = np.abs(decoded_frames(tmp_path / "spread.mp4")
-                        - decoded_frames(tmp_path / "single.mp4"))
+    difference = np.abs(decoded_frames(spread) - decoded_frames(single))
     assert difference.mean() < 1.0
-    assert sorted(os.listdir(tmp_path)) == ["single.mp4", "spread.mp4"]
+    assert os.listdir(spread.parent) == [output]
 
 
-def test_a_cancelled_video_leaves_no_output(client, demo_models, clip, tmp_path):
-    assert bl_distributed.process_video(client, "colorize", clip, tmp_path / "out.mp4",
+def test_a_cancelled_video_leaves_no_output(client, demo_models, clips, tmp_path):
+    assert bl_distributed.process_video(client, "colorize", clips["plain"], tmp_path / "out.mp4",
                                         models=demo_models, chunk=4, preset="ultrafast",
                                         progress=lambda done, total: False) is False
     assert os.listdir(tmp_path) == []

@@ -1,5 +1,6 @@
 """Cutting a video into segments at key frames and joining encoded segments
 without re-encoding, with ffmpeg run from argument lists (never a shell)."""
+import json
 import os
 import subprocess
 
@@ -48,12 +49,12 @@ def frame_count(ffprobe, path):
     """Frames of the first video stream, counted from its packets (nothing
     is decoded)."""
     out = _run([ffprobe, "-v", "error", "-select_streams", "v:0", "-count_packets",
-                "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0",
+                "-show_entries", "stream=nb_read_packets", "-of", "json",
                 video.ffmpeg_file(path)],
                f"Not a video: {path}")
     try:
-        return int(out.strip().splitlines()[0])
-    except (IndexError, ValueError):
+        return int(json.loads(out)["streams"][0]["nb_read_packets"])
+    except (IndexError, KeyError, ValueError):
         raise video.VideoError(f"Not a video: {path}") from None
 
 

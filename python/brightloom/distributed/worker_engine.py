@@ -35,14 +35,17 @@ def model_dir_problem(models, dask_worker=None):
 
 
 def engine_for(models, swap, settings):
-    """The process's Engine for this model directory and these settings,
-    opened when the last task used other ones (or none)."""
+    """The process's Engine for this model directory and these settings
+    (able to swap when `swap`), opened when the last task used other ones
+    (or none)."""
     global _engine, _engine_key, _swap_key
     problem = model_dir_problem(models)
     if problem:
         raise BrightloomError(problem)
-    key = (models, swap, tuple(sorted((name, repr(value)) for name, value in settings.items())))
-    if _engine is not None and _engine_key == key:
+    key = (models, tuple(sorted((name, repr(value)) for name, value in settings.items())))
+    # An engine that can swap does everything else as well: a worker that
+    # alternates between kinds of job keeps it.
+    if _engine is not None and _engine_key[0] == key and (_engine_key[1] or not swap):
         return _engine
     if _engine is not None:
         _engine.close()
@@ -52,7 +55,7 @@ def engine_for(models, swap, settings):
         _engine = Engine(models, swap=swap, **settings)
     except BrightloomError as error:
         raise BrightloomError(f"worker {worker_address()}: {error.message}") from None
-    _engine_key = key
+    _engine_key = (key, swap)
     return _engine
 
 
