@@ -13,6 +13,7 @@ shift || true
 packages=(build-essential cmake ninja-build pkg-config libstb-dev zlib1g-dev
           libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           python3 python3-onnx python3-numpy python3-pytest python3-pil valgrind
+          python3-venv python3-setuptools python3-wheel
           ffmpeg nlohmann-json3-dev python3-distributed python3-dask)
 missing=()
 for p in "${packages[@]}"; do
@@ -22,8 +23,13 @@ if ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "[setup] installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+<<<<<<< HEAD
   apt-get update -qq -o DPkg::Lock::Timeout=600
   apt-get install -y -qq -o DPkg::Lock::Timeout=600 --no-install-recommends "${missing[@]}"
+=======
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
+>>>>>>> main
 fi
 
 runtime_dir="$root/.deps/onnxruntime-1.30.0"

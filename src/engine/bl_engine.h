@@ -1,11 +1,20 @@
-// Engine state shared with the other modules: settings getters and the error
-// buffer. Only public operations write the error buffer.
+// Engine state shared with the other modules: settings getters, the error
+// buffer, the checks every operation starts with and their messages. Only
+// public operations write the error buffer.
 #ifndef BL_ENGINE_H
 #define BL_ENGINE_H
 
 #include <stdint.h>
 
 #include <new>
+
+#include "inference/ort_api.h"
+
+inline constexpr char BL_NOT_INITIALIZED[] = "Not initialized — call brightloom_init() first";
+inline constexpr char BL_SWAP_NOT_AVAILABLE[] =
+    "Face swap is not available — engine was initialized with "
+    "brightloom_init_lite(want_swap=0); no recognizer/swapper loaded";
+inline constexpr char BL_OUT_OF_MEMORY[] = "Out of memory";
 
 int bl_is_initialized(void);
 int bl_is_swap_available(void);
@@ -19,10 +28,25 @@ const char* bl_get_detector_model(void);
 const char* bl_get_swapper_model(void);
 const char* bl_get_enhancer_model(void);
 
+// The runtime's function table the engine was initialized with.
+const OrtApi* bl_engine_api(void);
+// The path of a model file in the directory the engine was initialized with.
+void bl_engine_model_path(char (&path)[2048], const char* file);
+
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif
 void bl_set_error(const char* format, ...);
+
+// The checks that open the public operations: 0 when they pass, else -1
+// with the message. Swap also needs the recognizer and swapper, which a lite
+// init leaves closed.
+int32_t bl_require_initialized(void);
+int32_t bl_require_swap(void);
+
+// The one answer to running out of memory: the operation fails with the
+// library's message. Returns -1 for the caller to return.
+int32_t bl_out_of_memory(void);
 
 // Runs the body of an exported operation so that no exception reaches the C
 // caller: running out of memory (or any other escape) becomes a failure with
@@ -32,7 +56,7 @@ int32_t bl_guarded(Body&& body) noexcept {
     try {
         return body();
     } catch (const std::bad_alloc&) {
-        bl_set_error("Out of memory");
+        return bl_out_of_memory();
     } catch (...) {
         bl_set_error("Internal error");
     }

@@ -436,7 +436,7 @@ void bl_mask_resize_bilinear(const float* src, int src_width, int src_height, fl
 
 // -------------------------------------------------------------- face enhancer
 
-#include "frame/frame_blend.h"
+#include "image/image_blend.h"
 
 static const int ENH_SIZE = 512;
 static const float ENH_MEAN[3] = {0.5f, 0.5f, 0.5f};

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "frame/frame_blend.h"
+#include "image/image_blend.h"
 #include "inference/model_session.h"
 
 static const OrtApi* g_ort = nullptr;

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "frame/frame_blend.h"
+#include "image/image_blend.h"
 #include "inference/model_session.h"
 
 static const OrtApi* g_ort = nullptr;
@@ -215,6 +215,8 @@ bl_image* bl_enhance_frame(const bl_image* frame, float blend) {
                         tiles);
         }
     }
+    // Each buffer goes as soon as it is used up, so that the large ones are
+    // never all held at once.
     canvas.reset();
     tensor.reset();
 

@@ -5,7 +5,7 @@
 #include <string.h>
 #include <strings.h>
 
-#include "brightloom.h"
+#include "image/image_limits.h"
 
 #include <stb_image.h>
 #include <stb_image_resize.h>
@@ -58,7 +58,7 @@ static bl_image* new_image(int32_t width, int32_t height, int32_t channels, bool
 // and a small file may declare a picture of any size.
 static bool acceptable_size(int width, int height) {
     if (width <= 0 || height <= 0) return false;
-    if (static_cast<int64_t>(width) * height > BRIGHTLOOM_MAX_IMAGE_PIXELS) return false;
+    if (static_cast<int64_t>(width) * height > BL_MAX_IMAGE_PIXELS) return false;
     return image_bytes(width, height, 3) >= 0;
 }
 

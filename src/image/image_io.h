@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include "image/image_limits.h"
+
 // 8-bit samples, channels interleaved, row-major, no row padding: sample c of
 // pixel (x, y) is data[(y * width + x) * channels + c]. Loaded images are R, G, B.
 struct bl_image {
@@ -18,7 +20,7 @@ struct bl_image {
 };
 
 // Decodes a file as 8-bit R, G, B. Refuses files that declare more than
-// BRIGHTLOOM_MAX_IMAGE_PIXELS pixels before decoding them, and uncompressed
+// BL_MAX_IMAGE_PIXELS pixels before decoding them, and uncompressed
 // files shorter than their header promises. None on failure.
 bl_image* bl_image_load(const char* path);
 

@@ -88,11 +88,8 @@ static bool cancel_requested(const bl_run_counters& counters) {
 // Copies a frame whose operation failed unchanged, so that the output
 // sequence has no hole. False when the frame could not be read or written.
 static bool pass_through(const char* input_path, const char* output_path) {
-    bl_image* frame = bl_image_load(input_path);
-    if (!frame) return false;
-    int saved = bl_image_save(frame, output_path);
-    bl_image_free(frame);
-    return saved == 0;
+    bl_image_ptr frame(bl_image_load(input_path));
+    return frame && bl_image_save(frame.get(), output_path) == 0;
 }
 
 // Handles one frame; false when nothing could be written for it.
@@ -137,10 +134,7 @@ int32_t bl_frame_dir_run(const bl_frame_runner* runner, const char* input_dir,
 
     bl_frame_list list = {};
     int listed = bl_frame_list_read(input_dir, &list);
-    if (listed == BL_FRAMES_NO_MEMORY) {
-        bl_set_error("Out of memory");
-        return -1;
-    }
+    if (listed == BL_FRAMES_NO_MEMORY) return bl_out_of_memory();
     if (listed != BL_FRAMES_LISTED) {
         bl_set_error("Cannot list frames dir: %s", input_dir);
         return -1;
@@ -210,10 +204,7 @@ extern "C" {
 int32_t frame_process_video_dir(const char* input_dir, const char* output_dir, int32_t mode,
                                 int32_t scale, float blend) {
     return bl_guarded([&]() -> int32_t {
-        if (!bl_is_initialized()) {
-            bl_set_error("Not initialized — call brightloom_init() first");
-            return -1;
-        }
+        if (bl_require_initialized() != 0) return -1;
         if (static_cast<uint32_t>(mode) > MODE_UPSCALE) {
             bl_set_error("Invalid mode: %d (0=enhance, 1=colorize, 2=upscale)", mode);
             return -1;

@@ -3,6 +3,7 @@
 #ifndef BL_VIDEO_SWAP_H
 #define BL_VIDEO_SWAP_H
 
+#include "face/face_constants.h"
 #include "face/face_detect.h"
 
 // The cached source face, or none while no session is ready.
@@ -16,6 +17,7 @@ float bl_video_reference_distance(void);
 
 // Identity distance of two unit-length embeddings: (1 - a.b) * 0.5, from 0
 // (same direction) to 1 (opposite), the dot product summed in index order.
-float bl_video_embedding_distance(const float a[512], const float b[512]);
+float bl_video_embedding_distance(const float a[BL_EMBEDDING_SIZE],
+                                  const float b[BL_EMBEDDING_SIZE]);
 
 #endif

@@ -9,6 +9,7 @@
 #include "engine/bl_engine.h"
 #include "face/face_swap.h"
 #include "image/image_io.h"
+#include "support/test_images.h"
 #include "support/testutil.h"
 
 using bl_test::ModelDir;
@@ -38,10 +39,9 @@ void write_faces(const std::string& path, const std::vector<square>& squares) {
 }
 
 struct loaded_image {
-    bl_image* image;
+    bl_test::image_ptr image;
     explicit loaded_image(const std::string& path) : image(bl_image_load(path.c_str())) {}
-    ~loaded_image() { bl_image_free(image); }
-    const uint8_t* at(int x, int y) const { return image->data + (y * image->width + x) * 3; }
+    const uint8_t* at(int x, int y) const { return bl_test::pixel_at(image.get(), x, y); }
 };
 
 bool same_pixel(const uint8_t* a, const uint8_t* b) {

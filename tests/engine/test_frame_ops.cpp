@@ -4,7 +4,7 @@
 #include <string>
 
 #include "brightloom.h"
-#include "frame/frame_test_util.h"
+#include "support/test_images.h"
 #include "image/image_io.h"
 #include "support/testutil.h"
 

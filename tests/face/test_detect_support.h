@@ -5,23 +5,21 @@
 
 #include <stdint.h>
 
-#include <memory>
 #include <string>
 
 #include "face/face_detect.h"
 #include "image/image_io.h"
 #include "inference/ort_api.h"
 #include "platform/platform.h"
+#include "support/test_images.h"
 #include "support/testutil.h"
 
 namespace bl_test {
 
 inline const OrtApi* ort_api() { return bl_runtime_api_base()->GetApi(BL_ORT_API_VERSION); }
 
-struct ImageDeleter {
-    void operator()(bl_image* image) const { bl_image_free(image); }
-};
-using ImagePtr = std::unique_ptr<bl_image, ImageDeleter>;
+// The shared image owner under the name these tests use.
+using ImagePtr = image_ptr;
 
 // A width x height R, G, B image of one colour.
 inline ImagePtr solid_image(int width, int height, uint8_t r, uint8_t g, uint8_t b) {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "face/face_swap.h"
-#include "frame/frame_test_util.h"
+#include "support/test_images.h"
 #include "image/image_warp.h"
 #include "support/testutil.h"
 

@@ -1,13 +1,11 @@
 // Helpers shared by the swapper and mask tests: the swap-area slots opened
-// from generated models, owned images and hand-placed faces.
+// from generated models and hand-placed faces.
 #ifndef BL_TEST_SWAP_SUPPORT_H
 #define BL_TEST_SWAP_SUPPORT_H
 
 #include <stdint.h>
 #include <string.h>
 
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +13,7 @@
 #include "image/image_io.h"
 #include "image/image_warp.h"
 #include "platform/platform.h"
+#include "support/test_images.h"
 #include "support/testutil.h"
 
 namespace swap_test {
@@ -26,18 +25,10 @@ inline const OrtApi* api() {
 
 inline std::string model(const std::string& name) { return bl_test::model_path("swap/" + name); }
 
-struct image_release {
-    void operator()(bl_image* image) const { bl_image_free(image); }
-};
-using image_ptr = std::unique_ptr<bl_image, image_release>;
-
-inline image_ptr make_image(int width, int height,
-                            const std::function<void(int x, int y, uint8_t rgb[3])>& pixel) {
-    image_ptr image(bl_image_create(width, height, 3));
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) pixel(x, y, image->data + (y * width + x) * 3);
-    return image;
-}
+using bl_test::image_ptr;
+using bl_test::make_image;
+using bl_test::max_difference;
+using bl_test::same_pixels;
 
 // A face whose alignment points are the 112 template scaled to `size`
 // pixels with its top-left corner at (left, top).
@@ -54,21 +45,6 @@ inline bl_face face_at(float left, float top, float size) {
     face.box[3] = top + size;
     face.score = 0.9f;
     return face;
-}
-
-inline bool same_pixels(const bl_image* a, const bl_image* b) {
-    return a->width == b->width && a->height == b->height && a->channels == b->channels &&
-           memcmp(a->data, b->data, static_cast<size_t>(a->width) * a->height * a->channels) == 0;
-}
-
-inline int max_difference(const bl_image* a, const bl_image* b) {
-    int worst = 0;
-    size_t n = static_cast<size_t>(a->width) * a->height * a->channels;
-    for (size_t i = 0; i < n; ++i) {
-        int d = a->data[i] > b->data[i] ? a->data[i] - b->data[i] : b->data[i] - a->data[i];
-        if (d > worst) worst = d;
-    }
-    return worst;
 }
 
 // Each test opens the slots it needs; all three close after it.

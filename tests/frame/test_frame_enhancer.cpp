@@ -1,7 +1,7 @@
 #include <string>
 
 #include "frame/frame_enhancer.h"
-#include "frame/frame_test_util.h"
+#include "support/test_images.h"
 #include "support/testutil.h"
 
 using bl_test::image_ptr;

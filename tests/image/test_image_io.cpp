@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "brightloom.h"
-#include "image/image_fixtures.h"
+#include "support/test_images.h"
 #include "image/image_io.h"
 #include "image/png_reference.h"
 #include "support/testutil.h"

@@ -8,7 +8,7 @@
 
 #include "image/image_io.h"
 #include "image/image_warp.h"
-#include "image/image_fixtures.h"
+#include "support/test_images.h"
 
 using bl_test::at;
 using bl_test::image_ptr;

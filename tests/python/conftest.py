@@ -1,11 +1,13 @@
 import os
-import struct
 import sys
 
 import pytest
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 sys.path.insert(0, os.path.join(ROOT, "python"))
+
+from bmp_files import write_bmp  # noqa: E402,F401  (the suites import it from here)
 
 
 @pytest.fixture(scope="session")
@@ -14,15 +16,3 @@ def models_dir():
     if not os.path.isdir(os.path.join(path, "slots")):
         pytest.skip(f"generated models not found in {path}; build the project first")
     return path
-
-
-def write_bmp(path, width, height, rgb):
-    """A 24-bit BMP of one colour; rgb is (r, g, b)."""
-    row = bytes((rgb[2], rgb[1], rgb[0])) * width
-    row += b"\0" * ((4 - len(row) % 4) % 4)
-    pixels = row * height
-    header = struct.pack("<2sIHHI", b"BM", 54 + len(pixels), 0, 0, 54)
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
-    with open(path, "wb") as f:
-        f.write(header + info + pixels)
-

@@ -5,7 +5,6 @@ import logging
 import os
 import signal
 import subprocess
-import sys
 import time
 
 import numpy as np
@@ -14,10 +13,8 @@ from PIL import Image
 
 import brightloom
 from brightloom import distributed as bl_distributed
+import video_samples as vs
 from conftest import ROOT, write_bmp
-
-sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
-import video_samples as vs  # noqa: E402
 
 dask_distributed = pytest.importorskip("distributed")
 

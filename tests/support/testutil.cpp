@@ -12,6 +12,7 @@
 #include "brightloom.h"
 #include "image/image_io.h"
 #include "platform/platform.h"
+#include "support/test_images.h"
 
 namespace fs = std::filesystem;
 
@@ -116,13 +117,9 @@ int count_of(const std::string& haystack, const std::string& needle) {
 
 void write_image(const std::string& path, int width, int height,
                  const std::function<void(int x, int y, uint8_t rgb[3])>& pixel) {
-    bl_image* image = bl_image_create(width, height, 3);
+    image_ptr image = make_image(width, height, pixel);
     ASSERT_NE(image, nullptr);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) pixel(x, y, image->data + (y * width + x) * 3);
-    int saved = bl_image_save(image, path.c_str());
-    bl_image_free(image);
-    ASSERT_EQ(saved, 0) << "cannot write " << path;
+    ASSERT_EQ(bl_image_save(image.get(), path.c_str()), 0) << "cannot write " << path;
 }
 
 void write_solid_image(const std::string& path, int width, int height, uint8_t r, uint8_t g,

@@ -1,10 +1,13 @@
 import os
-import struct
 import subprocess
+import sys
 
 import pytest
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+
+from bmp_files import write_bmp  # noqa: E402,F401  (the suites import it from here)
 
 
 @pytest.fixture(scope="session")
@@ -33,14 +36,3 @@ def run(cli):
         return subprocess.run([cli, *map(str, args)], capture_output=True, text=True,
                               timeout=timeout, env=full_env)
     return runner
-
-
-def write_bmp(path, width, height, rgb):
-    """A 24-bit BMP of one colour; rgb is (r, g, b)."""
-    row = bytes((rgb[2], rgb[1], rgb[0])) * width
-    row += b"\0" * ((4 - len(row) % 4) % 4)
-    pixels = row * height
-    header = struct.pack("<2sIHHI", b"BM", 54 + len(pixels), 0, 0, 54)
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
-    with open(path, "wb") as f:
-        f.write(header + info + pixels)

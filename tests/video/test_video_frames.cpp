@@ -18,14 +18,13 @@
 #include "image/image_io.h"
 #include "support/testutil.h"
 #include "video/output_gate.h"
+#include "video/video_fixture.h"
 #include "video/video_frames.h"
 
 namespace fs = std::filesystem;
 using bl_test::count_of;
 using bl_test::file_exists;
-using bl_test::ModelDir;
 using bl_test::StderrCapture;
-using bl_test::TempDir;
 
 namespace {
 
@@ -53,12 +52,10 @@ std::vector<std::string> listed(const std::string& dir) {
 
 // Decoded pixels of an image file, empty when it does not load.
 std::vector<uint8_t> pixels_of(const std::string& path) {
-    bl_image* image = bl_image_load(path.c_str());
+    bl_image_ptr image(bl_image_load(path.c_str()));
     if (!image) return {};
-    std::vector<uint8_t> pixels(image->data,
+    return std::vector<uint8_t>(image->data,
                                 image->data + image->width * image->height * image->channels);
-    bl_image_free(image);
-    return pixels;
 }
 
 // A frame operation of the test's own: records the frames it is given,
@@ -100,14 +97,14 @@ int32_t run_fake(fake_op& op, const std::string& in, const std::string& out) {
     return bl_frame_dir_run(&runner, in.c_str(), out.c_str());
 }
 
-class FrameDirTest : public ::testing::Test {
+class FrameDirTest : public VideoEngineTest {
 protected:
     void SetUp() override {
         ASSERT_EQ(mkdir(in_path().c_str(), 0700), 0);
         ASSERT_EQ(mkdir(out_path().c_str(), 0700), 0);
     }
-    std::string in_path() const { return root.file("in"); }
-    std::string out_path() const { return root.file("out"); }
+    std::string in_path() const { return dir.file("in"); }
+    std::string out_path() const { return dir.file("out"); }
     std::string in(const std::string& name) const { return in_path() + "/" + name; }
     std::string out(const std::string& name) const { return out_path() + "/" + name; }
     void frames(int count) {
@@ -117,7 +114,6 @@ protected:
             bl_test::write_solid_image(in(name), 4, 3, 10, 20, static_cast<uint8_t>(i));
         }
     }
-    TempDir root;
 };
 
 }  // namespace
@@ -159,9 +155,9 @@ TEST_F(FrameDirTest, EarlyFailuresWriteNothingAndKeepTheCounters) {
     op.done = 7;
     StderrCapture err;
 
-    EXPECT_EQ(run_fake(op, root.file("missing"), out_path()), -1);
+    EXPECT_EQ(run_fake(op, dir.file("missing"), out_path()), -1);
     EXPECT_EQ(std::string(brightloom_get_error()),
-              "Cannot list frames dir: " + root.file("missing"));
+              "Cannot list frames dir: " + dir.file("missing"));
 
     write_text(in("notes.txt"), "x");
     ASSERT_EQ(mkdir(in("sub.png").c_str(), 0700), 0);
@@ -169,13 +165,13 @@ TEST_F(FrameDirTest, EarlyFailuresWriteNothingAndKeepTheCounters) {
     EXPECT_EQ(std::string(brightloom_get_error()), "No frames found in: " + in_path());
 
     frames(2);
-    EXPECT_EQ(run_fake(op, in_path(), root.file("missing")), -1);
-    EXPECT_EQ(std::string(brightloom_get_error()), "Output dir not found: " + root.file("missing"));
+    EXPECT_EQ(run_fake(op, in_path(), dir.file("missing")), -1);
+    EXPECT_EQ(std::string(brightloom_get_error()), "Output dir not found: " + dir.file("missing"));
 
     // However the same directory is spelled, its frames are not overwritten.
-    ASSERT_EQ(symlink(in_path().c_str(), root.file("alias").c_str()), 0);
+    ASSERT_EQ(symlink(in_path().c_str(), dir.file("alias").c_str()), 0);
     for (const std::string& same :
-         {in_path(), in_path() + "/", in_path() + "/.", root.file("alias")}) {
+         {in_path(), in_path() + "/", in_path() + "/.", dir.file("alias")}) {
         EXPECT_EQ(run_fake(op, in_path(), same), -1) << same;
         EXPECT_EQ(std::string(brightloom_get_error()), "Output dir is the input dir: " + same);
     }
@@ -241,7 +237,7 @@ TEST_F(FrameDirTest, APassThroughThatCannotBeWrittenCountsAsFailed) {
 
 TEST_F(FrameDirTest, APathTooLongForItsBufferFailsInsteadOfBeingCut) {
     // Deep folders so that the frame paths reach the 1024-byte buffers.
-    std::string deep = root.path();
+    std::string deep = dir.path();
     while (deep.size() < 800) {
         deep += "/" + std::string(60, 'd');
         ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
@@ -299,16 +295,14 @@ TEST_F(FrameDirTest, CancelFromAnotherThreadStopsAfterTheCurrentFrame) {
 TEST_F(FrameDirTest, FrameRunnerRefusesBeforeReadingTheDirectory) {
     StderrCapture err;
     brightloom_shutdown();
-    EXPECT_EQ(frame_process_video_dir(root.file("missing").c_str(), out_path().c_str(), 1, 2, 100),
+    EXPECT_EQ(frame_process_video_dir(dir.file("missing").c_str(), out_path().c_str(), 1, 2, 100),
               -1);
     EXPECT_STREQ(brightloom_get_error(), "Not initialized — call brightloom_init() first");
 
-    ModelDir models;
-    models.add_all_slots();
-    ASSERT_EQ(brightloom_init(models.path().c_str()), 0) << brightloom_get_error();
+    open_engine();
     for (int32_t mode : {3, -1}) {
         EXPECT_EQ(
-            frame_process_video_dir(root.file("missing").c_str(), out_path().c_str(), mode, 2, 100),
+            frame_process_video_dir(dir.file("missing").c_str(), out_path().c_str(), mode, 2, 100),
             -1);
         EXPECT_EQ(std::string(brightloom_get_error()),
                   "Invalid mode: " + std::to_string(mode) + " (0=enhance, 1=colorize, 2=upscale)");
@@ -321,10 +315,8 @@ TEST_F(FrameDirTest, FrameRunnerRefusesBeforeReadingTheDirectory) {
 // passed through unchanged and the run still succeeds.
 TEST_F(FrameDirTest, FrameRunnerPassesFramesItCannotRestoreThrough) {
     frames(3);
-    ModelDir models;
-    models.add_all_slots();
+    open_engine();
     StderrCapture err;
-    ASSERT_EQ(brightloom_init(models.path().c_str()), 0) << brightloom_get_error();
     EXPECT_EQ(frame_process_video_dir(in_path().c_str(), out_path().c_str(), 0, 4, 80.0f), 0);
     brightloom_shutdown();
     std::string text = err.text();
@@ -344,10 +336,8 @@ TEST_F(FrameDirTest, FrameRunnerStopsOnACancelFromAnotherThread) {
     frames(10);
     const uint8_t none[3] = {0, 0, 0};
     write_noisy_frame(in("f0004.png"), 640, 480, 0, 0, 0, none);
-    ModelDir models;
-    models.add_all_slots();
+    open_engine();
     StderrCapture err;
-    ASSERT_EQ(brightloom_init(models.path().c_str()), 0) << brightloom_get_error();
     OutputGate gate(out("f0004.png"), [] { frame_process_video_cancel(); });
     int32_t result = frame_process_video_dir(in_path().c_str(), out_path().c_str(), 0, 2, 100);
     gate.close_gate();
@@ -360,8 +350,8 @@ TEST_F(FrameDirTest, FrameRunnerStopsOnACancelFromAnotherThread) {
     EXPECT_EQ(count_of(err.text(), "[brightloom] frames_dir: cancelled at frame 5/10\n"), 1);
     EXPECT_EQ(names_in(out_path()).size(), 5u);
     EXPECT_GT(gate.bytes().size(), GATED_MIN_BYTES);
-    std::ofstream(root.file("gated.png"), std::ios::binary)
+    std::ofstream(dir.file("gated.png"), std::ios::binary)
         .write(reinterpret_cast<const char*>(gate.bytes().data()),
                static_cast<std::streamsize>(gate.bytes().size()));
-    EXPECT_EQ(pixels_of(root.file("gated.png")), pixels_of(in("f0004.png")));
+    EXPECT_EQ(pixels_of(dir.file("gated.png")), pixels_of(in("f0004.png")));
 }

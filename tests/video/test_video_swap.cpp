@@ -6,12 +6,11 @@
 #include "brightloom.h"
 #include "engine/bl_engine.h"
 #include "support/testutil.h"
+#include "video/video_fixture.h"
 #include "video/video_swap.h"
 
 using bl_test::file_exists;
-using bl_test::ModelDir;
 using bl_test::StderrCapture;
-using bl_test::TempDir;
 
 namespace {
 
@@ -21,8 +20,9 @@ using bl_test::VIDEO_NOT_INITIALIZED;
 
 }  // namespace
 
-TEST(VideoSession, RefusesWithoutEngineOrSession) {
-    TempDir dir;
+class VideoSession : public VideoEngineTest {};
+
+TEST_F(VideoSession, RefusesWithoutEngineOrSession) {
     StderrCapture err;
     brightloom_shutdown();
     face_swap_video_cleanup();
@@ -36,9 +36,7 @@ TEST(VideoSession, RefusesWithoutEngineOrSession) {
     EXPECT_EQ(face_swap_video_set_reference(dir.file("a.png").c_str(), 0), -1);
     EXPECT_EQ(error_text(), NOT_INITIALIZED);
 
-    ModelDir models;
-    models.add_all_slots();
-    ASSERT_EQ(brightloom_init_lite(models.path().c_str(), 0), 0) << error_text();
+    open_engine(0);
     const std::string unavailable = bl_test::SWAP_NOT_AVAILABLE;
     EXPECT_EQ(face_swap_video_init(dir.file("a.png").c_str()), -1);
     EXPECT_EQ(error_text(), unavailable);
@@ -48,7 +46,7 @@ TEST(VideoSession, RefusesWithoutEngineOrSession) {
     EXPECT_TRUE(bl_test::read_file(dir.file("b.png")).empty());
 }
 
-TEST(VideoSession, DistanceSetterAcceptsOnlyValuesAboveZeroUpToOne) {
+TEST_F(VideoSession, DistanceSetterAcceptsOnlyValuesAboveZeroUpToOne) {
     face_swap_video_set_reference_distance(0.3f);
     for (float rejected : {0.0f, -0.5f, 1.0001f, NAN, INFINITY}) {
         face_swap_video_set_reference_distance(rejected);
@@ -62,13 +60,10 @@ TEST(VideoSession, DistanceSetterAcceptsOnlyValuesAboveZeroUpToOne) {
 }
 
 // A failed init has already dropped the previous session.
-TEST(VideoSession, FailedInitLeavesNoSession) {
-    TempDir dir;
-    ModelDir models;
-    models.add_all_slots();  // its detector finds no face anywhere
+TEST_F(VideoSession, FailedInitLeavesNoSession) {
+    open_engine();  // its detector finds no face anywhere
     bl_test::write_solid_image(dir.file("plain.png"), 32, 32, 90, 90, 90);
     StderrCapture err;
-    ASSERT_EQ(brightloom_init(models.path().c_str()), 0) << error_text();
 
     EXPECT_EQ(face_swap_video_init(dir.file("missing.png").c_str()), -1);
     EXPECT_EQ(error_text(), "Failed to load source image: " + dir.file("missing.png"));

@@ -11,14 +11,15 @@
 #include "engine/bl_engine.h"
 #include "face/face_detect.h"
 #include "image/image_io.h"
+#include "support/test_images.h"
 #include "support/testutil.h"
 #include "video/output_gate.h"
+#include "video/video_fixture.h"
 #include "video/video_swap.h"
 
 using bl_test::file_exists;
-using bl_test::ModelDir;
+using bl_test::image_ptr;
 using bl_test::StderrCapture;
-using bl_test::TempDir;
 
 // ------------------------------------------------- with face models
 //
@@ -56,45 +57,35 @@ void write_faces(const std::string& path, std::initializer_list<square> squares)
 
 // Whether the centre pixel of the square differs between two image files.
 bool changed(const std::string& before, const std::string& after, const square& s) {
-    bl_image* a = bl_image_load(before.c_str());
-    bl_image* b = bl_image_load(after.c_str());
+    image_ptr a(bl_image_load(before.c_str()));
+    image_ptr b(bl_image_load(after.c_str()));
     EXPECT_TRUE(a && b);
-    bool differs = false;
-    if (a && b) {
-        size_t at = (static_cast<size_t>(s.cy) * a->width + s.cx) * 3;
-        differs = memcmp(a->data + at, b->data + at, 3) != 0;
-    }
-    bl_image_free(a);
-    bl_image_free(b);
-    return differs;
+    return a && b &&
+           memcmp(bl_test::pixel_at(a.get(), s.cx, s.cy), bl_test::pixel_at(b.get(), s.cx, s.cy),
+                  3) != 0;
 }
 
 bool same_pixels(const std::string& before, const std::string& after) {
-    bl_image* a = bl_image_load(before.c_str());
-    bl_image* b = bl_image_load(after.c_str());
-    bool same = a && b && a->width == b->width && a->height == b->height &&
-                memcmp(a->data, b->data, static_cast<size_t>(a->width) * a->height * 3) == 0;
-    bl_image_free(a);
-    bl_image_free(b);
-    return same;
+    image_ptr a(bl_image_load(before.c_str()));
+    image_ptr b(bl_image_load(after.c_str()));
+    return a && b && bl_test::same_pixels(a.get(), b.get());
 }
 
 // The face of `image` at `index` with the embedding a frame call computes.
 bl_face analysed_face(const std::string& image_path, int index) {
     bl_face face = {};
-    bl_image* image = bl_image_load(image_path.c_str());
+    image_ptr image(bl_image_load(image_path.c_str()));
     std::unique_ptr<bl_face_list> list(new bl_face_list());
-    EXPECT_GT(bl_detect_faces(image, bl_get_detector_score(), 640, list.get()), index);
+    EXPECT_GT(bl_detect_faces(image.get(), bl_get_detector_score(), 640, list.get()), index);
     if (list->count > index) {
         face = list->faces[index];
-        bl_detect_landmark68(image, &face);
-        bl_recognize_face(image, &face);
+        bl_detect_landmark68(image.get(), &face);
+        bl_recognize_face(image.get(), &face);
     }
-    bl_image_free(image);
     return face;
 }
 
-class VideoSwap : public ::testing::Test {
+class VideoSwap : public VideoEngineTest {
 protected:
     void SetUp() override {
         models.add_all_slots()
@@ -104,17 +95,9 @@ protected:
             .add("swap/uniface.onnx", "uniface_256.onnx")
             .remove("face_occluder.onnx")
             .remove("face_parser.onnx");
-        StderrCapture quiet;
-        ASSERT_EQ(brightloom_init(models.path().c_str()), 0) << error_text();
+        open_engine_on_models();
         write_faces(dir.file("source.png"), {WHITE_A});
         ASSERT_EQ(face_swap_video_init(dir.file("source.png").c_str()), 0) << error_text();
-    }
-    void TearDown() override {
-        StderrCapture quiet;
-        face_swap_video_cleanup();
-        face_swap_video_clear_reference();
-        face_swap_video_set_reference_distance(0.3f);
-        brightloom_shutdown();
     }
     // Swaps one frame file; 0 or -1.
     int32_t swap(const std::string& in, const std::string& out) {
@@ -123,9 +106,6 @@ protected:
     bool swapped(const std::string& in, const std::string& out, const square& s) {
         return changed(dir.file(in), dir.file(out), s);
     }
-
-    ModelDir models;
-    TempDir dir;
 };
 
 }  // namespace

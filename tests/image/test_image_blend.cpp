@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "frame/frame_blend.h"
+#include "image/image_blend.h"
 
 TEST(Blend, MixesPerByteAndRoundsHalfUp) {
     const uint8_t original[4] = {0, 255, 100, 7};

@@ -1,8 +1,8 @@
 // The one blend every processor uses to mix its result with what it started
 // from: result = original x (1 - t) + result x t per byte, in single
 // precision, rounded by adding 0.5 and truncating.
-#ifndef BL_FRAME_BLEND_H
-#define BL_FRAME_BLEND_H
+#ifndef BL_IMAGE_BLEND_H
+#define BL_IMAGE_BLEND_H
 
 #include <stddef.h>
 #include <stdint.h>
