@@ -23,13 +23,8 @@ if ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "[setup] installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-<<<<<<< HEAD
-  apt-get update -qq -o DPkg::Lock::Timeout=600
-  apt-get install -y -qq -o DPkg::Lock::Timeout=600 --no-install-recommends "${missing[@]}"
-=======
   apt-get -o DPkg::Lock::Timeout=600 update -qq
   apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
->>>>>>> main
 fi
 
 runtime_dir="$root/.deps/onnxruntime-1.30.0"
