@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The one-minute tour: sets the machine up and builds (tools/setup.sh), makes
 # a demo model directory and demo images, runs a face swap, a restoration, a
-# colorization, an upscale and a frame-directory swap with the command-line
-# tool, and draws one overview picture of what each operation did.
+# colorization, an upscale, a frame-directory swap and a video swap with the
+# command-line tool, and draws one overview picture of what each operation did.
 #
 #   bash tools/demo.sh [output-dir]      (default: demo-output/)
 set -euo pipefail
@@ -43,12 +43,26 @@ step "upscale x4" upscale --scale 4 "$in/group_small.png" "$res/upscaled.png"
 step "frame-directory swap, only faces like the reference (Ctrl-C cancels)" \
   swap-dir "$in/source.png" "$in/frames" "$res/frames_swapped" --reference "$in/reference.png"
 
+echo "[demo] demo video: $in/clip.mp4 (the frames at 12 per second, with a tone for sound)"
+ffmpeg -nostdin -v error -y -framerate 12 -i "$in/frames/frame_%04d.png" \
+  -f lavfi -i "sine=frequency=330:sample_rate=48000" -shortest \
+  -c:v libx264 -pix_fmt yuv420p -c:a aac "$in/clip.mp4"
+step "video swap, only faces like the reference, sound kept (Ctrl-C cancels)" \
+  swap-video "$in/source.png" "$in/clip.mp4" "$res/clip_swapped.mp4" --reference "$in/reference.png"
+# Every third frame of both videos, for the overview's strip.
+for video in clip:"$in/clip.mp4" clip_swapped:"$res/clip_swapped.mp4"; do
+  mkdir -p "$res/strip_${video%%:*}"
+  ffmpeg -nostdin -v error -y -i "${video#*:}" -vf "select=not(mod(n\,3))" -fps_mode passthrough \
+    "$res/strip_${video%%:*}/%02d.png" || true
+done
+
 /usr/bin/python3 "$root/tools/demo_pictures.py" overview "$out"
 
 cat <<DONE
 
 [demo] done.
   overview picture:  $out/overview.png   (source, target and result of each operation)
+  swapped video:     $res/clip_swapped.mp4
   results:           $res/
   inputs:            $in/
   models:            $out/models/

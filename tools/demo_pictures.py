@@ -5,6 +5,9 @@ side-by-side overview of what each operation did.
     demo_pictures.py inputs OUT_DIR     writes OUT_DIR/inputs/...
     demo_pictures.py overview OUT_DIR   reads inputs/ and results/, writes overview.png
 
+The overview ends with a strip of video frames before and after swap-video,
+taken from results/strip_clip/ and results/strip_clip_swapped/.
+
 The faces are cartoon faces drawn to suit the generated stand-in models: the
 stand-in detector reports a face for every bright square (a tenth of the image
 wide) on a dark surround, and the stand-in recognizer tells faces apart by
@@ -156,9 +159,44 @@ def panel(path):
     return image.crop(VIEW)
 
 
+VIDEO_TITLE = "VIDEO SWAP, ONLY FACES LIKE THE REFERENCE, SOUND KEPT"
+VIDEO_COMMAND = "brightloom swap-video source.png clip.mp4 clip_swapped.mp4 --reference reference.png"
+STRIP_FRAMES = 8
+
+
+def strip_frames(out, name):
+    folder = os.path.join(out, "results", name)
+    names = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+    return [os.path.join(folder, n) for n in names[:STRIP_FRAMES]]
+
+
+def draw_video_strip(sheet, draw, out, y, width):
+    """Every third frame of the clip, before (top) and after swap-video."""
+    text(draw, (GAP, y), VIDEO_TITLE, INK, 3)
+    text(draw, (GAP + 2, y + 34), VIDEO_COMMAND, DIM, 2)
+    y += TITLE_H
+    thumb_w = (width - GAP * (STRIP_FRAMES + 1)) // STRIP_FRAMES
+    thumb_h = thumb_w * PANEL_H // PANEL_W
+    for line, (label, name) in enumerate((("before", "strip_clip"),
+                                          ("after", "strip_clip_swapped"))):
+        frames = strip_frames(out, name)
+        if not frames:
+            text(draw, (GAP, y + thumb_h // 2), f"missing: results/{name}/", (220, 80, 80))
+        for i, path in enumerate(frames):
+            thumb = panel(path).resize((thumb_w, thumb_h), Image.BOX)
+            sheet.paste(thumb, (GAP + i * (thumb_w + GAP), y))
+        text(draw, (GAP, y + thumb_h + 4), f"{label}: frames 0, 3, 6, ... of the video", INK)
+        y += thumb_h + LABEL_H
+
+
+def video_strip_height(width):
+    thumb_w = (width - GAP * (STRIP_FRAMES + 1)) // STRIP_FRAMES
+    return TITLE_H + 2 * (thumb_w * PANEL_H // PANEL_W + LABEL_H) + GAP
+
+
 def write_overview(out):
     width = GAP + 4 * (PANEL_W + GAP)
-    height = GAP + sum(TITLE_H + PANEL_H + LABEL_H + GAP for _ in ROWS)
+    height = GAP + sum(TITLE_H + PANEL_H + LABEL_H + GAP for _ in ROWS) + video_strip_height(width)
     sheet = Image.new("RGB", (width, height), PAPER)
     draw = ImageDraw.Draw(sheet)
     y = GAP
@@ -175,6 +213,7 @@ def write_overview(out):
                 text(draw, (x + 8, y + PANEL_H // 2), "missing: " + relative, (220, 80, 80))
             text(draw, (x, y + PANEL_H + 6), label, INK)
         y += PANEL_H + LABEL_H + GAP
+    draw_video_strip(sheet, draw, out, y, width)
     sheet.save(os.path.join(out, "overview.png"))
 
 

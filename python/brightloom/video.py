@@ -383,7 +383,8 @@ def check_paths(input_path, output_path):
     if _same_file(input_path, output_path):
         raise VideoError(f"Output is the input: {output_path}")
     folder = os.path.dirname(os.path.abspath(output_path))
-    if not os.path.isdir(folder) or not os.access(folder, os.W_OK | os.X_OK):
+    if (os.path.isdir(output_path) or not os.path.isdir(folder)
+            or not os.access(folder, os.W_OK | os.X_OK)):
         raise VideoError(f"Cannot write output: {output_path}")
 
 

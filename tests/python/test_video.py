@@ -1,20 +1,12 @@
 import os
-import sys
 import tempfile
 
 import pytest
 
 import brightloom
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
-import video_samples as vs  # noqa: E402
-
-
-@pytest.fixture(scope="module")
-def demo_models(models_dir, tmp_path_factory):
-    vs.need_ffmpeg()
-    return vs.demo_model_dir(models_dir, str(tmp_path_factory.mktemp("models") / "demo"))
+import video_samples as vs  # tests/support, on the path through conftest.py
+from video_samples import demo_models  # noqa: F401  (a fixture)
 
 
 @pytest.fixture(scope="module")

@@ -39,6 +39,13 @@ def demo_model_dir(models_dir, folder):
     return folder
 
 
+@pytest.fixture(scope="module")
+def demo_models(models_dir, tmp_path_factory):
+    """The demo model directory, for test modules that import this fixture."""
+    need_ffmpeg()
+    return demo_model_dir(models_dir, str(tmp_path_factory.mktemp("models") / "demo"))
+
+
 def write_source(path):
     demo_pictures.scene((("sam", 320),)).save(path)
 

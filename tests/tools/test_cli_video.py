@@ -1,7 +1,6 @@
 import os
 import signal
 import subprocess
-import sys
 import time
 from fractions import Fraction
 
@@ -9,9 +8,8 @@ import numpy as np
 import pytest
 from PIL import Image, ImageFilter
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
-import video_samples as vs  # noqa: E402
+import video_samples as vs  # tests/support, on the path through conftest.py
+from video_samples import demo_models  # noqa: F401  (a fixture)
 
 CLIPS = {
     # name: (file name, make_video arguments)
@@ -21,12 +19,6 @@ CLIPS = {
     "variable": ("variable.mp4", dict(frames=6, timestamps=[0, 0.04, 0.1, 0.12, 0.3, 0.33])),
     "long": ("long.mp4", dict(frames=40)),
 }
-
-
-@pytest.fixture(scope="module")
-def demo_models(models_dir, tmp_path_factory):
-    vs.need_ffmpeg()
-    return vs.demo_model_dir(models_dir, str(tmp_path_factory.mktemp("models") / "demo"))
 
 
 @pytest.fixture(scope="module")
@@ -242,3 +234,13 @@ def test_frames_the_library_fails_on_pass_through_and_are_counted(run, models_di
         in result.stderr
     frame = vs.decode_frame(clip("odd"), 3, str(tmp_path / "in.png"))
     assert np.abs(vs.decode_frame(output, 3, str(tmp_path / "out.png")) - frame).mean() < 3
+
+
+def test_reference_frame_beyond_the_end_fails_cleanly(run, demo_models, clip, tmp_path, env):
+    source, output = tmp_path / "source.png", str(tmp_path / "out.mp4")
+    vs.write_source(source)
+    result = run("-q", "-m", demo_models, "swap-video", source, clip("odd"), output,
+                 "--reference-frame", "99", env=env)
+    assert result.returncode == 1
+    assert f"brightloom: error: No frame 99 in: {clip('odd')}" in result.stderr
+    assert_nothing_left(tmp_path, output)

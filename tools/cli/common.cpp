@@ -7,6 +7,8 @@
 
 #include "brightloom.h"
 
+const std::vector<std::string> FRAME_MODES = {"enhance", "colorize", "upscale"};
+
 namespace {
 
 const std::vector<std::string> DETECTORS = {"scrfd", "yoloface", "yunet"};
@@ -96,6 +98,22 @@ void add_scale_option(CLI::App* sub, int& scale) {
     sub->add_option("--scale", scale, "Upscale factor: 2 or 4 (real_esrgan_x<N>.onnx)")
         ->check(CLI::IsMember({2, 4}))
         ->capture_default_str();
+}
+
+void add_frame_mode_option(CLI::App* sub, std::string& mode) {
+    sub->add_option("mode", mode, "enhance, colorize or upscale")
+        ->required()
+        ->check(CLI::IsMember(FRAME_MODES));
+}
+
+CLI::Option* add_reference_match_options(CLI::App* sub, int& position, float& distance) {
+    sub->add_option("--reference-position", position,
+                    "Which face of the reference, 0 = most confident")
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
+    return sub->add_option("--reference-distance", distance,
+                           "Largest identity distance still swapped, (0, 1] (0.3)")
+        ->check(CLI::Range(0.0f, 1.0f));
 }
 
 int finish_one_shot(int32_t rc, const std::string& output) {

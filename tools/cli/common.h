@@ -66,6 +66,13 @@ void add_video_commands(CLI::App& app, CommandList& commands);
 // Options several groups share.
 void add_blend_option(CLI::App* sub, float& blend, const char* what);
 void add_scale_option(CLI::App* sub, int& scale);
+// The frame runs' modes, in the library's numbering (0, 1, 2).
+extern const std::vector<std::string> FRAME_MODES;
+// The required MODE of the frame runs: one of FRAME_MODES.
+void add_frame_mode_option(CLI::App* sub, std::string& mode);
+// --reference-position and --reference-distance; returns the latter, whose
+// count() says whether the user gave it.
+CLI::Option* add_reference_match_options(CLI::App* sub, int& position, float& distance);
 
 // Writes "wrote OUTPUT" on success, the library's error otherwise.
 int finish_one_shot(int32_t rc, const std::string& output);

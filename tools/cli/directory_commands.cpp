@@ -8,8 +8,6 @@
 
 namespace {
 
-const std::vector<std::string> FRAME_MODES = {"enhance", "colorize", "upscale"};
-
 struct SwapDirArgs {
     std::string source, input_dir, output_dir, reference;
     bool enhance = false;
@@ -96,23 +94,15 @@ CLI::App* add_swap_dir_command(CLI::App& app) {
     sub->add_option("output_dir", g_swap.output_dir, "Folder for the results (created)")->required();
     sub->add_flag("--enhance", g_swap.enhance, "Restore the swapped faces");
     sub->add_option("--reference", g_swap.reference, "Only swap faces resembling a face of this image");
-    sub->add_option("--reference-position", g_swap.reference_position,
-                    "Which face of the reference image, 0 = most confident")
-        ->check(CLI::NonNegativeNumber)
-        ->capture_default_str();
-    g_swap.distance_option =
-        sub->add_option("--reference-distance", g_swap.reference_distance,
-                        "Largest identity distance still swapped, (0, 1] (0.3)")
-            ->check(CLI::Range(0.0f, 1.0f));
+    g_swap.distance_option = add_reference_match_options(sub, g_swap.reference_position,
+                                                         g_swap.reference_distance);
     return sub;
 }
 
 CLI::App* add_process_dir_command(CLI::App& app) {
     CLI::App* sub = app.add_subcommand(
         "process-dir", "Enhance, colorize or upscale every frame image of INPUT_DIR");
-    sub->add_option("mode", g_process.mode, "enhance, colorize or upscale")
-        ->required()
-        ->check(CLI::IsMember(FRAME_MODES));
+    add_frame_mode_option(sub, g_process.mode);
     sub->add_option("input_dir", g_process.input_dir, "Folder of frame images")->required();
     sub->add_option("output_dir", g_process.output_dir, "Folder for the results (created)")
         ->required();

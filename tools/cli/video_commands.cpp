@@ -16,8 +16,6 @@
 
 namespace {
 
-const std::vector<std::string> FRAME_MODES = {"enhance", "colorize", "upscale"};
-
 struct VideoArgs {
     std::string input, output;
     EncodeOptions encoding;
@@ -56,9 +54,11 @@ bool readable_file(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), R_OK) == 0;
 }
 
-bool writable_folder_of(const std::string& path) {
+// OUTPUT can be created (or replaced) by a rename in its folder.
+bool writable_output(const std::string& path) {
     std::filesystem::path folder = std::filesystem::absolute(path).parent_path();
     struct stat info;
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return false;
     return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
            access(folder.c_str(), W_OK | X_OK) == 0;
 }
@@ -80,7 +80,7 @@ int check_video_job() {
     if (!problem.empty()) return fail(problem, EXIT_USAGE);
     if (!readable_file(a.input)) return fail("Cannot read input: " + a.input);
     if (same_file(a.input, a.output)) return fail("Output is the input: " + a.output);
-    if (!writable_folder_of(a.output)) return fail("Cannot write output: " + a.output);
+    if (!writable_output(a.output)) return fail("Cannot write output: " + a.output);
     if (!probe_video(ffprobe, a.input, a.info, problem)) return fail(problem);
     return EXIT_OK;
 }
@@ -121,8 +121,6 @@ int run_video_job(const Settings& s, const VideoJob::FrameOperation& operation,
     VideoJob::Outcome outcome = VideoJob::Outcome::Failed;
     if (job.prepare(error) && (!prepare || prepare(job, error)))
         outcome = job.run(operation, error);
-    else if (monitor.interrupted())
-        outcome = VideoJob::Outcome::Cancelled;
     monitor.finish();
     return report(job, outcome, error, monitor.elapsed_seconds());
 }
@@ -195,14 +193,8 @@ CLI::App* add_swap_video_command(CLI::App& app) {
                         "Only swap faces resembling a face of frame N of INPUT (0 = first)")
             ->check(CLI::NonNegativeNumber);
     reference->excludes(reference_frame);
-    sub->add_option("--reference-position", g_swap.reference_position,
-                    "Which face of the reference, 0 = most confident")
-        ->check(CLI::NonNegativeNumber)
-        ->capture_default_str();
-    g_swap.distance_option =
-        sub->add_option("--reference-distance", g_swap.reference_distance,
-                        "Largest identity distance still swapped, (0, 1] (0.3)")
-            ->check(CLI::Range(0.0f, 1.0f));
+    g_swap.distance_option = add_reference_match_options(sub, g_swap.reference_position,
+                                                         g_swap.reference_distance);
     add_encoding_options(sub);
     return sub;
 }
@@ -210,9 +202,7 @@ CLI::App* add_swap_video_command(CLI::App& app) {
 CLI::App* add_process_video_command(CLI::App& app) {
     CLI::App* sub = app.add_subcommand(
         "process-video", "Enhance, colorize or upscale every frame of the video INPUT");
-    sub->add_option("mode", g_process.mode, "enhance, colorize or upscale")
-        ->required()
-        ->check(CLI::IsMember(FRAME_MODES));
+    add_frame_mode_option(sub, g_process.mode);
     add_video_file_options(sub);
     add_blend_option(sub, g_process.blend, "processed frame (colorize, upscale)");
     add_scale_option(sub, g_process.scale);
