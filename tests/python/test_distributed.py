@@ -14,6 +14,7 @@ from PIL import Image
 import brightloom
 from brightloom import distributed as bl_distributed
 import video_samples as vs
+from video_samples import demo_models  # noqa: F401  (a fixture)
 from conftest import ROOT, write_bmp
 
 dask_distributed = pytest.importorskip("distributed")
@@ -39,11 +40,6 @@ def client():
             del os.environ["PYTHONPATH"]
         else:
             os.environ["PYTHONPATH"] = python_path
-
-
-@pytest.fixture(scope="module")
-def demo_models(models_dir, tmp_path_factory):
-    return vs.demo_model_dir(models_dir, str(tmp_path_factory.mktemp("models") / "demo"))
 
 
 @pytest.fixture(scope="module")
