@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "face/face_swap.h"
+#include "face/face_enhancer.h"
 #include "frame/frame_colorizer.h"
 #include "frame/frame_enhancer.h"
 #include "image/image_io.h"
@@ -66,18 +66,18 @@ void BM_Colorize(benchmark::State& state) {
 BENCHMARK(BM_Colorize)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
 
 void BM_EnhanceFace(benchmark::State& state) {
-    bl_enhance_init(model("frame/enhance_darken.onnx").c_str(), runtime());
+    bl_face_enhancer_init(model("frame/enhance_darken.onnx").c_str(), runtime());
     bl_image* frame = noise_frame(1920, 1080);
     bl_face face = {};
     for (int i = 0; i < 10; ++i)
         face.landmark5_align[i] = WARP_TEMPLATE_FFHQ_512[i] * 300.0f + (i % 2 ? 400.0f : 800.0f);
     for (auto _ : state) {
-        bl_image* result = bl_enhance_face(&face, frame, 0.8f, 0.3f, nullptr);
+        bl_image* result = bl_face_enhancer_apply(&face, frame, 0.8f, 0.3f, nullptr);
         benchmark::DoNotOptimize(result);
         bl_image_free(result);
     }
     bl_image_free(frame);
-    bl_enhance_shutdown();
+    bl_face_enhancer_shutdown();
 }
 BENCHMARK(BM_EnhanceFace)->Name("BM_EnhanceFace/512/1920x1080")->Unit(benchmark::kMillisecond);
 

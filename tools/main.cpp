@@ -18,14 +18,25 @@ const Command* parsed_command(const CommandList& commands) {
     return nullptr;
 }
 
+bool swap_models_missing() {
+    const std::string message = brightloom_get_error();
+    return message.rfind("Failed to load face recognizer", 0) == 0 ||
+           message.rfind("Failed to load face swapper", 0) == 0;
+}
+
 int initialize(const Settings& s, ModelSet models) {
     if (s.models.empty()) {
         say("error: no model directory: give --models DIR or set BRIGHTLOOM_MODELS");
         return EXIT_USAGE;
     }
     apply_settings(s);
-    int32_t rc = models == ModelSet::Full ? brightloom_init(s.models.c_str())
-                                          : brightloom_init_lite(s.models.c_str(), 0);
+    int32_t rc = models == ModelSet::Lite ? brightloom_init_lite(s.models.c_str(), 0)
+                                          : brightloom_init(s.models.c_str());
+    if (rc != 0 && models == ModelSet::Available && swap_models_missing()) {
+        say(std::string("warning: face swapping is off: ") + brightloom_get_error());
+        brightloom_shutdown();
+        rc = brightloom_init_lite(s.models.c_str(), 0);
+    }
     return rc == 0 ? EXIT_OK : fail_with_library_error();
 }
 
@@ -46,6 +57,9 @@ int main(int argc, char** argv) {
     add_image_commands(app, commands);
     add_directory_commands(app, commands);
     add_video_commands(app, commands);
+#ifdef BL_TOOL_SERVE
+    add_serve_commands(app, commands);
+#endif
     for (auto* sub : app.get_subcommands({}))
         sub->footer("Global options (--models, the settings, --quiet) may come before or after the\n"
                     "subcommand; see brightloom --help.");

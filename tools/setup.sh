@@ -10,11 +10,11 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$root/build}"
 shift || true
 
-packages=(build-essential cmake ninja-build pkg-config libstb-dev zlib1g-dev
+packages=(build-essential cmake ninja-build pkg-config libstb-dev zlib1g-dev libdeflate-dev
           libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           python3 python3-onnx python3-numpy python3-pytest python3-pil valgrind
-          python3-venv python3-setuptools python3-wheel ffmpeg nlohmann-json3-dev
-          python3-distributed python3-dask)
+          python3-venv python3-setuptools python3-wheel ffmpeg
+          libcpp-httplib-dev nlohmann-json3-dev python3-distributed python3-dask)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

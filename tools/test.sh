@@ -1,14 +1,29 @@
 #!/usr/bin/env bash
 # Sets the machine up, builds with warnings as errors, and runs the whole test
 # suite twice: as built, and under AddressSanitizer + UndefinedBehaviorSanitizer.
-# The ctest suite includes the command-line tool and the install test; the
-# Python binding's tests run against the plain build.
+# The ctest suite includes the command-line tool, its server and the server's
+# web page in a headless browser (chromium, driven through the npm package
+# puppeteer-core, both installed here), and the install test; the Python
+# binding's tests run against the plain build.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 jobs="$(nproc)"
 
 "$root/tools/setup.sh" "$root/build" -DBL_WERROR=ON
+
+# The browser test's tools: Debian's chromium, and puppeteer-core at the
+# version the lock file names (it downloads no browser of its own).
+if ! dpkg -s chromium >/dev/null 2>&1; then
+  echo "[test] installing chromium for the browser test"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends chromium
+fi
+if [ ! -d "$root/tests/browser/node_modules/puppeteer-core" ]; then
+  echo "[test] installing the browser test's npm packages"
+  (cd "$root/tests/browser" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --ignore-scripts --no-audit --no-fund --silent)
+fi
 echo "[test] unit and integration tests"
 ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
 

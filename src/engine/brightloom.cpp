@@ -8,10 +8,15 @@
 
 #include "brightloom.h"
 #include "face/face_detect.h"
+#include "face/face_enhancer.h"
+#include "face/face_landmark.h"
+#include "face/face_masks.h"
+#include "face/face_recognize.h"
 #include "face/face_swap.h"
 #include "frame/frame_colorizer.h"
 #include "frame/frame_enhancer.h"
 #include "image/image_limits.h"
+#include "inference/model_session.h"
 #include "platform/platform.h"
 
 // The public header publishes the decoder's cap to callers.
@@ -185,6 +190,9 @@ static int init_common(const char* model_dir, int want_swap) {
         return -1;
     }
     snprintf(g_model_dir, sizeof g_model_dir, "%s", model_dir);
+    // The cores this process may use can change between initializations
+    // (a new affinity mask or quota); every slot opened now gets the same count.
+    bl_session_decide_tuning();
 
     g_api = runtime_api();
     if (!g_api) {
@@ -215,7 +223,7 @@ static int init_common(const char* model_dir, int want_swap) {
     }
 
     bl_engine_model_path(path, file_for(ENHANCER_FILES, g_enhancer_model));
-    if (bl_enhance_init(path, g_api) != 0)
+    if (bl_face_enhancer_init(path, g_api) != 0)
         fprintf(stderr, "[brightloom] Warning: enhancer not loaded (optional)\n");
 
     bl_engine_model_path(path, "face_occluder.onnx");
@@ -253,7 +261,7 @@ void brightloom_shutdown(void) {
     bl_colorizer_shutdown();
     bl_occluder_shutdown();
     bl_parser_shutdown();
-    bl_enhance_shutdown();
+    bl_face_enhancer_shutdown();
     bl_swap_shutdown();
     bl_recognize_shutdown();
     bl_landmark68_shutdown();

@@ -8,7 +8,8 @@
 #include "engine/bl_engine.h"
 #include "face/face_constants.h"
 #include "face/face_detect.h"
-#include "face/face_swap.h"
+#include "face/face_enhancer.h"
+#include "face/face_landmark.h"
 #include "face/swap_faces.h"
 #include "frame/frame_colorizer.h"
 #include "frame/frame_enhancer.h"
@@ -134,8 +135,8 @@ static int32_t enhance_faces(const char* input_path, const char* output_path) {
     for (int i = 0; i < faces->count; ++i) {
         bl_face* face = &faces->faces[i];
         bl_detect_landmark68(loaded.get(), face);
-        bl_image* enhanced = bl_enhance_face(face, working.get(), bl_get_enhancer_blend(),
-                                             bl_get_mask_blur(), bl_get_mask_padding());
+        bl_image* enhanced = bl_face_enhancer_apply(face, working.get(), bl_get_enhancer_blend(),
+                                                    bl_get_mask_blur(), bl_get_mask_padding());
         if (enhanced) working.reset(enhanced);
     }
 

@@ -3,6 +3,8 @@
 #include <memory>
 
 #include "face/face_constants.h"
+#include "face/face_landmark.h"
+#include "face/face_recognize.h"
 #include "face/face_swap.h"
 
 int bl_analyse_face_at(const bl_image* image, float score_threshold, int position, bl_face* face) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image/image_blend.h"
+#include "image/image_sample.h"
 #include "inference/model_session.h"
 
 static const OrtApi* g_ort = nullptr;
@@ -123,7 +124,8 @@ const bl_run_lines COLORIZER_RUN_LINES = {
 using float_buffer = bl_malloc_array<float>;
 
 // One bilinear sample position along an axis: the two neighbours and the
-// weight of the second.
+// weight of the second. The blend itself is the shared bl_bilinear; the axis
+// steps are the colorizer's own (no half-pixel offset, unlike the mask resize).
 struct axis_sample {
     int i0, i1;
     float f;
@@ -147,11 +149,6 @@ axis_sample frame_axis_sample(int i, int n) {
     if (i0 > MODEL_SIZE - 1) i0 = MODEL_SIZE - 1;
     const int i1 = i0 <= MODEL_SIZE - 2 ? i0 + 1 : i0;
     return {i0, i1, s - static_cast<float>(i0)};
-}
-
-float bilinear(float p00, float p01, float p10, float p11, float fx, float fy) {
-    return p00 * (1.0f - fx) * (1.0f - fy) + p01 * fx * (1.0f - fy) + p10 * (1.0f - fx) * fy +
-           p11 * fx * fy;
 }
 
 // The grey the model is shown for one pixel: the 0.299 / 0.587 / 0.114 luma
@@ -208,7 +205,7 @@ float_buffer build_model_input(const bl_image* frame) {
             const size_t c1 = static_cast<size_t>(col_slot[sx.i1]) * 3;
             for (int c = 0; c < 3; ++c)
                 input[c * MODEL_PLANE + static_cast<size_t>(i) * MODEL_SIZE + j] =
-                    bilinear(row0[c0 + c], row0[c1 + c], row1[c0 + c], row1[c1 + c], sx.f, sy.f);
+                    bl_bilinear(row0[c0 + c], row0[c1 + c], row1[c0 + c], row1[c1 + c], sx.f, sy.f);
         }
     }
     return input;
@@ -238,10 +235,10 @@ bl_image* combine_chroma(const bl_image* frame, const float* chroma) {
         uint8_t* dst = result->data + static_cast<size_t>(y) * w * 3;
         for (int x = 0; x < w; ++x, src += 3, dst += 3) {
             const axis_sample& sx = cols[x];
-            const float a = bilinear(a_plane[r0 + sx.i0], a_plane[r0 + sx.i1], a_plane[r1 + sx.i0],
-                                     a_plane[r1 + sx.i1], sx.f, sy.f);
-            const float b = bilinear(b_plane[r0 + sx.i0], b_plane[r0 + sx.i1], b_plane[r1 + sx.i0],
-                                     b_plane[r1 + sx.i1], sx.f, sy.f);
+            const float a = bl_bilinear(a_plane[r0 + sx.i0], a_plane[r0 + sx.i1],
+                                        a_plane[r1 + sx.i0], a_plane[r1 + sx.i1], sx.f, sy.f);
+            const float b = bl_bilinear(b_plane[r0 + sx.i0], b_plane[r0 + sx.i1],
+                                        b_plane[r1 + sx.i0], b_plane[r1 + sx.i1], sx.f, sy.f);
             float rgb[3];
             bl_lab_to_rgb(pixel_lightness(src), a, b, &rgb[0], &rgb[1], &rgb[2]);
             for (int c = 0; c < 3; ++c) dst[c] = unit_to_byte(rgb[c]);

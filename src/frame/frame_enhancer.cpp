@@ -11,7 +11,7 @@
 #include "inference/model_session.h"
 
 static const OrtApi* g_ort = nullptr;
-static bl_slot g_enh = {};
+static bl_slot g_frame_enhancer = {};
 static int g_scale = 2;
 
 static const bl_slot_lines FRAME_ENHANCER_LINES = {
@@ -23,15 +23,15 @@ static const bl_slot_lines FRAME_ENHANCER_LINES = {
 };
 
 int bl_frame_enhancer_init(const char* path, int scale, const OrtApi* api) {
-    bl_slot_close(g_ort, &g_enh);
+    bl_slot_close(g_ort, &g_frame_enhancer);
     g_ort = api;
     g_scale = scale;
-    if (bl_slot_open(g_ort, &g_enh, path, &FRAME_ENHANCER_LINES) != 0) return -1;
+    if (bl_slot_open(g_ort, &g_frame_enhancer, path, &FRAME_ENHANCER_LINES) != 0) return -1;
     fprintf(stderr, "[frame_enhancer] Loaded: %s (scale=%d)\n", path, g_scale);
     return 0;
 }
 
-void bl_frame_enhancer_shutdown(void) { bl_slot_close(g_ort, &g_enh); }
+void bl_frame_enhancer_shutdown(void) { bl_slot_close(g_ort, &g_frame_enhancer); }
 int bl_frame_enhancer_scale(void) { return g_scale; }
 
 // ------------------------------------------------------------------ tiling
@@ -159,8 +159,8 @@ bool upscale_tile(const uint8_t* canvas, const tile_grid& grid, int tx, int ty, 
     static const int64_t SHAPE[4] = {1, 3, TILE, TILE};
     const bl_tensor input = {nullptr, tensor, SHAPE, 4};
     bl_run_result result;
-    if (bl_model_run(g_ort, g_enh.session, g_enh.mem, &input, 1, 1, &FRAME_ENHANCER_RUN_LINES,
-                     &result) != BL_RUN_OK)
+    if (bl_model_run(g_ort, g_frame_enhancer.session, g_frame_enhancer.mem, &input, 1, 1,
+                     &FRAME_ENHANCER_RUN_LINES, &result) != BL_RUN_OK)
         return false;
     size_t count = 0;
     const float* upscaled = result.floats(0, &count);
@@ -189,7 +189,7 @@ bl_image_ptr crop_result(const uint8_t* out, const tile_grid& grid, int w, int h
 }  // namespace
 
 bl_image* bl_enhance_frame(const bl_image* frame, float blend) {
-    if (!g_enh.session || !frame || !frame->data || frame->channels != 3) return nullptr;
+    if (!g_frame_enhancer.session || !frame || !frame->data || frame->channels != 3) return nullptr;
     const int w = frame->width;
     const int h = frame->height;
     const int s = g_scale;

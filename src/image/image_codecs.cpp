@@ -2,10 +2,15 @@
 // untrusted input and for speed. image_io uses them through their headers.
 #include <stdlib.h>
 
+#ifdef BL_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#else
 #include <zlib.h>
+#endif
 
-// PNG compression goes through zlib: the writer's own deflate takes about a
-// third of a second per 1080p frame, and frame-directory runs save every frame.
+// PNG compression goes through libdeflate (zlib where a build has no
+// libdeflate): the writer's own deflate takes about a third of a second per
+// 1080p frame, zlib still a tenth, and frame-directory runs save every frame.
 static unsigned char* bl_png_deflate(unsigned char* data, int data_len, int* out_len, int quality);
 #define STBIW_ZLIB_COMPRESS bl_png_deflate
 
@@ -22,6 +27,33 @@ static unsigned char* bl_png_deflate(unsigned char* data, int data_len, int* out
 #define STB_IMAGE_RESIZE_IMPLEMENTATION
 #include <stb_image_resize.h>
 
+#ifdef BL_HAVE_LIBDEFLATE
+// libdeflate level 2 makes photographs smaller than zlib's level 4 (which
+// the library used before) at about a third of its time; level 1 is faster
+// still but its files come out larger on most photographs.
+static const int PNG_DEFLATE_LEVEL = 2;
+
+static unsigned char* bl_png_deflate(unsigned char* data, int data_len, int* out_len,
+                                     int /*quality*/) {
+    if (data_len < 0) return nullptr;
+    libdeflate_compressor* compressor = libdeflate_alloc_compressor(PNG_DEFLATE_LEVEL);
+    if (!compressor) return nullptr;
+    size_t bound = libdeflate_zlib_compress_bound(compressor, static_cast<size_t>(data_len));
+    unsigned char* out = bound > static_cast<size_t>(INT32_MAX)
+                             ? nullptr
+                             : static_cast<unsigned char*>(STBIW_MALLOC(bound));
+    size_t length =
+        out ? libdeflate_zlib_compress(compressor, data, static_cast<size_t>(data_len), out, bound)
+            : 0;
+    libdeflate_free_compressor(compressor);
+    if (length == 0) {
+        STBIW_FREE(out);
+        return nullptr;
+    }
+    *out_len = static_cast<int>(length);
+    return out;
+}
+#else
 // zlib level 4 is the first with lazy matching: on photographs and smooth
 // gradients its files are smaller than the writer's own level-8 deflate, at
 // a fraction of the time.
@@ -41,3 +73,4 @@ static unsigned char* bl_png_deflate(unsigned char* data, int data_len, int* out
     *out_len = static_cast<int>(length);
     return out;
 }
+#endif

@@ -52,6 +52,15 @@ struct bl_free_deleter {
 template <typename T>
 using bl_malloc_array = std::unique_ptr<T[], bl_free_deleter>;
 
+// A new malloc'd array of `count` elements (room for one when count is 0, so
+// that an empty array is not taken for a failure); none when memory runs out
+// or the byte count does not fit.
+template <typename T>
+bl_malloc_array<T> bl_alloc_array(size_t count) {
+    if (count > SIZE_MAX / sizeof(T)) return nullptr;
+    return bl_malloc_array<T>(static_cast<T*>(malloc((count ? count : 1) * sizeof(T))));
+}
+
 // Resamples the whole image onto width x height (aspect ratio not kept):
 // Mitchell on a shrinking axis, Catmull-Rom otherwise, so an unchanged size
 // copies. An empty source gives the zero-filled result.

@@ -1,10 +1,11 @@
 #include "image/image_math.h"
 
 #include <math.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
+
+#include "image/image_io.h"
 
 // ------------------------------------------------------------ detection math
 
@@ -26,27 +27,28 @@ int bl_create_anchors(int stride, int anchors_per_cell, int rows, int cols, floa
     return rows * cols * anchors_per_cell;
 }
 
-void bl_decode_boxes(const float* anchors, const float* distances, int count, float* boxes) {
+void bl_decode_boxes(const float* anchors, const float* distances, int count, float stride,
+                     float* boxes) {
     for (int i = 0; i < count; ++i) {
         const float ax = anchors[2 * i], ay = anchors[2 * i + 1];
         const float* d = distances + 4 * static_cast<size_t>(i);
         float* box = boxes + 4 * static_cast<size_t>(i);
-        box[0] = ax - d[0];
-        box[1] = ay - d[1];
-        box[2] = ax + d[2];
-        box[3] = ay + d[3];
+        box[0] = ax - d[0] * stride;
+        box[1] = ay - d[1] * stride;
+        box[2] = ax + d[2] * stride;
+        box[3] = ay + d[3] * stride;
     }
 }
 
-void bl_decode_landmarks(const float* anchors, const float* offsets, int count,
+void bl_decode_landmarks(const float* anchors, const float* offsets, int count, float stride,
                          float* landmarks) {
     for (int i = 0; i < count; ++i) {
         const float ax = anchors[2 * i], ay = anchors[2 * i + 1];
         const float* o = offsets + 10 * static_cast<size_t>(i);
         float* out = landmarks + 10 * static_cast<size_t>(i);
         for (int k = 0; k < 5; ++k) {
-            out[2 * k] = ax + o[2 * k];
-            out[2 * k + 1] = ay + o[2 * k + 1];
+            out[2 * k] = ax + o[2 * k] * stride;
+            out[2 * k + 1] = ay + o[2 * k + 1] * stride;
         }
     }
 }
@@ -66,63 +68,6 @@ float bl_box_iou(const float* kept, const float* cand) {
     return inter / (area_kept + area_cand - inter);
 }
 
-// Orders indices by descending score, equal scores in input order: an entry
-// moves ahead only while its predecessor's score is strictly lower.
-static void sort_by_score(const float* scores, int32_t* order, int count) {
-    bool has_nan = false;
-    for (int i = 0; i < count; ++i) has_nan = has_nan || isnan(scores[i]);
-    if (!has_nan) {
-        // Without NaN, a stable sort gives the insertion sort's order in
-        // n log n steps.
-        std::stable_sort(order, order + count,
-                         [scores](int32_t a, int32_t b) { return scores[a] > scores[b]; });
-        return;
-    }
-    // NaN scores stop an entry where it stands; only the insertion sort
-    // itself reproduces that order.
-    for (int i = 1; i < count; ++i) {
-        const int32_t entry = order[i];
-        int j = i;
-        while (j > 0 && scores[order[j - 1]] < scores[entry]) {
-            order[j] = order[j - 1];
-            --j;
-        }
-        order[j] = entry;
-    }
-}
-
-int bl_nms(const float* boxes, const float* scores, int count, float iou_threshold,
-           int32_t* keep) {
-    if (count <= 0 || !boxes || !scores || !keep) return 0;
-    int32_t* order = static_cast<int32_t*>(malloc(sizeof(int32_t) * static_cast<size_t>(count)));
-    uint8_t* suppressed = static_cast<uint8_t*>(calloc(static_cast<size_t>(count), 1));
-    if (!order || !suppressed) {
-        free(order);
-        free(suppressed);
-        return 0;
-    }
-    for (int i = 0; i < count; ++i) order[i] = i;
-    sort_by_score(scores, order, count);
-
-    int kept = 0;
-    for (int i = 0; i < count; ++i) {
-        const int32_t k = order[i];
-        if (suppressed[k]) continue;
-        keep[kept++] = k;
-        const float* kept_box = boxes + 4 * static_cast<size_t>(k);
-        for (int j = i + 1; j < count; ++j) {
-            const int32_t c = order[j];
-            if (suppressed[c]) continue;
-            // Equal to the threshold keeps the candidate.
-            if (bl_box_iou(kept_box, boxes + 4 * static_cast<size_t>(c)) > iou_threshold)
-                suppressed[c] = 1;
-        }
-    }
-    free(order);
-    free(suppressed);
-    return kept;
-}
-
 float bl_vec_norm(const float* v, int length) {
     if (length <= 0) return 0.0f;
     float sum = 0.0f;
@@ -138,19 +83,16 @@ void bl_vec_normalize(float* v, int length) {
     for (int i = 0; i < length; ++i) v[i] /= norm;
 }
 
-float bl_vec_dot(const float* a, const float* b, int length) {
-    float sum = 0.0f;
-    for (int i = 0; i < length; ++i) sum += a[i] * b[i];
-    return sum;
+bool bl_all_finite(const float* v, int n) {
+    for (int i = 0; i < n; ++i)
+        if (!isfinite(v[i])) return false;
+    return true;
 }
 
-void bl_mat_vec_mul(const float* matrix, const float* vector, float* output, int rows,
-                    int cols) {
-    for (int r = 0; r < rows; ++r) {
-        const float* row = matrix + static_cast<size_t>(r) * static_cast<size_t>(std::max(cols, 0));
-        float sum = 0.0f;
-        for (int c = 0; c < cols; ++c) sum += row[c] * vector[c];
-        output[r] = sum;
+void bl_clamp_unit(float* values, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        if (values[i] < 0.0f) values[i] = 0.0f;
+        if (values[i] > 1.0f) values[i] = 1.0f;
     }
 }
 
@@ -195,17 +137,17 @@ static void blur_row(const float* padded, const float* kernel, int k, int width,
     for (int t = 0; t < k; ++t) add_weighted_row(out, padded + t, kernel[t], width);
 }
 
-void bl_gaussian_blur_f32(float* map, int width, int height, float sigma) {
-    if (!(sigma > 0.0f) || !map || width <= 0 || height <= 0) return;
+int bl_gaussian_blur_f32(float* map, int width, int height, float sigma) {
+    if (!(sigma > 0.0f) || !map || width <= 0 || height <= 0) return 0;
     const int k = blur_kernel_size(sigma);
     const int r = k / 2;
     const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
 
     // One block: the kernel, the scratch map and one edge-padded row.
     const size_t padded_width = static_cast<size_t>(width) + 2 * static_cast<size_t>(r);
-    float* block = static_cast<float*>(malloc((k + pixels + padded_width) * sizeof(float)));
-    if (!block) return;
-    float* kernel = block;
+    bl_malloc_array<float> block = bl_alloc_array<float>(k + pixels + padded_width);
+    if (!block) return -1;
+    float* kernel = block.get();
     float* scratch = kernel + k;
     float* padded = scratch + pixels;
 
@@ -237,7 +179,7 @@ void bl_gaussian_blur_f32(float* map, int width, int height, float sigma) {
             add_weighted_row(out, scratch + static_cast<size_t>(sy) * width, kernel[t], width);
         }
     }
-    free(block);
+    return 0;
 }
 
 // Truncated percentage of a size, raised to at least `floor_value`.
@@ -250,9 +192,9 @@ static void fill(float* dst, size_t count, float value) {
     for (size_t i = 0; i < count; ++i) dst[i] = value;
 }
 
-void bl_create_box_mask(int width, int height, float blur, const int32_t padding[4],
-                        float* mask) {
-    if (!mask || width <= 0 || height <= 0) return;
+int bl_create_box_mask(int width, int height, float blur, const int32_t padding[4],
+                       float* mask) {
+    if (!mask || width <= 0 || height <= 0) return 0;
     static const int32_t NO_PADDING[4] = {0, 0, 0, 0};
     if (!padding) padding = NO_PADDING;
 
@@ -279,5 +221,5 @@ void bl_create_box_mask(int width, int height, float blur, const int32_t padding
         fill(row + left, static_cast<size_t>(inner_end_x - left), 1.0f);
         fill(row + inner_end_x, static_cast<size_t>(right), 0.0f);
     }
-    if (a > 0) bl_gaussian_blur_f32(mask, width, height, static_cast<float>(a) * 0.25f);
+    return a > 0 ? bl_gaussian_blur_f32(mask, width, height, static_cast<float>(a) * 0.25f) : 0;
 }

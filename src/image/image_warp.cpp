@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "image/image_sample.h"
+
 const float WARP_TEMPLATE_ARCFACE_112_V2[10] = {
     0.34191608f, 0.4615741f,  0.65653396f, 0.45983392f, 0.500225f,
     0.6405054f,  0.37097588f, 0.82469195f, 0.63151693f, 0.8232509f,
@@ -41,12 +43,6 @@ static inline void map_point(const float m[6], int x, int y, float* u, float* v)
     *v = m[3] * fx + m[4] * fy + m[5];
 }
 
-// Four-tap bilinear blend of the values around a point with fractions fx, fy.
-static inline float bilinear(float p00, float p10, float p01, float p11, float fx, float fy) {
-    return p00 * (1.0f - fx) * (1.0f - fy) + p10 * fx * (1.0f - fy) + p01 * (1.0f - fx) * fy +
-           p11 * fx * fy;
-}
-
 // The one sampling step shared by the warp and the paste-back: the first
 // `channels` samples at a point between pixels (x0, y0) and (x1, y1) of an
 // interleaved image, each rounded half up to a byte. CHANNELS fixes the count
@@ -64,7 +60,7 @@ static inline void sample_bilinear(const bl_image* image, int x0, int y0, int x1
     const uint8_t* p01 = row1 + static_cast<size_t>(x0) * step;
     const uint8_t* p11 = row1 + static_cast<size_t>(x1) * step;
     for (int c = 0; c < n; ++c) {
-        const float v = bilinear(p00[c], p10[c], p01[c], p11[c], fx, fy);
+        const float v = bl_bilinear(p00[c], p10[c], p01[c], p11[c], fx, fy);
         out[c] = static_cast<uint8_t>(static_cast<int>(v + 0.5f));
     }
 }
@@ -214,7 +210,7 @@ static inline void paste_pixel(const paste_job& job, int x, int y, uint8_t* pixe
     const size_t mw = static_cast<size_t>(job.crop->width);
     const float* m0 = job.mask + static_cast<size_t>(y0) * mw;
     const float* m1 = job.mask + static_cast<size_t>(y1) * mw;
-    const float w = bilinear(m0[x0], m0[x1], m1[x0], m1[x1], fx, fy);
+    const float w = bl_bilinear(m0[x0], m0[x1], m1[x0], m1[x1], fx, fy);
     const float alpha = std::min(std::max(w, 0.0f), 1.0f);
     const int blended = BLENDED > 0 ? BLENDED : job.blended;
     for (int c = 0; c < blended; ++c) {
@@ -253,15 +249,6 @@ static bl_image* begin_paste(const bl_image* frame, const bl_image* crop, const 
     if (crop->channels < job->blended || crop->channels > PASTE_MAX_CROP_CHANNELS) return nullptr;
     if (!crop->data && crop->width > 1 && crop->height > 1) return nullptr;
     return bl_image_clone(frame);
-}
-
-bl_image* bl_paste_back_full_scan(const bl_image* frame, const bl_image* crop, const float* mask,
-                                  const float matrix[6]) {
-    paste_job job;
-    bl_image* out = begin_paste(frame, crop, mask, matrix, &job);
-    if (!out) return nullptr;
-    for (int y = 0; y < out->height; ++y) paste_row(job, out, y, 0, out->width - 1);
-    return out;
 }
 
 // Narrows [*lo, *hi] to the columns x where lo_v <= a * x + b < hi_v may hold,

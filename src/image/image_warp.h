@@ -31,9 +31,4 @@ bl_image* bl_warp_face_by_landmarks(const bl_image* image, const float landmarks
 bl_image* bl_paste_back(const bl_image* frame, const bl_image* crop, const float* mask,
                         const float matrix[6]);
 
-// The same compositing, mapping and testing every frame pixel; bl_paste_back
-// visits only the crop's footprint and must give the identical image.
-bl_image* bl_paste_back_full_scan(const bl_image* frame, const bl_image* crop,
-                                  const float* mask, const float matrix[6]);
-
 #endif

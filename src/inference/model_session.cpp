@@ -3,8 +3,13 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+
+#include "inference/bench_timing.h"
+#include "platform/cpu_cores.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -57,6 +62,39 @@ struct value_list {
     }
 };
 
+// The decided tuning; intra_threads -1 until decided. A test override wins.
+std::atomic<int> g_intra_threads{-1};
+std::atomic<int> g_allow_spinning{0};
+std::atomic<bool> g_tuning_overridden{false};
+
+#ifdef BL_BENCH_TIMING
+int64_t now_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+#endif
+
+// The runtime reads "0"/"1" for this entry; an entry it rejects leaves its
+// default (spinning), which only costs speed.
+void apply_tuning(const OrtApi* ort, OrtSessionOptions* opts, const bl_session_tuning& tuning) {
+    ignore_status(ort, ort->SetIntraOpNumThreads(opts, tuning.intra_threads));
+    ignore_status(ort, ort->AddSessionConfigEntry(opts, "session.intra_op.allow_spinning",
+                                                  tuning.allow_spinning ? "1" : "0"));
+}
+
+OrtStatus* timed_create_session(const OrtApi* ort, OrtEnv* env, const char* path,
+                                const OrtSessionOptions* opts, OrtSession** session) {
+#ifdef BL_BENCH_TIMING
+    int64_t start = now_ns();
+    OrtStatus* status = create_session_from_path(ort, env, path, opts, session);
+    bl_bench_timing_get()->session_ns.emplace_back(path, now_ns() - start);
+    return status;
+#else
+    return create_session_from_path(ort, env, path, opts, session);
+#endif
+}
+
 size_t element_count(const int64_t* shape, size_t rank) {
     size_t count = 1;
     for (size_t i = 0; i < rank; ++i) count *= static_cast<size_t>(shape[i]);
@@ -64,6 +102,34 @@ size_t element_count(const int64_t* shape, size_t rank) {
 }
 
 }  // namespace
+
+#ifdef BL_BENCH_TIMING
+bl_bench_timing* bl_bench_timing_get(void) {
+    static bl_bench_timing timing;
+    return &timing;
+}
+#endif
+
+void bl_session_decide_tuning(void) {
+    if (g_tuning_overridden.load()) return;
+    g_intra_threads.store(bl_cpu_cores_for_process());
+    g_allow_spinning.store(0);
+}
+
+bl_session_tuning bl_session_current_tuning(void) {
+    if (g_intra_threads.load() < 0) bl_session_decide_tuning();
+    return bl_session_tuning{g_intra_threads.load(), g_allow_spinning.load()};
+}
+
+void bl_session_set_tuning_for_testing(const bl_session_tuning* tuning) {
+    g_tuning_overridden.store(tuning != nullptr);
+    if (tuning) {
+        g_intra_threads.store(tuning->intra_threads);
+        g_allow_spinning.store(tuning->allow_spinning);
+    } else {
+        g_intra_threads.store(-1);
+    }
+}
 
 void bl_slot_close(const OrtApi* ort, bl_slot* slot) {
     if (!ort || !slot) return;
@@ -98,9 +164,9 @@ int bl_slot_create_session(const OrtApi* ort, bl_slot* slot, OrtEnv* env, const 
         report_status(ort, status, lines->options_failed);
         return -1;
     }
-    ignore_status(ort, ort->SetIntraOpNumThreads(slot->opts, 0));
+    apply_tuning(ort, slot->opts, bl_session_current_tuning());
     ignore_status(ort, ort->SetSessionGraphOptimizationLevel(slot->opts, ORT_ENABLE_ALL));
-    if (OrtStatus* status = create_session_from_path(ort, env, path, slot->opts, &slot->session)) {
+    if (OrtStatus* status = timed_create_session(ort, env, path, slot->opts, &slot->session)) {
         slot->session = nullptr;
         report_status(ort, status, lines->session_failed);
         return -1;
@@ -246,9 +312,17 @@ int bl_model_run(const OrtApi* ort, OrtSession* session, OrtMemoryInfo* mem,
     }
 
     result->values.assign(output_count, nullptr);
-    if (OrtStatus* status = ort->Run(session, nullptr, run_input_names.data(), run_inputs.data(),
+#ifdef BL_BENCH_TIMING
+    int64_t run_start = now_ns();
+#endif
+    OrtStatus* run_status = ort->Run(session, nullptr, run_input_names.data(), run_inputs.data(),
                                      run_inputs.size(), output_names.names.data(), output_count,
-                                     result->values.data())) {
+                                     result->values.data());
+#ifdef BL_BENCH_TIMING
+    bl_bench_timing_get()->run_ns += now_ns() - run_start;
+    bl_bench_timing_get()->runs += 1;
+#endif
+    if (OrtStatus* status = run_status) {
         report_status(ort, status, lines->run_failed);
         for (OrtValue*& value : result->values) {
             if (value) ort->ReleaseValue(value);

@@ -37,12 +37,34 @@ struct bl_slot_lines {
 // CPU memory description. 0 or -1.
 int bl_slot_create_env(const OrtApi* ort, bl_slot* slot, const bl_slot_lines* lines);
 
-// Releases the slot's session and options, then creates options (intra-op
-// threads chosen by the runtime, all graph optimizations) and the session
-// from the UTF-8 `path` in `env`. 0 or -1. Handles made before a failing step
+// Releases the slot's session and options, then creates options (the tuning
+// below, all graph optimizations) and the session from the UTF-8 `path` in
+// `env`. 0 or -1. Handles made before a failing step
 // stay in the slot until bl_slot_close.
 int bl_slot_create_session(const OrtApi* ort, bl_slot* slot, OrtEnv* env, const char* path,
                            const bl_slot_lines* lines);
+
+// How every session runs its work. The runtime's own thread count misreads
+// the machine (one thread on a two-core machine; the host's cores inside a
+// container), so the library sets it to the cores this process may use. Its
+// workers spinning between runs would take the core that our own work (and
+// the host's) needs next, so they sleep instead.
+struct bl_session_tuning {
+    int intra_threads;   // worker threads of one run; 0: the runtime chooses
+    int allow_spinning;  // 1: workers spin after a run waiting for more work
+};
+
+// Decides the tuning of the sessions opened from now on: intra_threads from
+// bl_cpu_cores_for_process(), no spinning. Called at each initialization; a
+// session opened before any call decides it then.
+void bl_session_decide_tuning(void);
+
+// The tuning sessions are opened with.
+bl_session_tuning bl_session_current_tuning(void);
+
+// Benchmarks and tests only: open sessions with this tuning instead of the
+// decided one (none restores deciding).
+void bl_session_set_tuning_for_testing(const bl_session_tuning* tuning);
 
 // bl_slot_create_env followed by bl_slot_create_session in the slot's own env.
 int bl_slot_open(const OrtApi* ort, bl_slot* slot, const char* path,

@@ -1,7 +1,7 @@
 // Our own declarations of the part of the inference runtime's C interface that
 // the library calls. No header package of the runtime is available to us, so
 // the function table is declared here as an exact prefix of the runtime's
-// `OrtApi` (slots 0 to 100, every one a function pointer, in the runtime's
+// `OrtApi` (slots 0 to 130, every one a function pointer, in the runtime's
 // order). The runtime promises never to reorder or remove shipped slots, so a
 // prefix is valid for every runtime at or above the interface version we ask
 // for (26). Slots we never call keep their place as `OrtUnusedSlot`; the
@@ -192,6 +192,36 @@ typedef struct OrtApi {
     void (ORT_API_CALL* ReleaseTypeInfo)(OrtTypeInfo* input);  // 98
     void (ORT_API_CALL* ReleaseTensorTypeAndShapeInfo)(OrtTensorTypeAndShapeInfo* input);  // 99
     void (ORT_API_CALL* ReleaseSessionOptions)(OrtSessionOptions* input);  // 100
+    OrtUnusedSlot ReleaseCustomOpDomain;  // 101
+    OrtUnusedSlot GetDenotationFromTypeInfo;  // 102
+    OrtUnusedSlot CastTypeInfoToMapTypeInfo;  // 103
+    OrtUnusedSlot CastTypeInfoToSequenceTypeInfo;  // 104
+    OrtUnusedSlot GetMapKeyType;  // 105
+    OrtUnusedSlot GetMapValueType;  // 106
+    OrtUnusedSlot GetSequenceElementType;  // 107
+    OrtUnusedSlot ReleaseMapTypeInfo;  // 108
+    OrtUnusedSlot ReleaseSequenceTypeInfo;  // 109
+    OrtUnusedSlot SessionEndProfiling;  // 110
+    OrtUnusedSlot SessionGetModelMetadata;  // 111
+    OrtUnusedSlot ModelMetadataGetProducerName;  // 112
+    OrtUnusedSlot ModelMetadataGetGraphName;  // 113
+    OrtUnusedSlot ModelMetadataGetDomain;  // 114
+    OrtUnusedSlot ModelMetadataGetDescription;  // 115
+    OrtUnusedSlot ModelMetadataLookupCustomMetadataMap;  // 116
+    OrtUnusedSlot ModelMetadataGetVersion;  // 117
+    OrtUnusedSlot ReleaseModelMetadata;  // 118
+    OrtUnusedSlot CreateEnvWithGlobalThreadPools;  // 119
+    OrtUnusedSlot DisablePerSessionThreads;  // 120
+    OrtUnusedSlot CreateThreadingOptions;  // 121
+    OrtUnusedSlot ReleaseThreadingOptions;  // 122
+    OrtUnusedSlot ModelMetadataGetCustomMetadataMapKeys;  // 123
+    OrtUnusedSlot AddFreeDimensionOverrideByName;  // 124
+    OrtUnusedSlot GetAvailableProviders;  // 125
+    OrtUnusedSlot ReleaseAvailableProviders;  // 126
+    OrtUnusedSlot GetStringTensorElementLength;  // 127
+    OrtUnusedSlot GetStringTensorElement;  // 128
+    OrtUnusedSlot FillStringTensorElement;  // 129
+    OrtStatus* (ORT_API_CALL* AddSessionConfigEntry)(OrtSessionOptions* options, const char* config_key, const char* config_value);  // 130
 } OrtApi;
 
 typedef struct OrtApiBase {
@@ -239,6 +269,7 @@ BL_ORT_SLOT(ReleaseValue, 96);
 BL_ORT_SLOT(ReleaseTypeInfo, 98);
 BL_ORT_SLOT(ReleaseTensorTypeAndShapeInfo, 99);
 BL_ORT_SLOT(ReleaseSessionOptions, 100);
+BL_ORT_SLOT(AddSessionConfigEntry, 130);
 #undef BL_ORT_SLOT
 static_assert(sizeof(OrtApiBase) == 2 * sizeof(void*), "OrtApiBase holds two pointers");
 #endif

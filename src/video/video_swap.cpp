@@ -12,6 +12,7 @@
 #include "brightloom.h"
 #include "engine/bl_engine.h"
 #include "face/face_constants.h"
+#include "face/face_recognize.h"
 #include "face/swap_faces.h"
 #include "image/image_io.h"
 #include "video/video_frames.h"

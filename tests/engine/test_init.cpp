@@ -10,6 +10,7 @@
 #include "brightloom.h"
 #include "engine/bl_engine.h"
 #include "face/face_detect.h"
+#include "face/face_masks.h"
 #include "face/face_swap.h"
 #include "platform/platform.h"
 #include "support/testutil.h"

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "face/face_detect.h"
+#include "face/face_landmark.h"
+#include "face/face_recognize.h"
 #include "image/image_io.h"
 #include "inference/ort_api.h"
 #include "platform/platform.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "face/face_swap.h"
+#include "face/face_enhancer.h"
 #include "support/test_images.h"
 #include "image/image_warp.h"
 #include "support/testutil.h"
@@ -31,17 +31,17 @@ bl_face shifted_face() {
 
 class Enhancer : public ::testing::Test {
 protected:
-    void TearDown() override { bl_enhance_shutdown(); }
+    void TearDown() override { bl_face_enhancer_shutdown(); }
 
     void open(const std::string& generated) {
         StderrCapture quiet;
-        ASSERT_EQ(bl_enhance_init(bl_test::model_path(generated).c_str(), bl_test::runtime_api()),
+        ASSERT_EQ(bl_face_enhancer_init(bl_test::model_path(generated).c_str(), bl_test::runtime_api()),
                   0);
     }
 
     image_ptr enhance(float blend) {
         bl_face face = shifted_face();
-        return image_ptr(bl_enhance_face(&face, frame.get(), blend, 0.3f, NO_PADDING));
+        return image_ptr(bl_face_enhancer_apply(&face, frame.get(), blend, 0.3f, NO_PADDING));
     }
 
     image_ptr frame = make_image(600, 600, [](int x, int y, uint8_t rgb[3]) {
@@ -102,17 +102,17 @@ TEST_F(Enhancer, FrameIsNeverModified) {
 TEST_F(Enhancer, FailuresGiveNone) {
     bl_face face = shifted_face();
     // No model loaded.
-    EXPECT_FALSE(bl_enhance_face(&face, frame.get(), 1.0f, 0.3f, NO_PADDING));
+    EXPECT_FALSE(bl_face_enhancer_apply(&face, frame.get(), 1.0f, 0.3f, NO_PADDING));
     // A model whose output is a quarter of what is read.
     open("frame/enhance_short.onnx");
     StderrCapture err;
-    EXPECT_FALSE(bl_enhance_face(&face, frame.get(), 1.0f, 0.3f, NO_PADDING));
-    EXPECT_FALSE(bl_enhance_face(nullptr, frame.get(), 1.0f, 0.3f, NO_PADDING));
-    EXPECT_FALSE(bl_enhance_face(&face, nullptr, 1.0f, 0.3f, NO_PADDING));
+    EXPECT_FALSE(bl_face_enhancer_apply(&face, frame.get(), 1.0f, 0.3f, NO_PADDING));
+    EXPECT_FALSE(bl_face_enhancer_apply(nullptr, frame.get(), 1.0f, 0.3f, NO_PADDING));
+    EXPECT_FALSE(bl_face_enhancer_apply(&face, nullptr, 1.0f, 0.3f, NO_PADDING));
     EXPECT_EQ(err.text(), "");
     // A model that does not take the crop's shape fails its run, with a line.
     open("slots/real_esrgan_x2.onnx");
     StderrCapture run_err;
-    EXPECT_FALSE(bl_enhance_face(&face, frame.get(), 1.0f, 0.3f, NO_PADDING));
+    EXPECT_FALSE(bl_face_enhancer_apply(&face, frame.get(), 1.0f, 0.3f, NO_PADDING));
     EXPECT_EQ(run_err.text().rfind("[face_enhance] Run failed: ", 0), 0u);
 }

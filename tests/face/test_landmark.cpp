@@ -6,6 +6,8 @@
 #include <random>
 
 #include "face/face_detect.h"
+#include "face/face_landmark.h"
+#include "face/landmark_contrast.h"
 #include "image/image_warp.h"
 #include "test_detect_support.h"
 

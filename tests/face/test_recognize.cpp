@@ -4,8 +4,10 @@
 #include <string.h>
 
 #include "face/face_detect.h"
+#include "face/face_recognize.h"
 #include "image/image_math.h"
 #include "image/image_warp.h"
+#include "support/reference_math.h"
 #include "test_detect_support.h"
 
 using bl_test::FaceSlots;
@@ -137,6 +139,6 @@ TEST(Recognize, ColourRecognizerGivesOneIdentityPerColour) {
     const float* red1 = list.faces[0].normed_embedding;
     const float* red2 = list.faces[1].normed_embedding;
     const float* green = list.faces[2].normed_embedding;
-    EXPECT_NEAR(bl_vec_dot(red1, red2, 512), 1.0f, 1e-5f);
-    EXPECT_LT(bl_vec_dot(red1, green, 512), 0.3f);
+    EXPECT_NEAR(bl_test::vec_dot(red1, red2, 512), 1.0f, 1e-5f);
+    EXPECT_LT(bl_test::vec_dot(red1, green, 512), 0.3f);
 }

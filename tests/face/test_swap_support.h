@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "face/face_masks.h"
 #include "face/face_swap.h"
 #include "image/image_io.h"
 #include "image/image_warp.h"

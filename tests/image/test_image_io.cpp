@@ -252,9 +252,29 @@ TEST(ImageFiles, PngIsNoLargerThanTheBuiltInDeflate) {
     const size_t builtin = bl_test::png_builtin_deflate_size(image.get());
     EXPECT_GT(ours, 0u);
     EXPECT_LE(ours, builtin);
+    EXPECT_LE(ours, bl_test::png_zlib_level4_size(image.get()));
     image_ptr back = load(dir.file("a.png"));
     ASSERT_TRUE(back);
     EXPECT_TRUE(same_pixels(back.get(), image.get()));
+}
+
+// Frames of a video are photographs: their files must not grow with the
+// faster compression, and must read back to the same pixels.
+TEST(ImageFiles, PhotoPngIsNoLargerThanZlibLevel4AndReadsBack) {
+    BL_REQUIRE_ASSETS();
+    TempDir dir;
+    for (const char* name : {"single_obama_official_pd.jpg", "single_astronaut_pd.png",
+                             "group_solvay_1927_gray_pd.png"}) {
+        image_ptr photo = load(bl_test::assets_dir() + "/images/" + name);
+        ASSERT_TRUE(photo) << name;
+        ASSERT_EQ(bl_image_save(photo.get(), dir.file("photo.png").c_str()), 0) << name;
+        EXPECT_LE(bl_test::file_size(dir.file("photo.png")),
+                  bl_test::png_zlib_level4_size(photo.get()))
+            << name;
+        image_ptr back = load(dir.file("photo.png"));
+        ASSERT_TRUE(back) << name;
+        EXPECT_TRUE(same_pixels(back.get(), photo.get())) << name;
+    }
 }
 
 // --------------------------------------------------------- untrusted input

@@ -1,11 +1,14 @@
 // Detection math (anchors, decoders, suppression, vectors) and mask building.
 #include <math.h>
+#include <stdint.h>
 
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "image/image_io.h"
 #include "image/image_math.h"
+#include "support/reference_math.h"
 
 // ---------------------------------------------------------------- anchors
 
@@ -25,25 +28,34 @@ TEST(Decode, BoxesAndLandmarksAreAnchorPlusOffsets) {
     const float anchors[4] = {16, 32, 8, 0};
     const float dist[8] = {1, 2, 3, 4, 0.5f, 0.5f, 0.5f, 0.5f};
     float boxes[8];
-    bl_decode_boxes(anchors, dist, 2, boxes);
+    bl_decode_boxes(anchors, dist, 2, 1.0f, boxes);
     const float eb[8] = {15, 30, 19, 36, 7.5f, -0.5f, 8.5f, 0.5f};
     for (int i = 0; i < 8; ++i) EXPECT_EQ(boxes[i], eb[i]) << i;
 
     float offsets[10];
     for (int i = 0; i < 10; ++i) offsets[i] = static_cast<float>(i) - 5.0f;
     float lm[10];
-    bl_decode_landmarks(anchors, offsets, 1, lm);
+    bl_decode_landmarks(anchors, offsets, 1, 1.0f, lm);
     for (int k = 0; k < 5; ++k) {
         EXPECT_EQ(lm[2 * k], 16 + offsets[2 * k]);
         EXPECT_EQ(lm[2 * k + 1], 32 + offsets[2 * k + 1]);
     }
+
+    // The detector's maps give distances and offsets in units of the stride.
+    float strided[4];
+    bl_decode_boxes(anchors, dist, 1, 8.0f, strided);
+    const float es[4] = {8, 16, 40, 64};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(strided[i], es[i]) << i;
+    bl_decode_landmarks(anchors, offsets, 1, 8.0f, lm);
+    EXPECT_EQ(lm[0], -24.0f);
+    EXPECT_EQ(lm[1], 0.0f);
 }
 
 // ------------------------------------------------------------ suppression
 
 TEST(Nms, EmptyInputKeepsNothingAndWritesNothing) {
     int32_t keep[1] = {42};
-    EXPECT_EQ(bl_nms(nullptr, nullptr, 0, 0.4f, keep), 0);
+    EXPECT_EQ(bl_test::reference_nms(nullptr, nullptr, 0, 0.4f, keep), 0);
     EXPECT_EQ(keep[0], 42);
 }
 
@@ -51,7 +63,7 @@ TEST(Nms, TiesKeepTheLowerIndex) {
     const float boxes[8] = {5, 5, 50, 50, 5, 5, 50, 50};
     const float scores[2] = {0.9f, 0.9f};
     int32_t keep[2] = {-1, -1};
-    ASSERT_EQ(bl_nms(boxes, scores, 2, 0.4f, keep), 1);
+    ASSERT_EQ(bl_test::reference_nms(boxes, scores, 2, 0.4f, keep), 1);
     EXPECT_EQ(keep[0], 0);
 }
 
@@ -60,13 +72,13 @@ TEST(Nms, InclusivePixelIouAndThresholdEquality) {
     const float touching[8] = {0, 0, 10, 10, 10, 0, 20, 10};
     const float scores[2] = {0.5f, 0.8f};
     int32_t keep[2];
-    ASSERT_EQ(bl_nms(touching, scores, 2, 0.4f, keep), 2);
+    ASSERT_EQ(bl_test::reference_nms(touching, scores, 2, 0.4f, keep), 2);
     EXPECT_EQ(keep[0], 1);
     EXPECT_EQ(keep[1], 0);
     // At exactly that IoU the candidate stays; just below it, it goes.
     const float iou = 11.0f / (121.0f + 121.0f - 11.0f);
-    EXPECT_EQ(bl_nms(touching, scores, 2, iou, keep), 2);
-    EXPECT_EQ(bl_nms(touching, scores, 2, nextafterf(iou, 0.0f), keep), 1);
+    EXPECT_EQ(bl_test::reference_nms(touching, scores, 2, iou, keep), 2);
+    EXPECT_EQ(bl_test::reference_nms(touching, scores, 2, nextafterf(iou, 0.0f), keep), 1);
     EXPECT_EQ(keep[0], 1);
 }
 
@@ -77,7 +89,7 @@ TEST(Nms, DisjointBoxesAllKeptInDescendingScoreOrderAndOverlapsDropped) {
                              200, 0,   230, 30};  // 3
     const float scores[4] = {0.6f, 0.9f, 0.7f, 0.3f};
     int32_t keep[4];
-    ASSERT_EQ(bl_nms(boxes, scores, 4, 0.4f, keep), 3);
+    ASSERT_EQ(bl_test::reference_nms(boxes, scores, 4, 0.4f, keep), 3);
     EXPECT_EQ(keep[0], 1);
     EXPECT_EQ(keep[1], 2);
     EXPECT_EQ(keep[2], 3);
@@ -88,7 +100,7 @@ TEST(Nms, NanScoresDoNotCrashAndAreKept) {
     const float scores[3] = {0.2f, NAN, 0.9f};
     int32_t keep[3];
     // 0.9 cannot pass the NaN barrier, so input order stays.
-    ASSERT_EQ(bl_nms(boxes, scores, 3, 0.4f, keep), 3);
+    ASSERT_EQ(bl_test::reference_nms(boxes, scores, 3, 0.4f, keep), 3);
     EXPECT_EQ(keep[0], 0);
     EXPECT_EQ(keep[1], 1);
     EXPECT_EQ(keep[2], 2);
@@ -109,15 +121,15 @@ TEST(Vectors, NormNormalizeDotAndMatVec) {
     for (float z : zero) EXPECT_EQ(z, 0.0f);
 
     const float a[3] = {1, 2, 3}, b[3] = {4, -5, 6};
-    EXPECT_EQ(bl_vec_dot(a, b, 3), 12.0f);
-    EXPECT_EQ(bl_vec_dot(a, b, 0), 0.0f);
+    EXPECT_EQ(bl_test::vec_dot(a, b, 3), 12.0f);
+    EXPECT_EQ(bl_test::vec_dot(a, b, 0), 0.0f);
 
     const float m[6] = {1, 0, 2, 0, 1, 1};
     float out[2] = {-1, -1};
-    bl_mat_vec_mul(m, a, out, 2, 3);
+    bl_test::mat_vec_mul(m, a, out, 2, 3);
     EXPECT_EQ(out[0], 7.0f);
     EXPECT_EQ(out[1], 5.0f);
-    bl_mat_vec_mul(m, a, out, 2, 0);
+    bl_test::mat_vec_mul(m, a, out, 2, 0);
     EXPECT_EQ(out[0], 0.0f);
     EXPECT_EQ(out[1], 0.0f);
 }
@@ -211,4 +223,15 @@ TEST(GaussianBlur, NonPositiveSigmaLeavesMapAndImpulseSpreadsSymmetrically) {
     // Kernel size 7 for sigma 1: nothing beyond radius 3.
     EXPECT_EQ(map[5 * 11 + 9], 0.0f);
     EXPECT_GT(map[5 * 11 + 8], 0.0f);
+}
+
+// ------------------------------------------------------------------ arrays
+
+TEST(AllocArray, RefusesByteCountsThatDoNotFitAndGivesRoomForAnEmptyOne) {
+    EXPECT_EQ(bl_alloc_array<float>(SIZE_MAX / 2), nullptr);
+    EXPECT_EQ(bl_alloc_array<uint64_t>(SIZE_MAX / 8 + 1), nullptr);
+    bl_malloc_array<float> empty = bl_alloc_array<float>(0);
+    ASSERT_NE(empty, nullptr);
+    empty[0] = 1.0f;  // room for one element, so a zero count is no failure
+    EXPECT_EQ(empty[0], 1.0f);
 }

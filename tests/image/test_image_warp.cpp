@@ -8,6 +8,7 @@
 
 #include "image/image_io.h"
 #include "image/image_warp.h"
+#include "support/reference_math.h"
 #include "support/test_images.h"
 
 using bl_test::at;
@@ -285,7 +286,7 @@ TEST(PasteBack, FootprintScanEqualsFullScan) {
         const float c = p.scale * cosf(p.angle), s = p.scale * sinf(p.angle);
         const float m[6] = {c, -s, -(c * p.x - s * p.y), s, c, -(s * p.x + c * p.y)};
         image_ptr fast(bl_paste_back(frame.get(), crop.get(), mask.data(), m));
-        image_ptr full(bl_paste_back_full_scan(frame.get(), crop.get(), mask.data(), m));
+        image_ptr full(bl_test::paste_back_full_scan(frame.get(), crop.get(), mask.data(), m));
         ASSERT_TRUE(fast && full);
         EXPECT_TRUE(same_pixels(fast.get(), full.get())) << p.angle << " " << p.scale;
         EXPECT_FALSE(same_pixels(fast.get(), frame.get())) << p.angle << " " << p.scale;
@@ -296,7 +297,7 @@ TEST(PasteBack, FootprintScanEqualsFullScan) {
     const float shear_line[6] = {1, 1, -100, 2, 2, -200};
     for (const float* m : {collapse, nan_matrix, shear_line}) {
         image_ptr fast(bl_paste_back(frame.get(), crop.get(), mask.data(), m));
-        image_ptr full(bl_paste_back_full_scan(frame.get(), crop.get(), mask.data(), m));
+        image_ptr full(bl_test::paste_back_full_scan(frame.get(), crop.get(), mask.data(), m));
         ASSERT_TRUE(fast && full);
         EXPECT_TRUE(same_pixels(fast.get(), full.get()));
     }

@@ -5,10 +5,15 @@
 #include <string>
 
 #include "face/face_detect.h"
+#include "face/face_enhancer.h"
+#include "face/face_landmark.h"
+#include "face/face_masks.h"
+#include "face/face_recognize.h"
 #include "face/face_swap.h"
 #include "frame/frame_colorizer.h"
 #include "frame/frame_enhancer.h"
 #include "inference/model_session.h"
+#include "platform/cpu_cores.h"
 #include "support/testutil.h"
 
 using bl_test::ModelDir;
@@ -120,7 +125,7 @@ TEST_F(SlotTest, ClosingSlotsThatWereNeverOpenedDoesNothing) {
     StderrCapture err;
     bl_frame_enhancer_shutdown();
     bl_colorizer_shutdown();
-    bl_enhance_shutdown();
+    bl_face_enhancer_shutdown();
     bl_occluder_shutdown();
     bl_detect_shutdown();
     bl_detect_shutdown();
@@ -212,3 +217,27 @@ TEST_F(SlotTest, RunReportsWrongShapesAndMissingOutputs) {
     }
     bl_slot_close(api, &slot);
 }
+
+namespace {
+
+// Sessions run on the cores the process may use and sleep between runs; a
+// benchmark's forced tuning applies until it is lifted, then the decided
+// one comes back.
+TEST(SessionTuning, FollowsTheProcessCoresUntilForcedAndBackAfter) {
+    bl_session_decide_tuning();
+    const bl_session_tuning decided = bl_session_current_tuning();
+    EXPECT_EQ(decided.intra_threads, bl_cpu_cores_for_process());
+    EXPECT_EQ(decided.allow_spinning, 0);
+
+    const bl_session_tuning forced{0, 1};
+    bl_session_set_tuning_for_testing(&forced);
+    bl_session_decide_tuning();  // an initialization while forced keeps the forced one
+    EXPECT_EQ(bl_session_current_tuning().intra_threads, 0);
+    EXPECT_EQ(bl_session_current_tuning().allow_spinning, 1);
+
+    bl_session_set_tuning_for_testing(nullptr);
+    EXPECT_EQ(bl_session_current_tuning().intra_threads, decided.intra_threads);
+    EXPECT_EQ(bl_session_current_tuning().allow_spinning, 0);
+}
+
+}  // namespace

@@ -22,6 +22,18 @@ def wait_for(condition, seconds=60.0):
         time.sleep(0.01)
 
 
+def blocked_opening_a_file(pid):
+    """True while one of the process's threads waits in openat (x86-64 call 257)."""
+    for tid in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{tid}/syscall") as f:
+                if f.read().split(" ", 1)[0] == "257":
+                    return True
+        except OSError:
+            pass
+    return False
+
+
 def test_one_shot_failure_names_the_step_and_path(run, models_dir, tmp_path):
     result = run("-m", os.path.join(models_dir, "slots"), "colorize", tmp_path / "none.png",
                  tmp_path / "out.png")
@@ -81,7 +93,10 @@ def test_second_ctrl_c_exits_at_once(cli, models_dir, tmp_path):
     os.mkfifo(tmp_path / "in" / "f001.bmp")
     process = start(cli, "-m", os.path.join(models_dir, "slots"), "process-dir", "colorize",
                     tmp_path / "in", tmp_path / "out")
+    # The first output file exists before it is complete; only a run blocked
+    # on the pipe is certainly past the point where it checks for a cancel.
     wait_for(lambda: (tmp_path / "out" / "f000.bmp").exists())
+    wait_for(lambda: blocked_opening_a_file(process.pid))
     process.send_signal(signal.SIGINT)
     time.sleep(0.3)
     assert process.poll() is None

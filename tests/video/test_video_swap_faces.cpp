@@ -10,6 +10,8 @@
 #include "brightloom.h"
 #include "engine/bl_engine.h"
 #include "face/face_detect.h"
+#include "face/face_landmark.h"
+#include "face/face_recognize.h"
 #include "image/image_io.h"
 #include "support/test_images.h"
 #include "support/testutil.h"

@@ -43,8 +43,10 @@ void add_global_options(CLI::App& app, Settings& s);
 // library's own defaults.
 void apply_settings(const Settings& s);
 
-// Which models a command needs opened before it runs.
-enum class ModelSet { Full, Lite };
+// Which models a command needs opened before it runs. Available opens every
+// model that is there and, when the recognizer or swapper cannot be opened,
+// goes on without face swapping (a warning says so).
+enum class ModelSet { Full, Lite, Available };
 
 // One subcommand: its parser and what it does once the library is up.
 // `before_init` (optional) checks what can be checked without models, so a
@@ -61,6 +63,7 @@ using CommandList = std::vector<Command>;
 // write into lives as long as the returned commands.
 void add_image_commands(CLI::App& app, CommandList& commands);
 void add_directory_commands(CLI::App& app, CommandList& commands);
+void add_serve_commands(CLI::App& app, CommandList& commands);
 void add_video_commands(CLI::App& app, CommandList& commands);
 
 // Options several groups share.

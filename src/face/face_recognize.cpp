@@ -1,0 +1,79 @@
+#include "face/face_recognize.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "face/detector_env.h"
+#include "image/image_math.h"
+#include "image/image_warp.h"
+#include "inference/model_session.h"
+
+static const OrtApi* g_ort = nullptr;
+static bl_slot g_rec = {};
+
+static const bl_slot_lines RECOGNIZER_LINES = {
+    "face_detect", nullptr, nullptr,
+    "[recognize] Load model failed: %s\n",
+    "[recognize] Load model failed: %s\n",
+};
+
+int bl_recognize_init(const char* path, const OrtApi* api) {
+    g_ort = api;
+    return bl_detector_env_open(&g_rec, path, api, &RECOGNIZER_LINES, "[recognize]", "Recognizer");
+}
+
+void bl_recognize_shutdown(void) { bl_slot_close(g_ort, &g_rec); }
+
+namespace {
+
+const int RECOGNIZER_SIZE = 112;
+const bl_run_lines RECOGNIZE_RUN_LINES = {nullptr, "[recognize] Run failed: %s\n"};
+
+// The aligned crop as the recognizer takes it: planes B, G, R scaled to
+// -1 ... 1. None when the face cannot be cut out or memory runs out.
+bl_malloc_array<float> recognizer_input(const bl_image* image, const float landmarks[10]) {
+    const int size = RECOGNIZER_SIZE;
+    bl_image_ptr crop(bl_warp_face_by_landmarks(image, landmarks, WARP_TEMPLATE_ARCFACE_112_V2,
+                                                size, size, nullptr));
+    if (!crop || crop->channels < 3) return nullptr;
+    bl_image_swap_rb(crop.get());
+    const size_t plane = static_cast<size_t>(size) * size;
+    bl_malloc_array<float> input = bl_alloc_array<float>(3 * plane);
+    if (!input) return nullptr;
+    const int ch = crop->channels;
+    for (size_t i = 0; i < plane; ++i)
+        for (int c = 0; c < 3; ++c)
+            input[c * plane + i] = static_cast<float>(crop->data[i * ch + c]) / 127.5f - 1.0f;
+    return input;
+}
+
+}  // namespace
+
+int bl_recognize_face(const bl_image* image, bl_face* face) {
+    if (!g_rec.session || !image || !face) return -1;
+    // Non-finite points cannot be aligned: the warp would sample nowhere.
+    if (!bl_all_finite(face->landmark5_align, 10)) return -1;
+    bl_malloc_array<float> input = recognizer_input(image, face->landmark5_align);
+    if (!input) return -1;
+
+    const int64_t shape[4] = {1, 3, RECOGNIZER_SIZE, RECOGNIZER_SIZE};
+    bl_tensor tensor = {nullptr, input.get(), shape, 4};
+    bl_run_result out;
+    if (bl_model_run(g_ort, g_rec.session, bl_detector_memory(), &tensor, 1, 1,
+                     &RECOGNIZE_RUN_LINES, &out) != BL_RUN_OK)
+        return -1;
+    size_t count = 0;
+    const float* embedding = out.floats(0, &count);
+    if (!embedding) return -1;
+    // A short embedding is a failed run, not a vector padded with whatever
+    // lies past the output's end.
+    if (count < static_cast<size_t>(BL_EMBEDDING_SIZE)) {
+        fprintf(stderr, "[recognize] Run failed: output holds %zu values, %d expected\n", count,
+                BL_EMBEDDING_SIZE);
+        return -1;
+    }
+    memcpy(face->embedding, embedding, BL_EMBEDDING_SIZE * sizeof(float));
+    memcpy(face->normed_embedding, embedding, BL_EMBEDDING_SIZE * sizeof(float));
+    bl_vec_normalize(face->normed_embedding, BL_EMBEDDING_SIZE);
+    return 0;
+}

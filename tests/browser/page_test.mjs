@@ -1,0 +1,131 @@
+// The serve command's web page in the system's chromium: pick two pictures,
+// run a face swap, see the result; then the error shown for a faceless
+// picture; keyboard use and a phone-sized screen along the way.
+//
+//   node page_test.mjs CLI MODEL_DIR PICTURE_DIR [SCREENSHOT.png]
+import { spawn } from "node:child_process";
+import assert from "node:assert/strict";
+import path from "node:path";
+import puppeteer from "puppeteer-core";
+
+const [cli, models, pictures, screenshot] = process.argv.slice(2);
+const chromium = process.env.CHROMIUM || "/usr/bin/chromium";
+const SECONDS = 1000;
+
+// Starts `brightloom serve` on a free loopback port; resolves to its URL.
+function startServer() {
+  const server = spawn(cli, ["-q", "-m", models, "serve", "--port", "0"],
+    { stdio: ["ignore", "ignore", "pipe"] });
+  let log = "";
+  const url = new Promise((resolve, reject) => {
+    server.stderr.on("data", (chunk) => {
+      log += chunk;
+      const match = /serving on (http:\/\/127\.0\.0\.1:\d+)\//.exec(log);
+      if (match) resolve(match[1]);
+    });
+    server.on("exit", (code) => reject(new Error(`server exited (${code}):\n${log}`)));
+  });
+  return { server, url, log: () => log };
+}
+
+function stopServer(server) {
+  return new Promise((resolve) => {
+    server.removeAllListeners("exit");
+    server.on("exit", (code) => resolve(code));
+    server.kill("SIGTERM");
+  });
+}
+
+// Share of pixels that differ between two <img> elements of the same size.
+async function differingShare(page, first, second) {
+  return page.evaluate((a, b) => {
+    const read = (image) => {
+      const canvas = document.createElement("canvas");
+      canvas.width = image.naturalWidth;
+      canvas.height = image.naturalHeight;
+      const context = canvas.getContext("2d");
+      context.drawImage(image, 0, 0);
+      return context.getImageData(0, 0, canvas.width, canvas.height).data;
+    };
+    const [x, y] = [read(document.querySelector(a)), read(document.querySelector(b))];
+    let differing = 0;
+    for (let i = 0; i < x.length; i += 4) {
+      if (x[i] !== y[i] || x[i + 1] !== y[i + 1] || x[i + 2] !== y[i + 2]) differing++;
+    }
+    return differing / (x.length / 4);
+  }, first, second);
+}
+
+async function swapThroughTheForm(page) {
+  await page.waitForSelector("#run");
+  // The operation is chosen with the keyboard: from Face swap, one arrow
+  // step to Soft swap and one back.
+  await page.focus("input[value=swap]");
+  await page.keyboard.press("ArrowRight");
+  assert.equal(await page.$eval("input[name=operation]:checked", (e) => e.value), "blend");
+  await page.keyboard.press("ArrowLeft");
+  assert.equal(await page.$eval("input[name=operation]:checked", (e) => e.value), "swap");
+
+  await (await page.$("#source")).uploadFile(path.join(pictures, "source.png"));
+  await (await page.$("#target")).uploadFile(path.join(pictures, "group.png"));
+  await page.click("#run");
+  await page.waitForFunction(() => {
+    const result = document.querySelector("#result");
+    return !document.querySelector("#output").hidden && result.complete && result.naturalWidth > 0;
+  }, { timeout: 120 * SECONDS });
+  const size = await page.$eval("#result", (e) => [e.naturalWidth, e.naturalHeight]);
+  assert.deepEqual(size, [640, 640]);
+  assert.equal(await page.$eval("#error", (e) => e.hidden), true);
+  assert.match(await page.$eval("#download", (e) => e.download), /^swap-result\.png$/);
+  // The result sits beside the inputs: the second input picture is the target.
+  const share = await differingShare(page, "#result", "#inputs img:nth-child(2)");
+  assert.ok(share > 0.001 && share < 0.5, `result differs from the target in ${share} of its pixels`);
+}
+
+async function faceless(page) {
+  await page.click("input[value=enhance]");
+  await (await page.$("#image")).uploadFile(path.join(pictures, "faceless.png"));
+  await page.click("#run");
+  await page.waitForSelector("#error:not([hidden])", { timeout: 120 * SECONDS });
+  assert.equal(await page.$eval("#error", (e) => e.textContent), "No face detected in image");
+  assert.equal(await page.$eval("#run", (e) => e.disabled), false);
+}
+
+async function fitsAPhone(page) {
+  await page.setViewport({ width: 375, height: 740 });
+  const overflow = await page.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
+  assert.ok(overflow <= 0, `the page is ${overflow} px wider than a phone`);
+}
+
+const { server, url, log } = startServer();
+let browser;
+try {
+  const base = await url;
+  browser = await puppeteer.launch({
+    executablePath: chromium,
+    headless: true,
+    // Root (as in CI) cannot use chromium's sandbox; the page is our own.
+    args: ["--no-sandbox", "--disable-gpu", "--no-first-run"],
+  });
+  const page = await browser.newPage();
+  const problems = [];
+  page.on("pageerror", (error) => problems.push(error.message));
+  page.on("console", (message) => {
+    if (message.type() === "error" && !/status of 422/.test(message.text())) problems.push(message.text());
+  });
+  await page.setViewport({ width: 1000, height: 900 });
+  await page.goto(base + "/", { waitUntil: "networkidle0" });
+  await swapThroughTheForm(page);
+  if (screenshot) await page.screenshot({ path: screenshot, fullPage: true });
+  await faceless(page);
+  await fitsAPhone(page);
+  assert.deepEqual(problems, []);
+  console.log("browser test passed" + (screenshot ? `; screenshot: ${screenshot}` : ""));
+} finally {
+  if (browser) await browser.close();
+  const code = await stopServer(server);
+  if (code !== 0) {
+    console.error(log());
+    process.exitCode = 1;
+  }
+}

@@ -1,0 +1,34 @@
+// The serve command: the models are opened once and stay open while an HTTP
+// server takes requests (tools/serve/).
+#include "../serve/server.h"
+#include "common.h"
+
+namespace {
+
+ServeOptions g_serve;
+
+}  // namespace
+
+void add_serve_commands(CLI::App& app, CommandList& commands) {
+    CLI::App* sub = app.add_subcommand(
+        "serve",
+        "Keep the models open and answer HTTP requests: an API under /api/ and a web page at /");
+    sub->add_option("--host", g_serve.host,
+                    "Address to listen on; other than loopback, anyone who can reach it may use it")
+        ->capture_default_str();
+    sub->add_option("--port", g_serve.port, "Port to listen on (0: any free port)")
+        ->check(CLI::Range(0, 65535))
+        ->capture_default_str();
+    sub->add_option("--max-upload-mb", g_serve.max_upload_mb, "Largest request body, in MB")
+        ->check(CLI::Range(1, 4096))
+        ->capture_default_str();
+    sub->add_option("--queue", g_serve.queue,
+                    "Requests that may wait while a job runs; more get 429")
+        ->check(CLI::Range(0, 256))
+        ->capture_default_str();
+    Command command;
+    command.app = sub;
+    command.models = ModelSet::Available;
+    command.run = [](const Settings& s) { return run_server(g_serve, s); };
+    commands.push_back(command);
+}

@@ -1,0 +1,63 @@
+#include "job_queue.h"
+
+#include <chrono>
+
+namespace {
+
+// How often a waiting request checks that its client is still there.
+constexpr std::chrono::milliseconds CLIENT_CHECK_INTERVAL{200};
+
+}  // namespace
+
+JobQueue::Admission JobQueue::wait_for_turn(const std::function<bool()>& still_wanted) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (closed_) return Admission::Closed;
+    if (!running_ && waiting_.empty()) {
+        running_ = true;
+        return Admission::Run;
+    }
+    if (waiting_.size() >= capacity_) return Admission::Full;
+    auto place = waiting_.insert(waiting_.end(), next_ticket_++);
+    for (;;) {
+        changed_.wait_for(lock, CLIENT_CHECK_INTERVAL);
+        if (closed_) {
+            leave(place);
+            return Admission::Closed;
+        }
+        if (!running_ && place == waiting_.begin()) {
+            waiting_.erase(place);
+            running_ = true;
+            return Admission::Run;
+        }
+        lock.unlock();
+        bool wanted = still_wanted();
+        lock.lock();
+        if (!wanted) {
+            leave(place);
+            return Admission::Abandoned;
+        }
+    }
+}
+
+// Called with the lock held: the one behind may now be first.
+void JobQueue::leave(std::list<uint64_t>::iterator place) {
+    waiting_.erase(place);
+    changed_.notify_all();
+}
+
+void JobQueue::finished() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_ = false;
+    changed_.notify_all();
+}
+
+void JobQueue::close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    changed_.notify_all();
+}
+
+JobQueue::Length JobQueue::length() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {running_ ? size_t{1} : size_t{0}, waiting_.size(), capacity_};
+}

@@ -1,0 +1,60 @@
+// The library serves one caller at a time, so jobs run one by one: a request
+// waits for its turn in a bounded first-come-first-served queue.
+#ifndef BL_TOOLS_SERVE_JOB_QUEUE_H
+#define BL_TOOLS_SERVE_JOB_QUEUE_H
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <mutex>
+
+class JobQueue {
+public:
+    enum class Admission {
+        Run,        // the caller's turn: run the job, then call finished()
+        Full,       // `capacity` requests already wait
+        Abandoned,  // the client went away while waiting
+        Closed,     // the server is shutting down
+    };
+    struct Length {
+        size_t running, waiting, capacity;
+    };
+
+    explicit JobQueue(size_t capacity) : capacity_(capacity) {}
+
+    // Blocks until the caller may run its job. `still_wanted` is asked now
+    // and then while waiting; when it says no, the place is given up.
+    Admission wait_for_turn(const std::function<bool()>& still_wanted);
+    // Ends the running job and lets the next one start.
+    void finished();
+    // Sends every waiting request away (Closed); the running job goes on.
+    void close();
+    Length length() const;
+
+private:
+    void leave(std::list<uint64_t>::iterator place);
+
+    const size_t capacity_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::list<uint64_t> waiting_;
+    uint64_t next_ticket_ = 0;
+    bool running_ = false;
+    bool closed_ = false;
+};
+
+// Holds the turn for one job and hands it on when the job ends, however it ends.
+class JobTurn {
+public:
+    explicit JobTurn(JobQueue& queue) : queue_(queue) {}
+    ~JobTurn() { queue_.finished(); }
+    JobTurn(const JobTurn&) = delete;
+    JobTurn& operator=(const JobTurn&) = delete;
+
+private:
+    JobQueue& queue_;
+};
+
+#endif

@@ -1,0 +1,29 @@
+// The server's routes: the image operations under /api/, the health report,
+// and the web page.
+#ifndef BL_TOOLS_SERVE_ROUTES_H
+#define BL_TOOLS_SERVE_ROUTES_H
+
+#include <httplib.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "job_queue.h"
+#include "operations.h"
+#include "settings_scope.h"
+#include "upload_dir.h"
+
+// What every request handler shares; lives as long as the server.
+struct ServerState {
+    std::string models_dir;
+    std::set<std::string> model_files;
+    std::vector<Operation> operations;
+    ServerSettings settings;
+    UploadDir& uploads;
+    JobQueue& queue;
+};
+
+void add_api_routes(httplib::Server& server, ServerState& state);
+
+#endif

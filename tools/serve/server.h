@@ -1,0 +1,20 @@
+// `brightloom serve`: the library stays initialized while an HTTP server
+// answers requests, one job at a time, until Ctrl-C or SIGTERM.
+#ifndef BL_TOOLS_SERVE_SERVER_H
+#define BL_TOOLS_SERVE_SERVER_H
+
+#include <string>
+
+struct Settings;
+
+struct ServeOptions {
+    std::string host = "127.0.0.1";
+    int port = 8080;  // 0: any free port (the one taken is printed)
+    int max_upload_mb = 50;
+    int queue = 8;
+};
+
+// Serves until stopped; returns the tool's exit code.
+int run_server(const ServeOptions& options, const Settings& s);
+
+#endif
