@@ -158,6 +158,27 @@ class Engine:
         every frame was processed, False when cancelled."""
         lib = self._lib
         with _call_lock:
+            self.video_swap_init(source, reference=reference,
+                                 reference_position=reference_position,
+                                 reference_distance=reference_distance)
+            try:
+                os.makedirs(output_dir, exist_ok=True)
+                return self._run_job(_Runner(lib, "face_swap_video"), progress, poll_interval,
+                                     lib.face_swap_video_dir, _path(input_dir),
+                                     _path(output_dir), 1 if enhance else 0)
+            finally:
+                lib.face_swap_video_cleanup()
+
+    # ------------------------------------------------- frame-by-frame swap --
+
+    def video_swap_init(self, source, *, reference=None, reference_position=0,
+                        reference_distance=None):
+        """Analyses the best face of source once for the video_swap_frame
+        calls that follow; with reference, only faces resembling face number
+        reference_position of that image are swapped. Leaves nothing set up
+        when it fails."""
+        lib = self._lib
+        with _call_lock:
             self._call(lib.face_swap_video_init, _path(source))
             try:
                 if reference_distance is not None:
@@ -165,12 +186,19 @@ class Engine:
                 if reference is not None:
                     self._call(lib.face_swap_video_set_reference, _path(reference),
                                int(reference_position))
-                os.makedirs(output_dir, exist_ok=True)
-                return self._run_job(_Runner(lib, "face_swap_video"), progress, poll_interval,
-                                     lib.face_swap_video_dir, _path(input_dir),
-                                     _path(output_dir), 1 if enhance else 0)
-            finally:
+            except BaseException:
                 lib.face_swap_video_cleanup()
+                raise
+
+    def video_swap_frame(self, input, output):
+        """Swaps the face analysed by video_swap_init into one frame file."""
+        self._call(self._lib.face_swap_video_frame, _path(input), _path(output))
+
+    def video_swap_cleanup(self):
+        """Releases the face analysed by video_swap_init."""
+        with _call_lock:
+            self._check_callable()
+            self._lib.face_swap_video_cleanup()
 
     def process_frames(self, mode, input_dir, output_dir, *, scale=2, blend=100.0,
                        progress=None, poll_interval=0.1):

@@ -16,6 +16,7 @@ DEBIAN_PYTHON = "/usr/bin/python3"
 CHECK = """
 import os, sys
 import brightloom
+import brightloom.distributed
 print(os.path.dirname(os.path.abspath(brightloom.__file__)))
 with brightloom.Engine(sys.argv[1], swap=False, mask_blur=0.5) as engine:
     pass

@@ -59,10 +59,11 @@ def _frames(folder, count, size):
 
 
 def make_video(path, work, frames=12, size=(SIZE, SIZE), rate="30000/1001", sound=None,
-               rotate=None, timestamps=None, codec="libx264"):
+               rotate=None, timestamps=None, codec="libx264", key_every=None):
     """A video of the swaying demo group. sound: None or an ffmpeg audio
     codec for a tone; rotate: a rotation tag; timestamps: seconds per frame
-    for a variable rate (Matroska output only)."""
+    for a variable rate (Matroska output only); key_every: frames from one
+    key frame to the next."""
     pattern = _frames(os.path.join(work, os.path.basename(path) + ".frames"), frames, size)
     command = [FFMPEG, "-v", "error", "-y", "-framerate", rate, "-i", pattern]
     if sound:
@@ -70,6 +71,8 @@ def make_video(path, work, frames=12, size=(SIZE, SIZE), rate="30000/1001", soun
                     "-c:a", sound]
     pixel_format = "yuv420p" if size[0] % 2 == 0 and size[1] % 2 == 0 else "yuv444p"
     command += ["-c:v", codec, "-pix_fmt", pixel_format]
+    if key_every is not None:
+        command += ["-g", str(key_every)]
     if timestamps is not None:
         expression = "+".join(f"eq(N\\,{i})*{t}" for i, t in enumerate(timestamps))
         command += ["-vf", f"settb=1/1000,setpts=({expression})/TB", "-fps_mode", "passthrough",

@@ -1,0 +1,91 @@
+"""The two kinds of job as a worker runs them on its Engine: one frame, a
+one-frame folder (the library's own directory run) and a video segment."""
+import os
+from dataclasses import dataclass
+
+from ..engine import BrightloomError
+from . import worker_engine
+
+# The library's largest distance of a face still taken for the reference,
+# given to every worker so that none keeps a distance set by an earlier run.
+DEFAULT_REFERENCE_DISTANCE = 0.3
+
+
+@dataclass(frozen=True)
+class SwapOperation:
+    source: str
+    reference: str
+    reference_position: int
+    reference_distance: float
+    enhance: bool
+    swap = True
+
+    @classmethod
+    def of(cls, source, reference, reference_position, reference_distance, enhance):
+        """Paths made absolute on the client, for workers in other folders."""
+        return cls(source=os.path.abspath(source),
+                   reference=None if reference is None else os.path.abspath(reference),
+                   reference_position=int(reference_position),
+                   reference_distance=float(DEFAULT_REFERENCE_DISTANCE if reference_distance
+                                            is None else reference_distance),
+                   enhance=bool(enhance))
+
+    def prepare(self, engine):
+        worker_engine.prepare_swap(engine, self.source, self.reference, self.reference_position,
+                                   self.reference_distance)
+
+    def apply(self, engine, input, output):
+        engine.video_swap_frame(input, output)
+        if self.enhance:
+            # As in the directory run: a restoration that fails (no face
+            # left to restore) keeps the swapped frame.
+            try:
+                engine.enhance(output, output)
+            except BrightloomError:
+                pass
+
+    def run_folder(self, engine, input_dir, output_dir):
+        try:
+            engine.swap_frames(self.source, input_dir, output_dir, enhance=self.enhance,
+                               reference=self.reference,
+                               reference_position=self.reference_position,
+                               reference_distance=self.reference_distance)
+        finally:
+            worker_engine.forget_swap()
+
+    def run_video(self, engine, input, output, encoding, progress):
+        try:
+            return engine.swap_video(self.source, input, output, enhance=self.enhance,
+                                     reference=self.reference,
+                                     reference_position=self.reference_position,
+                                     reference_distance=self.reference_distance,
+                                     progress=progress, **encoding)
+        finally:
+            worker_engine.forget_swap()
+
+
+@dataclass(frozen=True)
+class FrameOperation:
+    mode: str
+    scale: int
+    blend: float
+    swap = False
+
+    def prepare(self, engine):
+        pass
+
+    def apply(self, engine, input, output):
+        if self.mode == "enhance":
+            engine.enhance(input, output)
+        elif self.mode == "colorize":
+            engine.colorize(input, output, self.blend)
+        else:
+            engine.upscale(input, output, self.scale, self.blend)
+
+    def run_folder(self, engine, input_dir, output_dir):
+        engine.process_frames(self.mode, input_dir, output_dir, scale=self.scale,
+                              blend=self.blend)
+
+    def run_video(self, engine, input, output, encoding, progress):
+        return engine.process_video(self.mode, input, output, scale=self.scale, blend=self.blend,
+                                    progress=progress, **encoding)
