@@ -56,6 +56,7 @@
 #ifndef BRIGHTLOOM_H
 #define BRIGHTLOOM_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #if defined(_WIN32)
@@ -248,6 +249,292 @@ BRIGHTLOOM_API int32_t frame_process_video_dir(const char* input_dir, const char
 BRIGHTLOOM_API int32_t frame_process_video_progress(void);
 BRIGHTLOOM_API int32_t frame_process_video_total(void);
 BRIGHTLOOM_API void frame_process_video_cancel(void);
+
+/* ============================================================ Engine handle ==
+ *
+ * The interface under the functions above: an engine opened from a model
+ * directory with a params struct, operations on images in memory with options
+ * given per call, a status code for the program and a message for the person.
+ *
+ *     brightloom_engine* engine = NULL;
+ *     brightloom_engine_params params = brightloom_engine_default_params();
+ *     if (brightloom_engine_open("/path/to/models", &params, &engine) != BRIGHTLOOM_OK) {
+ *         fprintf(stderr, "open failed: %s\n", brightloom_last_error());
+ *         return 1;
+ *     }
+ *     brightloom_image source, target, result;
+ *     brightloom_image_load("source.jpg", &source);
+ *     brightloom_image_load("target.jpg", &target);
+ *     brightloom_options options = brightloom_default_options();
+ *     options.mask_blur = 0.5f;
+ *     if (brightloom_swap_image(engine, &source, &target, &options, &result) == BRIGHTLOOM_OK) {
+ *         brightloom_image_save(&result, "result.png");
+ *         brightloom_image_release(&result);
+ *     }
+ *     brightloom_image_release(&source);
+ *     brightloom_image_release(&target);
+ *     brightloom_engine_close(engine);
+ *
+ * Threading. Any number of threads may call any operation on one engine (and
+ * on one swap session) at the same time; an operation keeps nothing in
+ * globals. Opening and closing are not concurrent with anything else on the
+ * same handle: close an engine after every call on it has returned, and its
+ * swap sessions before it. Engines are independent of each other and of the
+ * process-wide engine behind the functions above.
+ *
+ * Statuses. Every function that can fail returns a brightloom_status; after a
+ * failure brightloom_last_error() gives the calling thread's message, in the
+ * same words as the functions above use. Nothing is written to an output
+ * argument on failure except a cleared (all-zero) image or NULL handle.
+ * Running out of memory gives BRIGHTLOOM_OUT_OF_MEMORY; no C++ exception ever
+ * leaves the library.
+ *
+ * Files. The engine reads the model files of its directory when it opens (an
+ * upscaler on its first use); brightloom_image_load and brightloom_image_save
+ * read and write the named file; nothing else is read or written.
+ */
+
+typedef enum brightloom_status {
+    BRIGHTLOOM_OK = 0,
+    BRIGHTLOOM_BAD_ARGUMENT = 1,       /* a NULL, empty or out-of-range argument */
+    BRIGHTLOOM_UNREADABLE_INPUT = 2,   /* a file that cannot be read, a damaged or truncated image */
+    BRIGHTLOOM_UNSUPPORTED_FORMAT = 3, /* bytes that are no image format we decode */
+    BRIGHTLOOM_TOO_LARGE = 4,          /* an image (or result) over BRIGHTLOOM_MAX_IMAGE_PIXELS */
+    BRIGHTLOOM_NO_FACE = 5,            /* no face (or none at the asked position) */
+    BRIGHTLOOM_MODEL_MISSING = 6,      /* the operation's model is not in the directory */
+    BRIGHTLOOM_MODEL_FAILED = 7,       /* a model failed to open or to run */
+    BRIGHTLOOM_CANNOT_WRITE = 8,       /* an output file that cannot be written */
+    BRIGHTLOOM_OUT_OF_MEMORY = 9,
+    BRIGHTLOOM_CANCELLED = 10,         /* stopped on the caller's request */
+    BRIGHTLOOM_INTERNAL = 11           /* a fault of the library itself */
+} brightloom_status;
+
+/* A short fixed name of a status ("ok", "bad argument", ...); never NULL. */
+BRIGHTLOOM_API const char* brightloom_status_name(brightloom_status status);
+
+/* The calling thread's message for its last failed call of this interface, or
+ * "". Valid until this thread's next call into the library. */
+BRIGHTLOOM_API const char* brightloom_last_error(void);
+
+/* -------------------------------------------------------------- Logging -- */
+
+typedef enum brightloom_log_level {
+    BRIGHTLOOM_LOG_INFO = 0,    /* progress: a model opened, an operation done */
+    BRIGHTLOOM_LOG_WARNING = 1, /* an optional model missing, a frame passed through */
+    BRIGHTLOOM_LOG_ERROR = 2    /* a model that failed to open or run */
+} brightloom_log_level;
+
+/* Receives one line (no trailing newline), e.g. "[brightloom] detector
+ * loaded: scrfd_2.5g.onnx". Called on the thread of the operation that logs,
+ * possibly from several threads at once. */
+typedef void (*brightloom_log_fn)(void* user_data, brightloom_log_level level, const char* line);
+
+/* --------------------------------------------------------------- Engine -- */
+
+typedef struct brightloom_engine brightloom_engine;
+
+typedef struct brightloom_engine_params {
+    /* sizeof(brightloom_engine_params) as the caller was compiled with; set by
+     * brightloom_engine_default_params. Fields added later lie past a smaller
+     * size and take their defaults. */
+    uint32_t size;
+    /* Model names as brightloom_set_detector / _swapper / _enhancer take them;
+     * NULL: "scrfd", "uniface_256", "gfpgan_1.4". */
+    const char* detector;
+    const char* swapper;
+    const char* enhancer;
+    /* Non-zero (default): open the recognizer and swapper. Zero: swapping and
+     * embeddings are refused with BRIGHTLOOM_MODEL_MISSING. */
+    int32_t open_swap;
+    /* Worker threads of one model run; 0 (default): the cores this process
+     * may use. */
+    int32_t intra_threads;
+    /* Where log lines go; NULL (default): standard error, one line each. */
+    brightloom_log_fn log;
+    void* log_user_data;
+} brightloom_engine_params;
+
+BRIGHTLOOM_API brightloom_engine_params brightloom_engine_default_params(void);
+
+/* Opens the models of model_dir as brightloom_init does (same files, order of
+ * detectors, warnings for missing optional models). params may be NULL for
+ * the defaults. On success *engine is the new engine; on failure it is NULL.
+ * Statuses: BAD_ARGUMENT (NULL or empty dir, NULL engine), MODEL_MISSING (no
+ * detector; recognizer or swapper absent when open_swap), MODEL_FAILED (the
+ * runtime cannot be loaded, a model file that does not open), OUT_OF_MEMORY. */
+BRIGHTLOOM_API brightloom_status brightloom_engine_open(const char* model_dir,
+                                                        const brightloom_engine_params* params,
+                                                        brightloom_engine** engine);
+
+/* Closes every model of the engine. NULL is ignored. */
+BRIGHTLOOM_API void brightloom_engine_close(brightloom_engine* engine);
+
+/* --------------------------------------------------------------- Images -- */
+
+/* An 8-bit RGB picture: pixel (x, y) is pixels[y * stride + 3 * x + 0..2].
+ * Images the library returns have stride = 3 * width and are released with
+ * brightloom_image_release. Images a caller builds may have any stride of at
+ * least 3 * width; the library only reads them. */
+typedef struct brightloom_image {
+    int32_t width;
+    int32_t height;
+    int32_t stride;  /* bytes from one row to the next */
+    uint8_t* pixels;
+} brightloom_image;
+
+typedef enum brightloom_format {
+    BRIGHTLOOM_FORMAT_PNG = 0,
+    BRIGHTLOOM_FORMAT_JPEG = 1, /* quality 1 ... 100 */
+    BRIGHTLOOM_FORMAT_BMP = 2,
+    BRIGHTLOOM_FORMAT_WEBP = 3  /* lossy, quality 1 ... 100, sides up to 16383 */
+} brightloom_format;
+
+/* Decodes an image file held in memory with the decoders, limits and EXIF
+ * orientation described at the top of this header. Statuses: BAD_ARGUMENT,
+ * UNSUPPORTED_FORMAT, TOO_LARGE, UNREADABLE_INPUT (damaged or truncated),
+ * OUT_OF_MEMORY. */
+BRIGHTLOOM_API brightloom_status brightloom_image_decode(const void* bytes, size_t size,
+                                                         brightloom_image* image);
+
+/* brightloom_image_decode of a file's bytes; UNREADABLE_INPUT when the file
+ * cannot be opened or read. The message names the path. */
+BRIGHTLOOM_API brightloom_status brightloom_image_load(const char* path, brightloom_image* image);
+
+/* Encodes into a new buffer released with brightloom_bytes_release. quality is
+ * read for JPEG and WebP only; 0 means 95. Statuses: BAD_ARGUMENT (no pixels,
+ * a side over the format's limit, an unknown format), OUT_OF_MEMORY. */
+BRIGHTLOOM_API brightloom_status brightloom_image_encode(const brightloom_image* image,
+                                                         brightloom_format format, int32_t quality,
+                                                         uint8_t** bytes, size_t* size);
+
+/* Writes the image in the format its extension names, as the file operations
+ * above do. Statuses: BAD_ARGUMENT, CANNOT_WRITE. */
+BRIGHTLOOM_API brightloom_status brightloom_image_save(const brightloom_image* image,
+                                                       const char* path);
+
+/* Release what the library allocated; NULL and cleared images are ignored.
+ * An image is cleared (all zero) afterwards. */
+BRIGHTLOOM_API void brightloom_image_release(brightloom_image* image);
+BRIGHTLOOM_API void brightloom_bytes_release(uint8_t* bytes);
+
+/* -------------------------------------------------------------- Options -- */
+
+/* Which faces of the target a swap replaces. */
+typedef enum brightloom_target {
+    BRIGHTLOOM_TARGET_ALL = 0,       /* every face (default) */
+    BRIGHTLOOM_TARGET_POSITION = 1,  /* the face at target_position, in detection order */
+    BRIGHTLOOM_TARGET_REFERENCE = 2  /* faces within reference_distance of reference_embedding */
+} brightloom_target;
+
+typedef struct brightloom_options {
+    uint32_t size;           /* as in brightloom_engine_params */
+    float detector_score;    /* minimum confidence of a face; default 0.3 */
+    float mask_blur;         /* feathering of the pasted edge; default 0.3 */
+    int32_t mask_padding[4]; /* top, right, bottom, left in percent; default 0 */
+    int32_t soft_edge;       /* non-zero: face_blend's softer edge (mask blur 0.5) */
+    float enhancer_blend;    /* share of the restored face, 0 ... 1; default 0.8 */
+    int32_t enhance_after_swap; /* non-zero: restore the swapped faces too */
+    float frame_blend;       /* colorize / upscale: share of the model result in percent; default 100 */
+    int32_t upscale_factor;  /* 2 (default) or 4 */
+    int32_t target;          /* a brightloom_target */
+    int32_t target_position; /* for BRIGHTLOOM_TARGET_POSITION; 0 = best score */
+    /* For BRIGHTLOOM_TARGET_REFERENCE: 512 values of unit length, as
+     * brightloom_face.embedding; read during the call only. */
+    const float* reference_embedding;
+    float reference_distance; /* largest distance (0 same ... 1 opposite); default 0.3 */
+    int32_t reference_position; /* swap sessions: face of the reference image; default 0 */
+    int32_t want_embedding;  /* brightloom_detect_faces: fill embeddings; default 0 */
+} brightloom_options;
+
+BRIGHTLOOM_API brightloom_options brightloom_default_options(void);
+
+/* ----------------------------------------------------------- Operations --
+ * Each takes the engine, its image(s) and options (NULL: the defaults) and on
+ * success stores a new image in *result. The inputs are only read. */
+
+/* The best face of source in place of the target faces options->target
+ * selects. Statuses: BAD_ARGUMENT, MODEL_MISSING (engine opened without
+ * swap), NO_FACE ("No face detected in source image", "No face detected in
+ * target image", "No face at position <p> in target image (<n> found)"),
+ * OUT_OF_MEMORY. A face the swapper cannot process stays as it was. */
+BRIGHTLOOM_API brightloom_status brightloom_swap_image(brightloom_engine* engine,
+                                                       const brightloom_image* source,
+                                                       const brightloom_image* target,
+                                                       const brightloom_options* options,
+                                                       brightloom_image* result);
+
+/* Every face restored as face_enhance does (a copy without an enhancer
+ * model). Statuses: BAD_ARGUMENT, NO_FACE ("No face detected in image"),
+ * OUT_OF_MEMORY. */
+BRIGHTLOOM_API brightloom_status brightloom_enhance_image(brightloom_engine* engine,
+                                                          const brightloom_image* image,
+                                                          const brightloom_options* options,
+                                                          brightloom_image* result);
+
+/* Colorized with options->frame_blend. Statuses: BAD_ARGUMENT, MODEL_MISSING,
+ * MODEL_FAILED ("Colorization failed"), OUT_OF_MEMORY. */
+BRIGHTLOOM_API brightloom_status brightloom_colorize_image(brightloom_engine* engine,
+                                                           const brightloom_image* image,
+                                                           const brightloom_options* options,
+                                                           brightloom_image* result);
+
+/* Enlarged options->upscale_factor times; the factor's model opens on first
+ * use and stays open. Statuses: BAD_ARGUMENT (a factor other than 2 or 4),
+ * MODEL_MISSING, TOO_LARGE (the result would pass BRIGHTLOOM_MAX_IMAGE_PIXELS),
+ * MODEL_FAILED, OUT_OF_MEMORY. */
+BRIGHTLOOM_API brightloom_status brightloom_upscale_image(brightloom_engine* engine,
+                                                          const brightloom_image* image,
+                                                          const brightloom_options* options,
+                                                          brightloom_image* result);
+
+/* ------------------------------------------------------------ Analysis -- */
+
+typedef struct brightloom_face {
+    float box[4];            /* x1, y1, x2, y2 in image pixels */
+    float score;             /* detector confidence */
+    float points5[10];       /* eyes, nose, mouth corners: x, y pairs */
+    int32_t has_points68;    /* 1 when points68 holds the landmarker's points */
+    float points68[136];
+    int32_t has_embedding;   /* 1 when embedding was asked for and computed */
+    float embedding[512];    /* identity at unit length */
+} brightloom_face;
+
+/* Finds every face (best score first, no cap). *count is how many were found;
+ * the first min(count, capacity) are written to faces (faces may be NULL when
+ * capacity is 0). Statuses: BAD_ARGUMENT, MODEL_MISSING (an embedding asked of
+ * an engine opened without swap), MODEL_FAILED, OUT_OF_MEMORY; no face is
+ * BRIGHTLOOM_OK with *count 0. */
+BRIGHTLOOM_API brightloom_status brightloom_detect_faces(brightloom_engine* engine,
+                                                         const brightloom_image* image,
+                                                         const brightloom_options* options,
+                                                         brightloom_face* faces, size_t capacity,
+                                                         size_t* count);
+
+/* ---------------------------------------------------------- Swap session --
+ * A source face analysed once and swapped into many frames, as a video does. */
+
+typedef struct brightloom_swap_session brightloom_swap_session;
+
+/* Analyses the best face of source. With a reference image, only faces within
+ * options->reference_distance of its face at options->reference_position are
+ * swapped later. Statuses: BAD_ARGUMENT, MODEL_MISSING, NO_FACE ("No face
+ * detected in source image", "No face at position <p> in reference image (<n>
+ * found)"), OUT_OF_MEMORY. */
+BRIGHTLOOM_API brightloom_status brightloom_swap_session_open(brightloom_engine* engine,
+                                                              const brightloom_image* source,
+                                                              const brightloom_image* reference,
+                                                              const brightloom_options* options,
+                                                              brightloom_swap_session** session);
+
+/* The cached face swapped into one frame; a frame without (matching) faces
+ * comes back as an unchanged copy. options->target is not read (the session's
+ * reference decides). Statuses: BAD_ARGUMENT, OUT_OF_MEMORY. */
+BRIGHTLOOM_API brightloom_status brightloom_swap_session_frame(brightloom_swap_session* session,
+                                                               const brightloom_image* frame,
+                                                               const brightloom_options* options,
+                                                               brightloom_image* result);
+
+BRIGHTLOOM_API void brightloom_swap_session_close(brightloom_swap_session* session);
 
 #ifdef __cplusplus
 }
