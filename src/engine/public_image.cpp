@@ -11,8 +11,8 @@ brightloom_status bl_public_image_check(const brightloom_image* image, const cha
     if (!image || !image->pixels || image->width <= 0 || image->height <= 0)
         return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The %s has no pixels", what);
     if (static_cast<int64_t>(image->width) * image->height > BL_MAX_IMAGE_PIXELS)
-        return bl_fail(BRIGHTLOOM_TOO_LARGE, "The %s has more than %d pixels", what,
-                       BL_MAX_IMAGE_PIXELS);
+        return bl_fail(BRIGHTLOOM_TOO_LARGE, "The %s has more than %lld pixels", what,
+                       static_cast<long long>(BL_MAX_IMAGE_PIXELS));
     if (image->stride < 3 * image->width)
         return bl_fail(BRIGHTLOOM_BAD_ARGUMENT,
                        "The %s's stride %d is less than 3 x its width %d", what, image->stride,
