@@ -157,9 +157,13 @@ int run_server(const ServeOptions& options, const Settings& s) {
     std::shared_ptr<ConnectionWatch> watch = make_watch(options);
     use_connection_pool(server, options, port, watch);
     widen_listen_backlog(port, LISTEN_BACKLOG);
-    if (!is_loopback(options.host))
+    if (!is_loopback(options.host)) {
         say("warning: listening on " + options.host +
             ": anyone who can reach this port can use the server and its models");
+        if (options.allow_hosts.empty())
+            say("note: only requests that name the server by a loopback name or the --host "
+                "address are answered; --allow-host NAME accepts the names clients use");
+    }
     StopSignals signals(
         [&server, &queue, watch] {
             queue.close();
