@@ -26,6 +26,14 @@ void add_serve_commands(CLI::App& app, CommandList& commands) {
                     "Requests that may wait while a job runs; more get 429")
         ->check(CLI::Range(0, 256))
         ->capture_default_str();
+    sub->add_option("--request-timeout", g_serve.request_timeout,
+                    "Seconds a request's head and body together may take to arrive")
+        ->check(CLI::Range(1, 3600))
+        ->capture_default_str();
+    sub->add_option("--allow-host", g_serve.allow_hosts,
+                    "A host name (or address) clients may use besides the server's own, with any "
+                    "port; repeat for more; * allows every name")
+        ->allow_extra_args(false);
     Command command;
     command.app = sub;
     command.models = ModelSet::Available;

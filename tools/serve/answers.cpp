@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+
 namespace {
 
 bool starts_with(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
@@ -29,7 +31,12 @@ int status_for_library_message(const std::string& message) {
 }
 
 std::string without_server_paths(std::string message,
-                                 const std::vector<std::pair<std::string, std::string>>& files) {
+                                 std::vector<std::pair<std::string, std::string>> files) {
+    // Longest first: "/proc/self/fd/12" must not be taken for a part of
+    // "/proc/self/fd/123".
+    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
+        return a.first.size() > b.first.size();
+    });
     for (const auto& file : files)
         for (size_t at = message.find(file.first); at != std::string::npos;
              at = message.find(file.first, at + file.second.size()))

@@ -20,6 +20,6 @@ int status_for_library_message(const std::string& message);
 // The message with every path of `files` (path, role) replaced by its role,
 // so the server's folders stay private: ".../7-source" becomes "source".
 std::string without_server_paths(std::string message,
-                                 const std::vector<std::pair<std::string, std::string>>& files);
+                                 std::vector<std::pair<std::string, std::string>> files);
 
 #endif

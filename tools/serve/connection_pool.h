@@ -1,9 +1,7 @@
 // The threads that serve connections. The HTTP library's own pool takes any
-// number of accepted connections into an unbounded list; this one holds at
-// most `pending` of them and otherwise makes the accepting thread wait, so a
-// flood of connections waits in the system's small listen backlog instead of
-// piling up open sockets here. With a guard, each connection's request head
-// must arrive whole, small and in time before the library reads it.
+// number of accepted connections; this one hands each connection to the
+// ConnectionWatch first, which passes it on once its request head is there
+// and a thread may take it, or refuses it.
 #ifndef BL_TOOLS_SERVE_CONNECTION_POOL_H
 #define BL_TOOLS_SERVE_CONNECTION_POOL_H
 
@@ -17,24 +15,28 @@
 #include <thread>
 #include <vector>
 
+#include "connection_watch.h"
 #include "request_head_guard.h"
 
 class ConnectionPool : public httplib::TaskQueue {
 public:
-    ConnectionPool(size_t threads, size_t pending, std::shared_ptr<RequestHeadGuard> guard);
+    ConnectionPool(size_t threads, std::shared_ptr<RequestHeadGuard> guard,
+                   std::shared_ptr<ConnectionWatch> watch);
     ~ConnectionPool() override;
 
     void enqueue(std::function<void()> connection) override;
-    // Serves the connections already taken, then ends the threads.
+    // Refuses what has not reached a handler, serves the rest, then ends
+    // the threads.
     void shutdown() override;
 
 private:
+    void run(std::function<void()> task);
     void serve();
 
-    const size_t pending_limit_;
     const std::shared_ptr<RequestHeadGuard> guard_;
+    const std::shared_ptr<ConnectionWatch> watch_;
     std::mutex mutex_;
-    std::condition_variable has_work_, has_room_;
+    std::condition_variable has_work_;
     std::deque<std::function<void()>> pending_;
     std::vector<std::thread> threads_;
     bool shutting_down_ = false;

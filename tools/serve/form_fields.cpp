@@ -6,12 +6,37 @@
 
 namespace {
 
-// A whole decimal number and nothing else ("0.5", "80"; not "5x", "", "nan").
+// Digits with at most one decimal point ("0.5", "80", ".5"), after an
+// optional minus: strtof alone would also take blanks, hex and exponents.
+bool plain_decimal(const std::string& text) {
+    const size_t start = !text.empty() && text[0] == '-' ? 1 : 0;
+    size_t digits = 0, points = 0;
+    for (size_t i = start; i < text.size(); ++i) {
+        if (text[i] == '.')
+            ++points;
+        else if (text[i] >= '0' && text[i] <= '9')
+            ++digits;
+        else
+            return false;
+    }
+    return digits > 0 && points <= 1;
+}
+
 bool parse_float(const std::string& text, float& value) {
-    if (text.empty() || text.size() > 32) return false;
-    char* end = nullptr;
-    value = std::strtof(text.c_str(), &end);
-    return end == text.c_str() + text.size() && std::isfinite(value);
+    if (text.size() > 32 || !plain_decimal(text)) return false;
+    value = std::strtof(text.c_str(), nullptr);
+    return std::isfinite(value);
+}
+
+// Digits only, a few of them.
+bool parse_whole(const std::string& text, int& value) {
+    if (text.empty() || text.size() > 9) return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return true;
 }
 
 std::string range_text(float low, float high) {
@@ -33,8 +58,8 @@ std::vector<std::string> split_list(const std::string& text) {
 }  // namespace
 
 const std::string* Form::field(const std::string& name) const {
-    auto part = request_.files.find(name);
-    return part == request_.files.end() ? nullptr : &part->second.content;
+    auto part = parts_.find(name);
+    return part == parts_.end() ? nullptr : &part->second.content;
 }
 
 std::string Form::read_number(const std::string& name, float low, float high,
@@ -73,12 +98,8 @@ std::string Form::read_padding(const std::string& name,
     if (text->size() > 64 || (items.size() != 1 && items.size() != 4)) return problem;
     std::array<int, 4> sides{};
     for (size_t i = 0; i < 4; ++i) {
-        float number = 0.0f;
         const std::string& item = items[items.size() == 1 ? 0 : i];
-        if (!parse_float(item, number) || number < 0 || number > 100 ||
-            number != std::floor(number))
-            return problem;
-        sides[i] = static_cast<int>(number);
+        if (!parse_whole(item, sides[i]) || sides[i] > 100) return problem;
     }
     value = sides;
     return "";

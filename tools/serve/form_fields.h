@@ -13,7 +13,7 @@
 
 class Form {
 public:
-    explicit Form(const httplib::Request& request) : request_(request) {}
+    explicit Form(const httplib::MultipartFormDataMap& parts) : parts_(parts) {}
 
     // The content of the first part named `name`, or nullptr.
     const std::string* field(const std::string& name) const;
@@ -29,7 +29,7 @@ public:
                              std::optional<std::array<int, 4>>& value) const;
 
 private:
-    const httplib::Request& request_;
+    const httplib::MultipartFormDataMap& parts_;
 };
 
 #endif

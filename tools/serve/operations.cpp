@@ -4,6 +4,7 @@
 
 #include "../cli/common.h"
 #include "brightloom.h"
+#include "image_size.h"
 
 namespace {
 
@@ -69,6 +70,7 @@ Operation colorize_operation() {
                 std::string problem = read_blend(form, job);
                 return problem.empty() ? read_format(form, job) : problem;
             },
+            nullptr,
             [](const Job&) { return std::vector<std::string>{"ddcolor.onnx"}; },
             [](const Job& job, const std::vector<std::string>& in, const std::string& out) {
                 return frame_colorize(in[0].c_str(), out.c_str(), job.blend);
@@ -82,6 +84,18 @@ std::string read_scale(const Form& form, Job& job) {
     return problem;
 }
 
+// The library refuses such a result only after the whole upscale has run.
+std::string upscaled_too_large(const Form& form, const Job& job) {
+    const std::string* image = form.field("image");
+    ImageSize size;
+    if (!image || !declared_image_size(*image, size)) return "";
+    const int64_t width = size.width * job.scale, height = size.height * job.scale;
+    if (width * height <= BRIGHTLOOM_MAX_IMAGE_PIXELS) return "";
+    return "The upscaled image would be " + std::to_string(width) + " x " +
+           std::to_string(height) + " pixels, more than the limit of " +
+           std::to_string(BRIGHTLOOM_MAX_IMAGE_PIXELS) + " pixels";
+}
+
 Operation upscale_operation() {
     return {"upscale", {"image"},
             [](const Form& form, Job& job) {
@@ -89,6 +103,7 @@ Operation upscale_operation() {
                 if (problem.empty()) problem = read_blend(form, job);
                 return problem.empty() ? read_format(form, job) : problem;
             },
+            upscaled_too_large,
             [](const Job& job) {
                 return std::vector<std::string>{"real_esrgan_x" + std::to_string(job.scale) +
                                                 ".onnx"};

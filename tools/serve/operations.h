@@ -28,6 +28,9 @@ struct Operation {
     std::vector<std::string> images;  // form fields holding its images, in call order
     // Reads the optional fields into `job`: "" or the problem (a 400 answer).
     std::function<std::string(const Form&, Job&)> read_options;
+    // "" or why the job's result would pass the library's pixel cap (a 413
+    // answer); only upscale can grow an image.
+    std::function<std::string(const Form&, const Job&)> result_too_large;
     // Model files the job needs besides the detector.
     std::function<std::vector<std::string>(const Job&)> model_files;
     std::function<int32_t(const Job&, const std::vector<std::string>& inputs,

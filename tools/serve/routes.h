@@ -5,6 +5,8 @@
 
 #include <httplib.h>
 
+#include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,8 +24,11 @@ struct ServerState {
     ServerSettings settings;
     UploadDir& uploads;
     JobQueue& queue;
+    uint64_t max_body_bytes;
+    int upload_limit_mb;
 };
 
-void add_api_routes(httplib::Server& server, ServerState& state);
+// Adds every route; returns each path with the one method it answers.
+std::map<std::string, std::string> add_api_routes(httplib::Server& server, ServerState& state);
 
 #endif

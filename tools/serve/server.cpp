@@ -7,21 +7,31 @@
 #include "../cli/common.h"
 #include "answers.h"
 #include "connection_pool.h"
+#include "connection_watch.h"
+#include "request_checks.h"
 #include "routes.h"
 #include "socket_lookup.h"
 #include "stop_signals.h"
 
 namespace {
 
-// Slow or idle clients cannot hold a connection longer than this per read
-// or write.
-constexpr time_t READ_TIMEOUT_SECONDS = 15;
+// A request's head must arrive within this time (and its body within the
+// request timeout); writing an answer may pause this long per write.
+constexpr std::chrono::seconds HEAD_TIME{15};
 constexpr time_t WRITE_TIMEOUT_SECONDS = 15;
-// Threads beyond the running and the waiting jobs, for the page, the health
-// report and quick refusals while the queue is full.
-constexpr size_t SPARE_THREADS = 4;
+// Connection threads beyond the running and the waiting jobs: two for quick
+// refusals while the queue is full, two that uploads never take, for the
+// page and the health report.
+constexpr size_t REFUSAL_THREADS = 2;
+constexpr size_t LIGHT_THREADS = 2;
+// Connections held at once, waiting for their head or a thread included.
+constexpr size_t MAX_OPEN_CONNECTIONS = 128;
 // Connections the system holds until the server takes them.
 constexpr int LISTEN_BACKLOG = 64;
+
+uint64_t max_body_bytes(const ServeOptions& options) {
+    return static_cast<uint64_t>(options.max_upload_mb) * 1024 * 1024;
+}
 
 std::string message_for_status(int status, int upload_limit_mb) {
     switch (status) {
@@ -40,23 +50,63 @@ bool is_loopback(const std::string& host) {
     return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
 }
 
+std::shared_ptr<ConnectionWatch> make_watch(const ServeOptions& options) {
+    const size_t upload_slots = static_cast<size_t>(options.queue) + 1 + REFUSAL_THREADS;
+    return std::make_shared<ConnectionWatch>(ConnectionWatch::Limits{
+        max_body_bytes(options), options.max_upload_mb, HEAD_TIME,
+        std::chrono::seconds(options.request_timeout), upload_slots, MAX_OPEN_CONNECTIONS});
+}
+
 // Called once the port is known: the guard recognises connections by it.
-void use_connection_pool(httplib::Server& server, const ServeOptions& options, int port) {
-    const size_t threads = static_cast<size_t>(options.queue) + 1 + SPARE_THREADS;
+void use_connection_pool(httplib::Server& server, const ServeOptions& options, int port,
+                         std::shared_ptr<ConnectionWatch> watch) {
+    const size_t threads =
+        static_cast<size_t>(options.queue) + 1 + REFUSAL_THREADS + LIGHT_THREADS;
     auto guard = std::make_shared<RequestHeadGuard>(port);
-    server.new_task_queue = [threads, guard] {
-        return new ConnectionPool(threads, threads, guard);
+    server.new_task_queue = [threads, guard, watch] {
+        return new ConnectionPool(threads, guard, watch);
     };
 }
 
+// Every answer passes here: the connection's phase follows, and a client
+// whose body was left unread gets a moment to finish sending.
+void follow_answers(httplib::Server& server) {
+    server.set_post_routing_handler([](const httplib::Request&, httplib::Response&) {
+        if (WatchedConnection* connection = serving_connection()) connection->begin_answering();
+    });
+    server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
+        if (request.method == "POST" && response.status != 499)
+            say(request.method + " " + request.path + " " + std::to_string(response.status));
+        if (WatchedConnection* connection = serving_connection()) connection->answered();
+    });
+}
+
+// Requests that must not be read are answered before their body is, also
+// when the client waits for "100 Continue" before sending it.
+void check_requests(httplib::Server& server, std::shared_ptr<const RequestRules> rules) {
+    server.set_pre_routing_handler(
+        [rules](const httplib::Request& request, httplib::Response& response) {
+            if (!refuse_request(*rules, request, response))
+                return httplib::Server::HandlerResponse::Unhandled;
+            WatchedConnection* connection = serving_connection();
+            if (connection && request.method != "GET" && request.method != "HEAD")
+                connection->leave_body_unread();
+            return httplib::Server::HandlerResponse::Handled;
+        });
+    server.set_expect_100_continue_handler(
+        [rules](const httplib::Request& request, httplib::Response& response) {
+            return refuse_request(*rules, request, response) ? response.status : 100;
+        });
+}
+
 void configure(httplib::Server& server, const ServeOptions& options) {
-    server.set_read_timeout(READ_TIMEOUT_SECONDS, 0);
+    server.set_read_timeout(HEAD_TIME.count(), 0);
     server.set_write_timeout(WRITE_TIMEOUT_SECONDS, 0);
-    // One request per connection: the head guard sees only a connection's first.
+    // One request per connection: the watch follows a connection's first.
     server.set_keep_alive_max_count(1);
-    server.set_payload_max_length(static_cast<size_t>(options.max_upload_mb) * 1024 * 1024);
+    server.set_payload_max_length(max_body_bytes(options));
     const int limit = options.max_upload_mb;
-    // Answers the HTTP library made without a body (413, 404, ...) get a JSON one.
+    // Answers the HTTP library made without a body (400, 413, ...) get a JSON one.
     server.set_error_handler(httplib::Server::HandlerWithResponse(
         [limit](const httplib::Request&, httplib::Response& response) {
             if (!response.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
@@ -67,10 +117,7 @@ void configure(httplib::Server& server, const ServeOptions& options) {
         [](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
             answer_error(response, 500, "Internal error");
         });
-    server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
-        if (request.method == "POST" && response.status != 499)
-            say(request.method + " " + request.path + " " + std::to_string(response.status));
-    });
+    follow_answers(server);
 }
 
 int bind(httplib::Server& server, const ServeOptions& options) {
@@ -90,25 +137,40 @@ int run_server(const ServeOptions& options, const Settings& s) {
     JobQueue queue(static_cast<size_t>(options.queue));
     ServerState state{s.models,           list_model_files(s.models),
                       make_operations(s), ServerSettings::from(s),
-                      *uploads,           queue};
+                      *uploads,           queue,
+                      max_body_bytes(options), options.max_upload_mb};
     httplib::Server server;
     configure(server, options);
-    add_api_routes(server, state);
+    auto routes = add_api_routes(server, state);
 
     int port = bind(server, options);
     if (port < 0) {
         say("error: cannot listen on " + options.host + " port " + std::to_string(options.port));
         return EXIT_FAILED;
     }
-    use_connection_pool(server, options, port);
+    auto rules = std::make_shared<RequestRules>(
+        RequestRules::for_server(options.host, port, options.allow_hosts));
+    rules->routes = std::move(routes);
+    rules->max_body_bytes = max_body_bytes(options);
+    rules->upload_limit_mb = options.max_upload_mb;
+    check_requests(server, rules);
+    std::shared_ptr<ConnectionWatch> watch = make_watch(options);
+    use_connection_pool(server, options, port, watch);
     widen_listen_backlog(port, LISTEN_BACKLOG);
-    if (!is_loopback(options.host))
+    if (!is_loopback(options.host)) {
         say("warning: listening on " + options.host +
             ": anyone who can reach this port can use the server and its models");
-    StopSignals signals([&server, &queue] {
-        queue.close();
-        server.stop();
-    });
+        if (options.allow_hosts.empty())
+            say("note: only requests that name the server by a loopback name or the --host "
+                "address are answered; --allow-host NAME accepts the names clients use");
+    }
+    StopSignals signals(
+        [&server, &queue, watch] {
+            queue.close();
+            watch->stop();
+            server.stop();
+        },
+        uploads->path());
     say("serving on http://" + options.host + ":" + std::to_string(port) + "/ (Ctrl-C stops)");
     server.listen_after_bind();
     say("stopped");

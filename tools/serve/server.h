@@ -4,6 +4,7 @@
 #define BL_TOOLS_SERVE_SERVER_H
 
 #include <string>
+#include <vector>
 
 struct Settings;
 
@@ -12,6 +13,8 @@ struct ServeOptions {
     int port = 8080;  // 0: any free port (the one taken is printed)
     int max_upload_mb = 50;
     int queue = 8;
+    int request_timeout = 60;  // seconds for a request's head and body together
+    std::vector<std::string> allow_hosts;  // Host names accepted besides the server's own
 };
 
 // Serves until stopped; returns the tool's exit code.

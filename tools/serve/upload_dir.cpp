@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -50,20 +51,23 @@ std::string UploadDir::new_path(const std::string& role, const std::string& exte
 }
 
 RequestFiles::~RequestFiles() {
-    for (const auto& entry : paths_) unlink(entry.first.c_str());
+    for (const std::string& path : disk_files_) unlink(path.c_str());
+    for (int fd : memory_files_) close(fd);
 }
 
 std::string RequestFiles::write(const std::string& role, const std::string& bytes) {
-    std::string path = reserve(role, "");
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = memfd_create(role.c_str(), MFD_CLOEXEC);
     if (fd < 0) return "";
-    bool written = write_all(fd, bytes);
-    if (close(fd) != 0) written = false;
-    return written ? path : "";
+    memory_files_.push_back(fd);
+    if (!write_all(fd, bytes)) return "";
+    // The library opens the path anew, so it reads from the start.
+    paths_.emplace_back("/proc/self/fd/" + std::to_string(fd), role);
+    return paths_.back().first;
 }
 
 std::string RequestFiles::reserve(const std::string& role, const std::string& extension) {
     paths_.emplace_back(dir_.new_path(role, extension), role);
+    disk_files_.push_back(paths_.back().first);
     return paths_.back().first;
 }
 

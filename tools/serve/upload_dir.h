@@ -1,6 +1,9 @@
-// Where uploads and results live while their request runs: one private
-// folder (mode 0700) per server, and in it only names the server makes up,
-// so a client's file name never becomes a path.
+// Where uploads and results live while their request runs. Uploads are kept
+// in memory (memfd), reached by the library through /proc/self/fd, so no
+// upload is ever on disk, whatever ends the process. Results, whose format
+// the library takes from the file name, go to one private folder (mode 0700)
+// per server, under names the server makes up, so a client's file name
+// never becomes a path.
 #ifndef BL_TOOLS_SERVE_UPLOAD_DIR_H
 #define BL_TOOLS_SERVE_UPLOAD_DIR_H
 
@@ -38,8 +41,8 @@ public:
     RequestFiles(const RequestFiles&) = delete;
     RequestFiles& operator=(const RequestFiles&) = delete;
 
-    // Writes `bytes` to a new private file (never following or replacing an
-    // existing one); returns its path, or "" when it cannot be written.
+    // Keeps `bytes` in a new in-memory file; returns its path, or "" when
+    // it cannot be made.
     std::string write(const std::string& role, const std::string& bytes);
     // A path for a file the library will write (the result).
     std::string reserve(const std::string& role, const std::string& extension);
@@ -49,6 +52,8 @@ public:
 private:
     UploadDir& dir_;
     std::vector<std::pair<std::string, std::string>> paths_;  // path, role
+    std::vector<int> memory_files_;
+    std::vector<std::string> disk_files_;
 };
 
 // Reads a whole file (the result) into `bytes`.

@@ -28,7 +28,8 @@ void add_safety_headers(httplib::Response& response) {
 
 }  // namespace
 
-void add_web_page(httplib::Server& server) {
+std::vector<std::string> add_web_page(httplib::Server& server) {
+    std::vector<std::string> paths;
     for (const WebAsset& asset : WEB_ASSETS) {
         const std::string name = asset.name;
         const std::string route = name == "index.html" ? "/" : "/" + name;
@@ -37,5 +38,7 @@ void add_web_page(httplib::Server& server) {
             response.set_content(reinterpret_cast<const char*>(asset.bytes), asset.size,
                                  content_type(name));
         });
+        paths.push_back(route);
     }
+    return paths;
 }

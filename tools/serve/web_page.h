@@ -5,6 +5,10 @@
 
 #include <httplib.h>
 
-void add_web_page(httplib::Server& server);
+#include <string>
+#include <vector>
+
+// Returns the paths it serves.
+std::vector<std::string> add_web_page(httplib::Server& server);
 
 #endif

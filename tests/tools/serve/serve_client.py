@@ -4,6 +4,7 @@ import io
 import json
 import os
 import re
+import socket
 import signal
 import subprocess
 import threading
@@ -138,3 +139,29 @@ class Server:
         code = self.process.wait(timeout)
         self.reader.join(10)
         return code
+
+
+def address(url):
+    host, port = url[len("http://"):].split(":")
+    return host, int(port)
+
+
+def read_answer(sock, seconds=10.0):
+    """Reads until the server closes: (status, headers, body); status 0 when
+    the connection ended without an answer."""
+    sock.settimeout(seconds)
+    data = b""
+    try:
+        while len(data) < 1 << 20:
+            chunk = sock.recv(65536)
+            if not chunk:
+                break
+            data += chunk
+    except (ConnectionResetError, socket.timeout):
+        pass
+    head, _, body = data.partition(b"\r\n\r\n")
+    lines = head.decode("latin-1").split("\r\n")
+    if not lines[0].startswith("HTTP/1.1 "):
+        return 0, {}, data
+    headers = dict(line.split(": ", 1) for line in lines[1:] if ": " in line)
+    return int(lines[0].split()[1]), headers, body

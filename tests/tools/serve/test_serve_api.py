@@ -146,7 +146,7 @@ def test_a_client_that_leaves_while_waiting_loses_its_place(server, pictures):
     body, content_type = multipart({"source": images["source"], "target": images["target"]})
     host, port = server.url[len("http://"):].split(":")
     leaving = socket.create_connection((host, int(port)))
-    leaving.sendall(f"POST /api/swap HTTP/1.1\r\nHost: {host}\r\nContent-Type: {content_type}\r\n"
+    leaving.sendall(f"POST /api/swap HTTP/1.1\r\nHost: {host}:{port}\r\nContent-Type: {content_type}\r\n"
                     f"Content-Length: {len(body)}\r\n\r\n".encode() + body)
     server.wait_for(lambda h: h["queue"]["waiting"] == 1)
     answers = []

@@ -1,0 +1,127 @@
+#include "image_size.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+class Header {
+public:
+    explicit Header(const std::string& bytes) : bytes_(bytes) {}
+    bool has(size_t at, size_t count) const { return at + count <= bytes_.size(); }
+    bool starts_with(const char* magic) const { return text_at(0, magic); }
+    bool text_at(size_t at, const char* text) const {
+        return has(at, std::strlen(text)) && bytes_.compare(at, std::strlen(text), text) == 0;
+    }
+    uint32_t byte(size_t at) const { return static_cast<unsigned char>(bytes_[at]); }
+    uint32_t be16(size_t at) const { return byte(at) << 8 | byte(at + 1); }
+    uint32_t be32(size_t at) const { return be16(at) << 16 | be16(at + 2); }
+    uint32_t le16(size_t at) const { return byte(at) | byte(at + 1) << 8; }
+    uint32_t le24(size_t at) const { return le16(at) | byte(at + 2) << 16; }
+    uint32_t le32(size_t at) const { return le16(at) | le16(at + 2) << 16; }
+    size_t size() const { return bytes_.size(); }
+    const std::string& text() const { return bytes_; }
+
+private:
+    const std::string& bytes_;
+};
+
+bool done(ImageSize& size, int64_t width, int64_t height) {
+    size = {width, height};
+    return width > 0 && height > 0;
+}
+
+bool png_size(const Header& h, ImageSize& size) {
+    // The first chunk of every PNG is IHDR.
+    if (!h.has(0, 24) || !h.text_at(12, "IHDR")) return false;
+    return done(size, h.be32(16), h.be32(20));
+}
+
+bool jpeg_size(const Header& h, ImageSize& size) {
+    for (size_t at = 2; h.has(at, 4);) {
+        if (h.byte(at) != 0xFF) return false;
+        const uint32_t marker = h.byte(at + 1);
+        if (marker == 0xFF) {  // fill byte
+            ++at;
+            continue;
+        }
+        if ((marker >= 0xD0 && marker <= 0xD9) || marker == 0x01) {  // no length
+            at += 2;
+            continue;
+        }
+        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 &&
+                           marker != 0xC8 && marker != 0xCC;
+        if (frame) return h.has(at, 9) && done(size, h.be16(at + 7), h.be16(at + 5));
+        if (marker == 0xDA) return false;  // scan data before any frame header
+        at += 2 + h.be16(at + 2);
+    }
+    return false;
+}
+
+bool webp_size(const Header& h, ImageSize& size) {
+    if (!h.has(0, 30) || !h.text_at(8, "WEBP")) return false;
+    if (h.text_at(12, "VP8X")) return done(size, h.le24(24) + 1, h.le24(27) + 1);
+    if (h.text_at(12, "VP8L")) {
+        const uint32_t bits = h.le32(21);
+        return h.byte(20) == 0x2F && done(size, (bits & 0x3FFF) + 1, (bits >> 14 & 0x3FFF) + 1);
+    }
+    if (h.text_at(12, "VP8 "))
+        return h.text_at(23, "\x9d\x01\x2a") &&
+               done(size, h.le16(26) & 0x3FFF, h.le16(28) & 0x3FFF);
+    return false;
+}
+
+bool bmp_size(const Header& h, ImageSize& size) {
+    if (!h.has(0, 26)) return false;
+    if (h.le32(14) == 12) return done(size, h.le16(18), h.le16(20));
+    // Rows stored top-down have a negative height.
+    const int64_t height = static_cast<int32_t>(h.le32(22));
+    return done(size, static_cast<int32_t>(h.le32(18)), height < 0 ? -height : height);
+}
+
+// "P5"/"P6", then width and height as decimal text between blanks and
+// comments.
+bool pnm_size(const Header& h, ImageSize& size) {
+    const std::string& text = h.text();
+    int64_t values[2] = {0, 0};
+    size_t at = 2;
+    for (int64_t& value : values) {
+        while (at < text.size() && (std::isspace(static_cast<unsigned char>(text[at])) ||
+                                    text[at] == '#')) {
+            if (text[at] == '#')
+                while (at < text.size() && text[at] != '\n') ++at;
+            else
+                ++at;
+        }
+        size_t digits = 0;
+        for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at)
+            if (++digits <= 9) value = value * 10 + (text[at] - '0');
+        if (digits == 0 || digits > 9) return false;
+    }
+    return done(size, values[0], values[1]);
+}
+
+// TGA has no signature: a header whose fields all hold values the format
+// knows is taken for one.
+bool tga_size(const Header& h, ImageSize& size) {
+    if (!h.has(0, 18) || h.byte(1) > 1) return false;
+    const uint32_t type = h.byte(2), depth = h.byte(16);
+    const bool known_type = (type >= 1 && type <= 3) || (type >= 9 && type <= 11);
+    const bool known_depth = depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32;
+    return known_type && known_depth && done(size, h.le16(12), h.le16(14));
+}
+
+}  // namespace
+
+bool declared_image_size(const std::string& bytes, ImageSize& size) {
+    const Header h(bytes);
+    if (h.starts_with("\x89PNG\r\n\x1a\n")) return png_size(h, size);
+    if (h.starts_with("\xFF\xD8")) return jpeg_size(h, size);
+    if (h.starts_with("GIF87a") || h.starts_with("GIF89a"))
+        return h.has(0, 10) && done(size, h.le16(6), h.le16(8));
+    if (h.starts_with("RIFF")) return webp_size(h, size);
+    if (h.starts_with("BM")) return bmp_size(h, size);
+    if (h.starts_with("P5") || h.starts_with("P6")) return pnm_size(h, size);
+    return tga_size(h, size);
+}

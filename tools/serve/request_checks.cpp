@@ -1,0 +1,142 @@
+#include "request_checks.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "answers.h"
+
+namespace {
+
+std::string lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool all_digits(const std::string& text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool is_wildcard(const std::string& host) {
+    return host.empty() || host == "0.0.0.0" || host == "::";
+}
+
+// "name", "name:port", "[v6 address]" or "[v6 address]:port"; false for
+// anything else.
+bool split_host(const std::string& host, std::string& name, std::string& port) {
+    size_t name_end = host.rfind(':');
+    if (!host.empty() && host[0] == '[') {
+        const size_t close = host.find(']');
+        if (close == std::string::npos) return false;
+        name = host.substr(1, close - 1);
+        if (close + 1 == host.size()) {
+            port.clear();
+            return true;
+        }
+        name_end = close + 1;
+    } else {
+        if (name_end != host.find(':')) return false;  // a bare v6 address
+        name = host.substr(0, name_end);
+    }
+    if (name_end == std::string::npos) {
+        port.clear();
+        return !name.empty();
+    }
+    if (host[name_end] != ':') return false;
+    port = host.substr(name_end + 1);
+    return !name.empty() && all_digits(port);
+}
+
+bool host_accepted(const RequestRules& rules, const std::string& host) {
+    for (const std::string& allowed : rules.allowed_names)
+        if (allowed == "*") return true;
+    std::string name, port;
+    if (!split_host(lower(host), name, port)) return false;
+    const bool own_port = port == std::to_string(rules.port) || (port.empty() && rules.port == 80);
+    for (const std::string& own : rules.own_names)
+        if (name == own && own_port) return true;
+    for (const std::string& allowed : rules.allowed_names)
+        if (name == allowed) return true;
+    return false;
+}
+
+// Browsers send Origin with every cross-site request that could change
+// something, and with same-site posts; other clients usually send none.
+bool origin_accepted(const httplib::Request& request) {
+    if (!request.has_header("Origin")) return true;
+    const std::string origin = lower(request.get_header_value("Origin"));
+    const size_t scheme_end = origin.find("://");
+    return scheme_end != std::string::npos &&
+           origin.substr(scheme_end + 3) == lower(request.get_header_value("Host"));
+}
+
+bool refuse_route(const RequestRules& rules, const httplib::Request& request,
+                  httplib::Response& response) {
+    const auto route = rules.routes.find(request.path);
+    if (route == rules.routes.end()) {
+        answer_error(response, 404, "Not found");
+        return true;
+    }
+    const std::string& method = route->second;
+    if (request.method == method || (method == "GET" && request.method == "HEAD")) return false;
+    const std::string allow = method == "GET" ? "GET, HEAD" : method;
+    answer_error(response, 405, "Method not allowed: use " + allow);
+    response.set_header("Allow", allow);
+    return true;
+}
+
+// The library would inflate compressed bodies and read bodies of unknown
+// framings to their end, past any limit.
+bool refuse_body(const RequestRules& rules, const httplib::Request& request,
+                 httplib::Response& response) {
+    const std::string encoding = lower(request.get_header_value("Content-Encoding"));
+    if (!encoding.empty() && encoding != "identity") {
+        answer_error(response, 415, "Compressed request bodies are not accepted");
+        return true;
+    }
+    const std::string transfer = lower(request.get_header_value("Transfer-Encoding"));
+    if (!transfer.empty() && transfer != "chunked") {
+        answer_error(response, 501, "Transfer-Encoding other than chunked is not supported");
+        return true;
+    }
+    if (!request.has_header("Content-Length") || !transfer.empty()) return false;
+    const std::string length = request.get_header_value("Content-Length");
+    if (!all_digits(length)) {
+        answer_error(response, 400, "Content-Length must be a number of bytes");
+        return true;
+    }
+    if (length.size() > 19 || std::stoull(length) > rules.max_body_bytes) {
+        answer_error(response, 413,
+                     "Upload too large: the limit is " + std::to_string(rules.upload_limit_mb) +
+                         " MB");
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+RequestRules RequestRules::for_server(const std::string& host, int port,
+                                      const std::vector<std::string>& allowed_names) {
+    RequestRules rules;
+    rules.own_names = {"localhost", "127.0.0.1", "::1"};
+    if (!is_wildcard(host)) rules.own_names.push_back(lower(host));
+    rules.port = port;
+    for (const std::string& name : allowed_names) rules.allowed_names.push_back(lower(name));
+    return rules;
+}
+
+bool refuse_request(const RequestRules& rules, const httplib::Request& request,
+                    httplib::Response& response) {
+    if (!host_accepted(rules, request.get_header_value("Host"))) {
+        answer_error(response, 421,
+                     "This server does not answer for that host name (see --allow-host)");
+        return true;
+    }
+    if (!origin_accepted(request)) {
+        answer_error(response, 403, "Requests from other web sites are not accepted");
+        return true;
+    }
+    if (refuse_route(rules, request, response)) return true;
+    return rules.routes.at(request.path) == "POST" && refuse_body(rules, request, response);
+}
