@@ -53,9 +53,9 @@ static void jpeg_count_scans(j_common_ptr cinfo) {
 }
 
 // ------------------------------------------------------------- source
-// libjpeg reads our input as it reads a file with its own stdio source:
-// refilled a buffer at a time, and at the end an end-of-image marker with
-// the warning that the file ended early (which refuses it, above).
+// libjpeg reads our input as its own file source reads a file: a buffer at
+// a time, and past the end an end-of-image marker with the warning that the
+// file ended early (which refuses it, above).
 
 static void start_source(j_decompress_ptr cinfo) {
     context_of(reinterpret_cast<j_common_ptr>(cinfo))->source_started = false;
