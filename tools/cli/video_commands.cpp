@@ -121,6 +121,9 @@ int run_video_job(const Settings& s, const VideoJob::FrameOperation& operation,
     VideoJob::Outcome outcome = VideoJob::Outcome::Failed;
     if (job.prepare(error) && (!prepare || prepare(job, error)))
         outcome = job.run(operation, error);
+    // Before the signal handling ends: a second Ctrl-C now still removes
+    // what a cancelled run leaves.
+    job.clean_up();
     monitor.finish();
     return report(job, outcome, error, monitor.elapsed_seconds());
 }
