@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -37,6 +38,32 @@ void note_child(int slot, pid_t pid) { g_hard_stop.children[slot] = pid; }
 
 enum ChildSlot { DECODER, ENCODER, HELPER };
 
+// For hard_stop(): async-signal-safe calls only.
+void end_children() {
+    for (volatile pid_t& pid : g_hard_stop.children)
+        if (pid > 0) kill(pid, SIGKILL);
+    // An encoder killed while it opens the partial output would create it
+    // again after it is unlinked: it must be gone first.
+    for (volatile pid_t& pid : g_hard_stop.children)
+        if (pid > 0)
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+}
+
+void remove_temp_dir() {
+    char path[PATH_MAX];
+    for (int i = 0; i < TEMP_FILE_COUNT; ++i) {
+        // strcpy/strcat are async-signal-safe in practice; snprintf is not.
+        size_t dir_length = strlen(g_hard_stop.temp_dir), name_length = strlen(TEMP_FILES[i]);
+        if (dir_length + 1 + name_length >= sizeof path) continue;
+        memcpy(path, g_hard_stop.temp_dir, dir_length);
+        path[dir_length] = '/';
+        memcpy(path + dir_length + 1, TEMP_FILES[i], name_length + 1);
+        unlink(path);
+    }
+    rmdir(g_hard_stop.temp_dir);
+}
+
 std::string last_line_of(const std::string& path) {
     std::ifstream file(path);
     std::string line, last;
@@ -49,22 +76,12 @@ std::string last_line_of(const std::string& path) {
 
 void VideoJob::hard_stop() {
     if (!g_hard_stop.armed) return;
-    for (volatile pid_t& pid : g_hard_stop.children)
-        if (pid > 0) kill(pid, SIGKILL);
+    int saved_errno = errno;
+    end_children();
     for (const char* partial : g_hard_stop.partials)
         if (partial[0]) unlink(partial);
-    if (!g_hard_stop.temp_dir[0]) return;
-    char path[PATH_MAX];
-    for (int i = 0; i < TEMP_FILE_COUNT; ++i) {
-        // strcpy/strcat are async-signal-safe in practice; snprintf is not.
-        size_t dir_length = strlen(g_hard_stop.temp_dir), name_length = strlen(TEMP_FILES[i]);
-        if (dir_length + 1 + name_length >= sizeof path) continue;
-        memcpy(path, g_hard_stop.temp_dir, dir_length);
-        path[dir_length] = '/';
-        memcpy(path + dir_length + 1, TEMP_FILES[i], name_length + 1);
-        unlink(path);
-    }
-    rmdir(g_hard_stop.temp_dir);
+    if (g_hard_stop.temp_dir[0]) remove_temp_dir();
+    errno = saved_errno;
 }
 
 VideoJob::VideoJob(std::string ffmpeg, std::string input, std::string output,
