@@ -36,14 +36,11 @@ def inputs(demo_models, tmp_path_factory):
     return {"source": folder / "source.png", "video": video, "frames": frames}
 
 
-def command_line(command, inputs, output):
-    if command == "swap-video":
-        return ["swap-video", inputs["source"], inputs["video"], output]
-    if command == "process-video":
-        return ["process-video", "colorize", inputs["video"], output]
-    if command == "swap-dir":
-        return ["swap-dir", inputs["source"], inputs["frames"], output]
-    return ["process-dir", "colorize", inputs["frames"], output]
+def arguments(command, inputs, output):
+    return {"swap-video": ["swap-video", inputs["source"], inputs["video"], output],
+            "process-video": ["process-video", "colorize", inputs["video"], output],
+            "swap-dir": ["swap-dir", inputs["source"], inputs["frames"], output],
+            "process-dir": ["process-dir", "colorize", inputs["frames"], output]}[command]
 
 
 def allow_core_files():
@@ -73,8 +70,8 @@ def test_signals_end_the_run_and_leave_nothing(cli, demo_models, inputs, tmp_pat
     env = dict(os.environ, TMPDIR=str(folders["tmp"]))
     env.pop("BRIGHTLOOM_MODELS", None)
     process = subprocess.Popen(
-        [os.path.abspath(cli),
-         *map(str, ["-q", "-m", demo_models, *command_line(command, inputs, output)])],
+        [os.path.abspath(cli), *map(str, ["-q", "-m", demo_models,
+                                          *arguments(command, inputs, output)])],
         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env,
         cwd=folders["work"], preexec_fn=allow_core_files)
     deadline = time.monotonic() + 60
