@@ -16,7 +16,7 @@ packages=(build-essential cmake ninja-build pkg-config libstb-dev zlib1g-dev lib
           libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           python3 python3-onnx python3-numpy python3-pytest python3-pil valgrind
           python3-venv python3-setuptools python3-wheel ffmpeg
-          libcpp-httplib-dev nlohmann-json3-dev python3-distributed python3-dask)
+          libcpp-httplib-dev nlohmann-json3-dev python3-distributed python3-dask strace)
 # npm counts as present when the command is there, whoever installed it.
 command -v npm >/dev/null 2>&1 || packages+=(npm)
 "$root/tools/install-packages.sh" "${packages[@]}"

@@ -3,11 +3,13 @@
 #include <string>
 
 #ifdef _WIN32
+#include <stdlib.h>
 #include <windows.h>
 
 #include "platform/platform.h"
 #else
 #include <dlfcn.h>
+#include <stdlib.h>
 #endif
 
 namespace {
@@ -17,6 +19,7 @@ std::string g_runtime_override;
 #ifdef _WIN32
 
 const wchar_t RUNTIME_FILE[] = L"onnxruntime.dll";
+const wchar_t TELEMETRY_SWITCH[] = L"ORT_DISABLE_TELEMETRY";
 
 // The runtime's own dependencies are looked for beside it, not beside the
 // host program.
@@ -35,6 +38,19 @@ void* open_library_by_name() {
 
 void* find_symbol(void* library, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+bool telemetry_switch_set_by_host() {
+    return GetEnvironmentVariableW(TELEMETRY_SWITCH, nullptr, 0) > 0 ||
+           _wgetenv(TELEMETRY_SWITCH) != nullptr;
+}
+
+// The runtime may read the process's environment block or its C library's
+// copy of it, so both get the switch.
+void turn_off_runtime_telemetry() {
+    if (telemetry_switch_set_by_host()) return;
+    SetEnvironmentVariableW(TELEMETRY_SWITCH, L"1");
+    _wputenv_s(TELEMETRY_SWITCH, L"1");
 }
 
 // The folder of this library, with its trailing separator, or "".
@@ -83,6 +99,9 @@ void* open_library_by_name() { return open_library_file(RUNTIME_FILE); }
 
 void* find_symbol(void* library, const char* name) { return dlsym(library, name); }
 
+// Not overwriting keeps a value the host set itself.
+void turn_off_runtime_telemetry() { setenv("ORT_DISABLE_TELEMETRY", "1", 0); }
+
 void* open_override(const std::string& path) { return open_library_file(path); }
 
 void* open_beside_us() {
@@ -103,9 +122,23 @@ const OrtApiBase* api_base_of(void* library) {
     return entry ? entry() : nullptr;
 }
 
+// Recent builds of the runtime (1.30 among them) carry a usage-telemetry
+// client that, when an environment is created, writes a device id and an
+// event database under the home folder and session files into the temporary
+// folder, and can upload them. The library writes only what its caller names
+// and sends nothing, so the runtime's own switch goes into the process
+// environment before the runtime is loaded, once: every host (the tool, its
+// server, the Python binding, the Windows DLL) gets the runtime through here.
+// A host that set the variable itself keeps its value; 0 opts in.
+void prepare_runtime_environment() {
+    static const bool prepared = (turn_off_runtime_telemetry(), true);
+    (void)prepared;
+}
+
 }  // namespace
 
 const OrtApiBase* bl_runtime_api_base(void) {
+    prepare_runtime_environment();
     if (!g_runtime_override.empty()) return api_base_of(open_override(g_runtime_override));
     if (const OrtApiBase* base = api_base_of(open_beside_us())) return base;
     return api_base_of(open_library_by_name());

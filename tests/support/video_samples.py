@@ -50,6 +50,12 @@ def write_source(path):
     demo_pictures.scene((("sam", 320),)).save(path)
 
 
+def write_frames(folder, count, size=(SIZE, SIZE)):
+    """A folder of the demo group's frames as PNG files, for the directory runs."""
+    _frames(folder, count, size)
+    return folder
+
+
 def _frames(folder, count, size):
     os.makedirs(folder, exist_ok=True)
     for i in range(count):

@@ -4,7 +4,9 @@ import subprocess
 import threading
 import time
 
+import pytest
 
+from bmp_files import write_header_only
 from conftest import write_bmp
 
 
@@ -61,6 +63,33 @@ def test_directory_run_failure_exits_1(run, models_dir, tmp_path):
                  tmp_path / "empty", tmp_path / "out")
     assert result.returncode == 1
     assert f"brightloom: error: No frames found in: {tmp_path / 'empty'}" in result.stderr
+
+
+# format, declared size, --scale, refused before the models load?
+UPSCALE_LIMITS = [
+    ("bmp", (10000, 10000), 2, True),
+    ("png", (8192, 8193), 2, True),   # one row over 2^28
+    ("png", (8192, 8192), 2, False),  # exactly 2^28: the library's to judge
+    ("webp", (4097, 4096), 4, True),
+    ("webp", (4096, 4096), 4, False),
+]
+
+
+@pytest.mark.parametrize("kind, size, scale, refused", UPSCALE_LIMITS,
+                         ids=[f"{c[0]} {c[1][0]}x{c[1][1]} x{c[2]}" for c in UPSCALE_LIMITS])
+def test_upscale_over_the_pixel_limit_is_refused_naming_it(run, models_dir, tmp_path, kind, size,
+                                                         scale, refused):
+    image = tmp_path / f"big.{kind}"
+    write_header_only(image, kind, *size)
+    result = run("-m", os.path.join(models_dir, "slots"), "upscale", image, tmp_path / "out.png",
+                 "--scale", scale)
+    assert result.returncode == 1
+    limit_message = (f"brightloom: error: Upscaled result of {size[0] * scale}x{size[1] * scale} "
+                     f"pixels is over the limit of 268435456 pixels (2^28): {image}")
+    assert (limit_message in result.stderr) == refused, result.stderr
+    # Refused before the models load; otherwise the library reads the file.
+    assert ("[brightloom]" in result.stderr) != refused
+    assert not os.path.exists(tmp_path / "out.png")
 
 
 def start(cli, *args):

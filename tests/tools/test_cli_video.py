@@ -244,3 +244,54 @@ def test_reference_frame_beyond_the_end_fails_cleanly(run, demo_models, clip, tm
     assert result.returncode == 1
     assert f"brightloom: error: No frame 99 in: {clip('odd')}" in result.stderr
     assert_nothing_left(tmp_path, output)
+
+
+def header_only_video(path, width, height):
+    """A raw video that declares its size and holds no frame data."""
+    with open(path, "w") as f:
+        f.write(f"YUV4MPEG2 W{width} H{height} F30:1 Ip A1:1 C420jpeg\nFRAME\n")
+    return path
+
+
+def test_more_refusals_before_the_models_load(run, demo_models, clip, tmp_path, env):
+    folder = tmp_path / "in"
+    os.makedirs(folder)
+    # Images are told by their bytes, so a face picture may carry a video's name.
+    source, reference = str(folder / "face.mp4"), str(folder / "reference.mkv")
+    vs.write_source(folder / "face.png")
+    os.rename(folder / "face.png", source)
+    os.symlink(source, reference)
+    big = header_only_video(str(folder / "big.y4m"), 12000, 12000)
+    cases = [
+        # arguments, expected message
+        (["swap-video", source, clip("odd"), str(folder / ".." / "in" / "face.mp4")],
+         f"Output is the source image: {folder}/../in/face.mp4"),
+        (["swap-video", str(tmp_path / "s.png"), clip("odd"), reference, "--reference", reference],
+         f"Output is the reference image: {reference}"),
+        (["process-video", "upscale", big, str(tmp_path / "out.mp4")],
+         "Upscaled result of 24000x24000 pixels is over the limit of 268435456 pixels (2^28): "
+         + big),
+    ]
+    before = open(source, "rb").read()
+    for arguments, message in cases:
+        result = run("-m", demo_models, *arguments, env=env)
+        assert result.returncode == 1, (message, result.stderr)
+        assert f"brightloom: error: {message}" in result.stderr
+        assert "[brightloom]" not in result.stderr
+    assert open(source, "rb").read() == before
+    assert sorted(os.listdir(tmp_path)) == ["in", "tmp"]
+    assert vs.leftovers(str(tmp_path / "tmp")) == []
+
+
+@pytest.mark.parametrize("name, umask, mode", [("odd", 0o022, 0o644), ("rotated", 0o002, 0o664)])
+def test_output_gets_the_mode_of_any_new_file(run, demo_models, clip, tmp_path, env, name, umask,
+                                              mode):
+    output = str(tmp_path / "out.mp4")
+    previous = os.umask(umask)
+    try:
+        result = run("-q", "-m", demo_models, "process-video", "colorize", clip(name), output,
+                     env=env)
+    finally:
+        os.umask(previous)
+    assert result.returncode == 0, result.stderr
+    assert os.stat(output).st_mode & 0o777 == mode

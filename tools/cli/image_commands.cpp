@@ -2,6 +2,7 @@
 // upscale.
 #include "brightloom.h"
 #include "common.h"
+#include "image_size.h"
 
 namespace {
 
@@ -33,13 +34,26 @@ void add_swap_command(CLI::App& app, CommandList& commands, const char* name, co
     commands.push_back(command);
 }
 
+// Only a result over the pixel limit is refused here; every other problem
+// with the input is the library's to report.
+int check_upscale() {
+    int64_t width = 0, height = 0;
+    if (!read_image_size(g_args.input, width, height)) return EXIT_OK;
+    std::string problem = upscale_limit_problem(width, height, g_args.scale, g_args.input);
+    if (problem.empty()) return EXIT_OK;
+    say("error: " + problem);
+    return EXIT_FAILED;
+}
+
 CLI::App* add_frame_command(CLI::App& app, CommandList& commands, const char* name,
-                            const char* help, int32_t (*operation)()) {
+                            const char* help, int32_t (*operation)(),
+                            std::function<int()> before_init = nullptr) {
     CLI::App* sub = app.add_subcommand(name, help);
     sub->add_option("input", g_args.input, "Input image")->required();
     sub->add_option("output", g_args.output, "Result image (.png, .jpg or .bmp)")->required();
     Command command;
     command.app = sub;
+    command.before_init = std::move(before_init);
     command.run = [operation](const Settings&) { return finish_one_shot(operation(), g_args.output); };
     commands.push_back(command);
     return sub;
@@ -65,8 +79,8 @@ void add_image_commands(CLI::App& app, CommandList& commands) {
     CLI::App* colorize = add_frame_command(app, commands, "colorize",
                                            "Colorize INPUT, keeping its lightness", run_colorize);
     add_blend_option(colorize, g_args.blend, "colorized result");
-    CLI::App* upscale =
-        add_frame_command(app, commands, "upscale", "Upscale INPUT by 2 or 4", run_upscale);
+    CLI::App* upscale = add_frame_command(app, commands, "upscale", "Upscale INPUT by 2 or 4",
+                                          run_upscale, check_upscale);
     add_blend_option(upscale, g_args.blend, "model result");
     add_scale_option(upscale, g_args.scale);
 }

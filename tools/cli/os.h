@@ -39,9 +39,10 @@ long read_some(int fd, void* buffer, size_t size);
 bool wait_readable(int fd, int timeout_ms);
 
 // Calls `handler` on every Ctrl-C until restore_interrupt_handler(), and
-// `on_terminate` when the process is asked to end (SIGTERM; closing the
-// console on Windows), after which it ends as it would have. Both may only
-// touch lock-free atomics, write_some() and exit_now().
+// `on_terminate` when the process is asked to end (SIGTERM, SIGHUP or
+// SIGQUIT; closing the console on Windows), after which it ends as it would
+// have, without a core file. Both may only touch lock-free atomics,
+// write_some() and exit_now().
 void install_interrupt_handler(void (*handler)(), void (*on_terminate)());
 void restore_interrupt_handler();
 // Ends the process at once, without running any clean-up.

@@ -1,6 +1,6 @@
 // Live progress of a frame run (a frame directory or a video file), drawn
 // from a second thread that polls the run's counters, and the Ctrl-C and
-// SIGTERM handling around such a run.
+// SIGTERM (SIGHUP, SIGQUIT) handling around such a run.
 #ifndef BL_TOOLS_PROGRESS_MONITOR_H
 #define BL_TOOLS_PROGRESS_MONITOR_H
 
@@ -22,8 +22,8 @@ struct RunnerCounters {
 };
 
 // Called from the signal handler when the run must stop at once (a second
-// Ctrl-C, or SIGTERM) before the process ends; only async-signal-safe calls
-// (kill, unlink, rmdir) belong in it.
+// Ctrl-C, or SIGTERM, SIGHUP, SIGQUIT) before the process ends; only
+// async-signal-safe calls (kill, unlink, rmdir) belong in it.
 using HardStopCleanup = void (*)();
 
 // "[#####-----]  12/40  30%  4.8 fps  ETA 0:06" for a bar of `width` cells;
@@ -34,8 +34,9 @@ std::string format_progress(int32_t done, int32_t total, double elapsed_seconds,
 // library's own log lines (standard error) are routed through the monitor so
 // they scroll above the bar instead of tearing it; with `quiet` they are
 // dropped. The first Ctrl-C asks the runner to cancel after the current
-// frame, a second one ends the process at once with exit code 130; SIGTERM
-// ends it at once as well. Either way `hard_stop` runs first.
+// frame, a second one ends the process at once with exit code 130; SIGTERM,
+// SIGHUP and SIGQUIT end it at once as well, by that signal. Either way
+// `hard_stop` runs first.
 class ProgressMonitor {
 public:
     ProgressMonitor(RunnerCounters counters, int terminal_fd, bool quiet,

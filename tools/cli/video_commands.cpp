@@ -11,6 +11,7 @@
 #include "brightloom.h"
 #include "child_process.h"
 #include "common.h"
+#include "image_size.h"
 #include "progress_monitor.h"
 #include "video_job.h"
 
@@ -68,9 +69,16 @@ int fail(const std::string& message, int code = EXIT_FAILED) {
     return code;
 }
 
+// A file the command reads, which OUTPUT must not replace: its path and
+// what the refusal calls it ("the input").
+struct ReadFile {
+    std::string path;
+    const char* name;
+};
+
 // Everything that can be refused without models: ffmpeg, the options, the
 // paths and the input's streams.
-int check_video_job() {
+int check_video_job(const std::vector<ReadFile>& also_read) {
     VideoArgs& a = g_video;
     a.ffmpeg = find_program("ffmpeg");
     std::string ffprobe = find_program("ffprobe");
@@ -79,7 +87,11 @@ int check_video_job() {
     std::string problem = check_encode_options(a.output, a.encoding);
     if (!problem.empty()) return fail(problem, EXIT_USAGE);
     if (!readable_file(a.input)) return fail("Cannot read input: " + a.input);
-    if (same_file(a.input, a.output)) return fail("Output is the input: " + a.output);
+    std::vector<ReadFile> read = {{a.input, "the input"}};
+    read.insert(read.end(), also_read.begin(), also_read.end());
+    for (const ReadFile& file : read)
+        if (same_file(file.path, a.output))
+            return fail(std::string("Output is ") + file.name + ": " + a.output);
     if (!writable_output(a.output)) return fail("Cannot write output: " + a.output);
     if (!probe_video(ffprobe, a.input, a.info, problem)) return fail(problem);
     return EXIT_OK;
@@ -121,6 +133,9 @@ int run_video_job(const Settings& s, const VideoJob::FrameOperation& operation,
     VideoJob::Outcome outcome = VideoJob::Outcome::Failed;
     if (job.prepare(error) && (!prepare || prepare(job, error)))
         outcome = job.run(operation, error);
+    // Before the signal handling ends: a second Ctrl-C now still removes
+    // what a cancelled run leaves.
+    job.clean_up();
     monitor.finish();
     return report(job, outcome, error, monitor.elapsed_seconds());
 }
@@ -216,7 +231,12 @@ void add_video_commands(CLI::App& app, CommandList& commands) {
     Command swap_video;
     swap_video.app = add_swap_video_command(app);
     swap_video.models = ModelSet::Full;
-    swap_video.before_init = check_video_job;
+    swap_video.before_init = [] {
+        std::vector<ReadFile> also_read = {{g_swap.source, "the source image"}};
+        if (!g_swap.reference.empty())
+            also_read.push_back({g_swap.reference, "the reference image"});
+        return check_video_job(also_read);
+    };
     swap_video.run = run_swap_video;
     commands.push_back(swap_video);
 
@@ -224,7 +244,11 @@ void add_video_commands(CLI::App& app, CommandList& commands) {
     process_video.app = add_process_video_command(app);
     process_video.before_init = [] {
         g_video.encoding.scale = g_process.mode == "upscale" ? g_process.scale : 1;
-        return check_video_job();
+        int code = check_video_job({});
+        if (code != EXIT_OK || g_process.mode != "upscale") return code;
+        std::string problem = upscale_limit_problem(g_video.info.width, g_video.info.height,
+                                                    g_process.scale, g_video.input);
+        return problem.empty() ? EXIT_OK : fail(problem);
     };
     process_video.run = run_process_video;
     commands.push_back(process_video);

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "child_process.h"
 #include "video_frame_files.h"
 #include "video_frame_stream.h"
+#include "video_temp_files.h"
 
 namespace {
 
@@ -32,31 +34,23 @@ struct HardStopState {
 };
 HardStopState g_hard_stop;
 
-void copy_path(char* target, const std::string& path) {
-    snprintf(target, PATH_MAX, "%s", path.c_str());
-}
-
 void note_child(int slot, pid_t pid) { g_hard_stop.children[slot] = pid; }
 
 enum ChildSlot { DECODER, ENCODER, HELPER };
 
-std::string last_line_of(const std::string& path) {
-    std::ifstream file(path);
-    std::string line, last;
-    while (std::getline(file, line))
-        if (!line.empty()) last = line;
-    return last;
-}
-
-}  // namespace
-
-void VideoJob::hard_stop() {
-    if (!g_hard_stop.armed) return;
+// For hard_stop(): async-signal-safe calls only.
+void end_children() {
     for (volatile pid_t& pid : g_hard_stop.children)
         if (pid > 0) kill(pid, SIGKILL);
-    for (const char* partial : g_hard_stop.partials)
-        if (partial[0]) unlink(partial);
-    if (!g_hard_stop.temp_dir[0]) return;
+    // An encoder killed while it opens the partial output would create it
+    // again after it is unlinked: it must be gone first.
+    for (volatile pid_t& pid : g_hard_stop.children)
+        if (pid > 0)
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+}
+
+void remove_temp_dir() {
     char path[PATH_MAX];
     for (int i = 0; i < TEMP_FILE_COUNT; ++i) {
         // strcpy/strcat are async-signal-safe in practice; snprintf is not.
@@ -70,6 +64,26 @@ void VideoJob::hard_stop() {
     rmdir(g_hard_stop.temp_dir);
 }
 
+std::string last_line_of(const std::string& path) {
+    std::ifstream file(path);
+    std::string line, last;
+    while (std::getline(file, line))
+        if (!line.empty()) last = line;
+    return last;
+}
+
+}  // namespace
+
+void VideoJob::hard_stop() {
+    if (!g_hard_stop.armed) return;
+    int saved_errno = errno;
+    end_children();
+    for (const char* partial : g_hard_stop.partials)
+        if (partial[0]) unlink(partial);
+    if (g_hard_stop.temp_dir[0]) remove_temp_dir();
+    errno = saved_errno;
+}
+
 VideoJob::VideoJob(std::string ffmpeg, std::string input, std::string output,
                    EncodeOptions options, VideoInfo info)
     : ffmpeg_(std::move(ffmpeg)), input_(std::move(input)), output_(std::move(output)),
@@ -78,15 +92,20 @@ VideoJob::VideoJob(std::string ffmpeg, std::string input, std::string output,
     g_hard_stop.armed = 1;
 }
 
-VideoJob::~VideoJob() {
+VideoJob::~VideoJob() { clean_up(); }
+
+void VideoJob::clean_up() {
     writer_.reset();
     encoder_.reset();  // kills and waits for a child still running
     decoder_.reset();
-    for (const std::string& partial : {partial_, tagged_})
-        if (!partial.empty()) unlink(partial.c_str());
+    for (std::string* partial : {&partial_, &tagged_}) {
+        if (!partial->empty()) unlink(partial->c_str());
+        partial->clear();
+    }
     if (!temp_dir_.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(temp_dir_, ignored);
+        temp_dir_.clear();
     }
     g_hard_stop.armed = 0;
 }
@@ -104,14 +123,11 @@ bool VideoJob::prepare(std::string& error) {
     std::error_code code;
     std::string pattern = (std::filesystem::temp_directory_path(code) / "brightloom-video-XXXXXX").string();
     if (code) pattern = "/tmp/brightloom-video-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (!mkdtemp(name.data())) {
+    temp_dir_ = create_unique(pattern, TempKind::Directory, g_hard_stop.temp_dir);
+    if (temp_dir_.empty()) {
         error = "Cannot create a temporary directory: " + pattern + " (" + strerror(errno) + ")";
         return false;
     }
-    temp_dir_ = name.data();
-    copy_path(g_hard_stop.temp_dir, temp_dir_);
     return true;
 }
 
@@ -153,16 +169,11 @@ bool VideoJob::make_partial(int slot, std::string& path, std::string& error) {
     std::filesystem::path target = std::filesystem::absolute(output_);
     std::string pattern =
         (target.parent_path() / ("." + target.filename().string() + ".XXXXXX.part")).string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = mkstemps(name.data(), 5);
-    if (fd < 0) {
+    path = create_unique(pattern, TempKind::File, g_hard_stop.partials[slot]);
+    if (path.empty()) {
         error = "Cannot write output: " + output_ + " (" + strerror(errno) + ")";
         return false;
     }
-    close(fd);
-    path = name.data();
-    copy_path(g_hard_stop.partials[slot], path);
     return true;
 }
 

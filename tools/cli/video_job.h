@@ -29,6 +29,9 @@ public:
              VideoInfo info);
     // Stops the children and removes the temporary directory and any partial output.
     ~VideoJob();
+    // What the destructor does, for a caller that must finish it while its
+    // signal handling is still in place.
+    void clean_up();
     VideoJob(const VideoJob&) = delete;
     VideoJob& operator=(const VideoJob&) = delete;
 

@@ -27,6 +27,11 @@ double number_of(const json& object, const char* key) {
     return std::isfinite(value) && value > 0 ? value : 0.0;
 }
 
+int64_t integer_of(const json& object, const char* key) {
+    if (!object.contains(key) || !object[key].is_number_integer()) return 0;
+    return object[key].get<int64_t>();
+}
+
 bool is_picture(const json& stream) {
     return stream.contains("disposition") && stream["disposition"].value("attached_pic", 0) == 1;
 }
@@ -43,6 +48,8 @@ int rotation_of(const json& stream) {
 
 void read_video_stream(const json& stream, const json& format, VideoInfo& info) {
     info.has_video = true;
+    info.width = integer_of(stream, "width");
+    info.height = integer_of(stream, "height");
     info.rate = parse_rate(stream, "r_frame_rate");
     Rational average = parse_rate(stream, "avg_frame_rate");
     info.variable_rate = !info.rate.valid() || (average.valid() && !(average == info.rate));

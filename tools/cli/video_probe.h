@@ -17,6 +17,7 @@ struct Rational {
 
 struct VideoInfo {
     bool has_video = false;
+    int64_t width = 0, height = 0;  // as decoded, before any rotation
     Rational rate;          // the stream's base frame rate
     bool variable_rate = false;
     int rotation = 0;       // display rotation, 0, 90, 180 or 270
