@@ -138,17 +138,17 @@ class Engine(FileJobs):
     # ---------------------------------------------------------- operations --
 
     @overload
-    def swap(self, source: ImageInput, target: ImageInput, *, output: None = None,
+    def swap(self, source: ImageInput, target: ImageInput, /, *, output: None = None,
              **options: Any) -> np.ndarray: ...
 
     @overload
-    def swap(self, source: ImageInput, target: ImageInput, output: PathLike) -> None: ...
+    def swap(self, source: ImageInput, target: ImageInput, output: PathLike, /) -> None: ...
 
     @overload
-    def swap(self, source: ImageInput, target: ImageInput, *, output: PathLike,
+    def swap(self, source: ImageInput, target: ImageInput, /, *, output: PathLike,
              **options: Any) -> None: ...
 
-    def swap(self, source, target, *args, output=None, **options):
+    def swap(self, source, target, /, *args, output=None, **options):
         """The best face of source in place of the faces of target: every
         face (target="all"), the one at a position (target=0 is the best
         score), or those within reference_distance of a reference face

@@ -1,4 +1,5 @@
 import ctypes
+import gc
 import os
 import re
 
@@ -136,3 +137,17 @@ def test_one_engine_at_a_time_and_closed_engine_refuses_calls(models_dir, tmp_pa
     with pytest.raises(brightloom.BrightloomError, match="closed"):
         first.enhance(tmp_path / "a.png", tmp_path / "b.png")
     brightloom.Engine(slots, swap=False).close()
+
+
+def test_closing_closes_sessions_and_a_collected_engine_frees_the_process(demo_dir, faces):
+    engine = brightloom.Engine(demo_dir)
+    session = engine.swap_session(faces["source"])
+    engine.close()
+    for call in (lambda: session.swap(faces["group"]), lambda: engine.detect(faces["group"])):
+        with pytest.raises(brightloom.BrightloomError, match="closed"):
+            call()
+    forgotten = brightloom.Engine(demo_dir)
+    forgotten.swap_session(faces["source"])
+    del forgotten
+    gc.collect()
+    brightloom.Engine(demo_dir).close()
