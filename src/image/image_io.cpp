@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include "image/image_limits.h"
+#include "platform/log_sink.h"
 #include "platform/platform.h"
 
 #include <stb_image_resize.h>
@@ -87,7 +88,8 @@ bl_image* bl_image_load(const char* path) {
     if (image) {
         last_failure = load_failure::none;
     } else if (input.length > 0) {
-        fprintf(stderr, "[brightloom] image: cannot load %s: %s\n", path, load_failure_text(last_failure));
+        bl_log(BRIGHTLOOM_LOG_WARNING, "[brightloom] image: cannot load %s: %s\n", path,
+               load_failure_text(last_failure));
     }
     return image;
 }
