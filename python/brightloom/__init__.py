@@ -1,16 +1,22 @@
 """Python binding of libkalderon-brightloom-inference: swap, restore,
-colorize and upscale faces and frames in image files.
+colorize and upscale faces in images held in memory or in files.
 
     import brightloom
 
     with brightloom.Engine("models/", mask_blur=0.4) as engine:
-        engine.swap("source.jpg", "target.jpg", "result.png")
+        result = engine.swap("source.jpg", frame_array, target=0)   # an H x W x 3 array
+        faces = engine.detect(result, embedding=True)
+        engine.swap("source.jpg", "target.jpg", "result.png")       # file to file
         engine.swap_frames("source.jpg", "frames/", "out/",
                            progress=lambda done, total: print(done, total))
 """
 from ._native import SIGNATURES, load
-from .engine import (DEFAULTS, DETECTORS, ENHANCERS, FRAME_MODES, SWAPPERS, BrightloomError, Engine)
+from .engine import (DEFAULTS, DETECTORS, ENHANCERS, FRAME_MODES, SWAPPERS, Engine, LogLevel)
+from .errors import BrightloomError, Status, StatusError
+from .faces import Face
+from .session import SwapSession
 
-__all__ = ["Engine", "BrightloomError", "load", "SIGNATURES", "DEFAULTS", "DETECTORS", "SWAPPERS",
-           "ENHANCERS", "FRAME_MODES"]
+__all__ = ["Engine", "BrightloomError", "StatusError", "Status", "Face", "SwapSession",
+           "LogLevel", "load", "SIGNATURES", "DEFAULTS", "DETECTORS", "SWAPPERS", "ENHANCERS",
+           "FRAME_MODES"]
 __version__ = "1.0.0"

@@ -1,14 +1,23 @@
-"""Loading the shared library and declaring the C signatures of its 32
+"""Loading the shared library and declaring the C signatures of its
 functions, so that ctypes converts every argument and result exactly."""
 import ctypes
 import os
 import threading
+
+from ._structs import EngineHandle, EngineParams, Face, Image, Options, SwapSessionHandle
 
 LIBRARY_FILE = "libkalderon-brightloom-inference.so.1"
 
 _i32 = ctypes.c_int32
 _f32 = ctypes.c_float
 _str = ctypes.c_char_p
+_size = ctypes.c_size_t
+_enum = ctypes.c_int  # brightloom_status and brightloom_format
+_P = ctypes.POINTER
+_engine = _P(EngineHandle)
+_session = _P(SwapSessionHandle)
+_image = _P(Image)
+_options = _P(Options)
 
 # name: (result type, argument types), in the header's order.
 SIGNATURES = {
@@ -44,6 +53,27 @@ SIGNATURES = {
     "frame_process_video_progress": (_i32, []),
     "frame_process_video_total": (_i32, []),
     "frame_process_video_cancel": (None, []),
+    # The engine handle.
+    "brightloom_status_name": (_str, [_enum]),
+    "brightloom_last_error": (_str, []),
+    "brightloom_engine_default_params": (EngineParams, []),
+    "brightloom_engine_open": (_enum, [_str, _P(EngineParams), _P(_engine)]),
+    "brightloom_engine_close": (None, [_engine]),
+    "brightloom_image_decode": (_enum, [ctypes.c_void_p, _size, _image]),
+    "brightloom_image_load": (_enum, [_str, _image]),
+    "brightloom_image_encode": (_enum, [_image, _enum, _i32, _P(_P(ctypes.c_uint8)), _P(_size)]),
+    "brightloom_image_save": (_enum, [_image, _str]),
+    "brightloom_image_release": (None, [_image]),
+    "brightloom_bytes_release": (None, [_P(ctypes.c_uint8)]),
+    "brightloom_default_options": (Options, []),
+    "brightloom_swap_image": (_enum, [_engine, _image, _image, _options, _image]),
+    "brightloom_enhance_image": (_enum, [_engine, _image, _options, _image]),
+    "brightloom_colorize_image": (_enum, [_engine, _image, _options, _image]),
+    "brightloom_upscale_image": (_enum, [_engine, _image, _options, _image]),
+    "brightloom_detect_faces": (_enum, [_engine, _image, _options, _P(Face), _size, _P(_size)]),
+    "brightloom_swap_session_open": (_enum, [_engine, _image, _image, _options, _P(_session)]),
+    "brightloom_swap_session_frame": (_enum, [_session, _image, _options, _image]),
+    "brightloom_swap_session_close": (None, [_session]),
 }
 
 _lock = threading.Lock()
@@ -58,8 +88,11 @@ def _candidates(explicit):
     if from_env:
         yield from_env
         return
-    # A checkout's own build, for working on the project itself.
     here = os.path.dirname(os.path.abspath(__file__))
+    # A wheel carries the library (and the runtime it loads from beside
+    # itself) inside the package.
+    yield os.path.join(here, "_lib", LIBRARY_FILE)
+    # A checkout's own build, for working on the project itself.
     yield os.path.join(here, "..", "..", "build", "out", LIBRARY_FILE)
     # Installed: found by the system's loader (ldconfig, LD_LIBRARY_PATH).
     yield LIBRARY_FILE
@@ -68,8 +101,9 @@ def _candidates(explicit):
 def load(path=None):
     """The library as a ctypes.CDLL with every signature declared.
 
-    Looked for at `path`, else at $BRIGHTLOOM_LIBRARY, else in this checkout's
-    build/out, else by the system's loader. Loaded once per process."""
+    Looked for at `path`, else at $BRIGHTLOOM_LIBRARY, else inside the
+    package (a wheel), else in this checkout's build/out, else by the
+    system's loader. Loaded once per process."""
     global _library
     with _lock:
         if _library is not None:
@@ -84,7 +118,11 @@ def load(path=None):
             except OSError as error:
                 errors.append(str(error))
                 continue
-            declare(library)
+            try:
+                declare(library)
+            except AttributeError as error:
+                errors.append(f"{candidate}: an older library ({error})")
+                continue
             _library = library
             return library
         raise OSError("cannot load the brightloom library; set BRIGHTLOOM_LIBRARY to its path ("

@@ -1,360 +1,335 @@
-"""The engine: initialization with settings as keyword arguments, the
-one-shot operations, and directory and video jobs with progress and
-cancellation."""
+"""The engine: a handle on a model directory whose operations take images in
+memory (or files) with options per call, from any number of threads."""
+import ctypes
+import enum
 import os
-import threading
+import weakref
+from typing import Any, Callable, Dict, List, Optional, overload
 
-from . import video as _video
+import numpy as np
+
+from . import options as _options
+from ._handles import Handle
 from ._native import load
+from ._process_engine import NAME_SETTINGS, NUMBER_SETTINGS, ProcessEngine
+from ._structs import EngineHandle, Image, LogFunction, SwapSessionHandle
+from ._structs import Face as _FaceStruct
+from .errors import BrightloomError
+from .faces import Face, face_of
+from .file_jobs import FRAME_MODES, FileJobs
+from .images import ImageInput, PathLike, Picture, check, is_path, save_image, take_array
+from .session import SwapSession
+
+__all__ = ["Engine", "LogLevel", "DEFAULTS", "DETECTORS", "SWAPPERS", "ENHANCERS", "FRAME_MODES"]
 
 DETECTORS = ("scrfd", "yoloface", "yunet")
 SWAPPERS = ("uniface_256", "inswapper_128", "inswapper_128_fp16", "blendswap_256",
             "simswap_256")
 ENHANCERS = ("gfpgan_1.4", "gfpgan_1.3", "gfpgan_1.2", "restoreformer_plus_plus")
-FRAME_MODES = {"enhance": 0, "colorize": 1, "upscale": 2}
-
-# Model names are read when the engine initializes; numbers by every call.
-_NAME_SETTINGS = {"detector": DETECTORS, "swapper": SWAPPERS, "enhancer": ENHANCERS}
-_NUMBER_SETTINGS = ("detector_score", "mask_blur", "enhancer_blend")
-# The library keeps its settings across engines; every Engine starts from
-# these unless told otherwise, so one Engine's choices never leak into the next.
+_NAMES = {"detector": DETECTORS, "swapper": SWAPPERS, "enhancer": ENHANCERS}
+# Every Engine starts from these unless told otherwise, so one Engine's
+# choices never leak into the next through the process-wide engine.
 DEFAULTS = {"detector": "scrfd", "swapper": "uniface_256", "enhancer": "gfpgan_1.4",
             "detector_score": 0.3, "mask_blur": 0.3, "enhancer_blend": 0.8,
             "mask_padding": (0, 0, 0, 0)}
 
-# The library allows one caller at a time; this lock holds every call except
-# the progress, total and cancel functions of a running directory job.
-_call_lock = threading.RLock()
-_open_engine = None
+_SWAP_OPTIONS = _options.COMMON + ("enhance", "target", "reference_distance")
+_FACES_FIRST_TRY = 16
 
 
-class BrightloomError(RuntimeError):
-    """A library call failed; `message` is brightloom_get_error()'s text."""
-
-    def __init__(self, message):
-        super().__init__(message)
-        self.message = message
+class LogLevel(enum.IntEnum):
+    INFO = 0
+    WARNING = 1
+    ERROR = 2
 
 
-def _path(value):
-    return os.fsencode(value)
+class Engine(FileJobs):
+    """An engine opened on a model directory.
 
+    Params: detector, swapper, enhancer (model names), swap=False to skip the
+    recognizer and swapper, threads (worker threads of one model run; 0: the
+    process's cores), log(level, line) to receive the engine's log lines
+    (default: standard error). Settings detector_score, mask_blur,
+    enhancer_blend and mask_padding (top, right, bottom, left percentages)
+    are the defaults of every call's options; configure() changes them.
 
-class _Runner:
-    def __init__(self, lib, prefix):
-        self.progress = getattr(lib, prefix + "_progress")
-        self.total = getattr(lib, prefix + "_total")
-        self.cancel = getattr(lib, prefix + "_cancel")
+    swap, enhance, colorize, upscale and detect take images as paths, encoded
+    bytes, numpy arrays or PIL images and return H x W x 3 uint8 arrays; they
+    may run on one Engine from several threads at once. Failures raise
+    StatusError (a BrightloomError) with status and message. The Engine is
+    closed by close(), by leaving a `with` block, or when collected.
 
+    One Engine is open per process at a time: its file, directory and video
+    methods share the library's process-wide engine."""
 
-class Engine:
-    """The library's one engine per process, initialized on a model directory.
-
-    swap=False skips the recognizer and swapper (face swapping is then
-    refused). Settings are keyword arguments: detector, swapper, enhancer
-    (model names), detector_score, mask_blur, enhancer_blend (floats) and
-    mask_padding (top, right, bottom, left percentages); those not given take
-    their defaults (DEFAULTS). Failures raise
-    BrightloomError with the library's message."""
-
-    def __init__(self, model_dir, *, swap=True, library=None, **settings):
-        global _open_engine
-        self._active_runner = None
-        self._lib = load(library)
+    def __init__(self, model_dir: PathLike, *, swap: bool = True, threads: int = 0,
+                 log: Optional[Callable[[LogLevel, str], Any]] = None, library=None,
+                 **settings: Any):
         self._check_settings(settings, initializing=True)
+        if int(threads) < 0:
+            raise ValueError("threads is 0 (the process's cores) or more")
         settings = {**DEFAULTS, **settings}
-        with _call_lock:
-            if _open_engine is not None:
-                raise BrightloomError("an Engine is already open in this process; close it first")
-            for name in _NAME_SETTINGS:
-                if name in settings:
-                    getattr(self._lib, "brightloom_set_" + name)(settings[name].encode())
-            self._apply_numbers(settings)
-            rc = self._lib.brightloom_init_lite(_path(model_dir), 1 if swap else 0)
-            if rc != 0:
-                raise BrightloomError(self._error_text())
-            _open_engine = self
+        self._lib = lib = load(library)
+        self._defaults = _options.defaults_of(settings)
+        self._sessions = weakref.WeakSet()
+        self._process = ProcessEngine(lib, model_dir, swap, settings)
+        try:
+            self._handle = self._open(lib, model_dir, swap, int(threads), log, settings)
+        except BaseException:
+            self._process.close()
+            raise
+        weakref.finalize(self, _close_all, self._sessions, self._handle, self._process)
+
+    @staticmethod
+    def _open(lib, model_dir, swap, threads, log, settings) -> Handle:
+        params = lib.brightloom_engine_default_params()
+        names = {name: settings[name].encode() for name in NAME_SETTINGS}
+        params.detector, params.swapper, params.enhancer = (names[n] for n in NAME_SETTINGS)
+        params.open_swap = 1 if swap else 0
+        params.intra_threads = threads
+        log_function = _log_function(log)
+        if log_function is not None:
+            params.log = log_function
+        pointer = ctypes.POINTER(EngineHandle)()
+        check(lib, lib.brightloom_engine_open(os.fsencode(model_dir), ctypes.byref(params),
+                                              ctypes.byref(pointer)))
+
+        def close(engine, keep_alive=log_function):
+            lib.brightloom_engine_close(engine)
+        return Handle(pointer, close, "Engine")
 
     # ------------------------------------------------------------ settings --
 
-    def configure(self, **settings):
+    def configure(self, **settings: Any) -> None:
         """Changes numeric settings; they apply from the next call on."""
         self._check_settings(settings, initializing=False)
-        with _call_lock:
-            self._check_callable()
-            self._apply_numbers(settings)
+        self._defaults = {**self._defaults, **_options.defaults_of(settings)}
+        self._process.configure(settings)
 
     @staticmethod
-    def _check_settings(settings, initializing):
+    def _check_settings(settings: Dict[str, Any], initializing: bool) -> None:
         for name, value in settings.items():
-            if name in _NAME_SETTINGS:
+            if name in _NAMES:
                 if not initializing:
                     raise ValueError(f"{name} is read at initialization: pass it to Engine()")
-                if value not in _NAME_SETTINGS[name]:
-                    raise ValueError(f"unknown {name} {value!r}; one of {_NAME_SETTINGS[name]}")
+                if value not in _NAMES[name]:
+                    raise ValueError(f"unknown {name} {value!r}; one of {_NAMES[name]}")
             elif name == "mask_padding":
                 if len(value) != 4:
                     raise ValueError("mask_padding takes four values: top, right, bottom, left")
-            elif name not in _NUMBER_SETTINGS:
+            elif name not in NUMBER_SETTINGS:
                 raise TypeError(f"unknown setting {name!r}")
-
-    def _apply_numbers(self, settings):
-        for name in _NUMBER_SETTINGS:
-            if name in settings:
-                getattr(self._lib, "brightloom_set_" + name)(float(settings[name]))
-        if "mask_padding" in settings:
-            self._lib.brightloom_set_mask_padding(*(int(v) for v in settings["mask_padding"]))
 
     # ----------------------------------------------------------- lifecycle --
 
-    def close(self):
-        global _open_engine
-        with _call_lock:
-            if self._active_runner is not None:
-                raise BrightloomError("a directory job is running; cancel it first")
-            if _open_engine is self:
-                self._lib.brightloom_shutdown()
-                _open_engine = None
+    def close(self) -> None:
+        """Closes the swap sessions, waits for running calls, then closes the
+        engine. Refused while a directory or video job runs."""
+        if self._active_runner is not None:
+            raise BrightloomError("a directory job is running; cancel it first")
+        _close_all(self._sessions, self._handle, self._process)
 
-    def __enter__(self):
+    def __enter__(self) -> "Engine":
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc) -> None:
         self.close()
 
-    # ----------------------------------------------------------- one-shots --
+    # ---------------------------------------------------------- operations --
 
-    def swap(self, source, target, output):
-        """Puts the best face of source in place of every face of target."""
-        self._call(self._lib.face_swap, _path(source), _path(target), _path(output))
+    @overload
+    def swap(self, source: ImageInput, target: ImageInput, /, *, output: None = None,
+             **options: Any) -> np.ndarray: ...
 
-    def blend(self, source, target, output):
-        """As swap, with a softer mask edge."""
-        self._call(self._lib.face_blend, _path(source), _path(target), _path(output))
+    @overload
+    def swap(self, source: ImageInput, target: ImageInput, output: PathLike, /) -> None: ...
 
-    def enhance(self, input, output):
-        """Restores every face of input."""
-        self._call(self._lib.face_enhance, _path(input), _path(output))
+    @overload
+    def swap(self, source: ImageInput, target: ImageInput, /, *, output: PathLike,
+             **options: Any) -> None: ...
 
-    def colorize(self, input, output, blend=100.0):
-        """Colorizes input; blend is the colorized share in percent."""
-        self._call(self._lib.frame_colorize, _path(input), _path(output), float(blend))
+    def swap(self, source, target, /, *args, output=None, **options):
+        """The best face of source in place of the faces of target: every
+        face (target="all"), the one at a position (target=0 is the best
+        score), or those within reference_distance of a reference face
+        (target=embedding or a Face from detect(embedding=True)). Options:
+        mask_blur, mask_padding, soft_edge, detector_score, enhancer_blend,
+        enhance (restore the swapped faces too).
 
-    def upscale(self, input, output, scale=2, blend=100.0):
-        """Upscales input by 2 or 4; blend is the model's share in percent."""
-        self._call(self._lib.frame_upscale, _path(input), _path(output), int(scale),
-                   float(blend))
+        swap(source, target, "out.png") is the file form: paths only, the
+        Engine's settings, written as the original face_swap does."""
+        file_output, options = _file_form(args, (), options)
+        if file_output is not None:
+            return self._swap_file(source, target, file_output)
+        settings = self._options(_SWAP_OPTIONS, options)
+        with Picture(self._lib, source) as first, Picture(self._lib, target) as second:
+            return self._run(self._lib.brightloom_swap_image, (first, second), settings, output)
 
-    # ------------------------------------------------------ directory jobs --
+    @overload
+    def enhance(self, image: ImageInput, *, output: None = None,
+                **options: Any) -> np.ndarray: ...
 
-    def swap_frames(self, source, input_dir, output_dir, *, enhance=False, reference=None,
-                    reference_position=0, reference_distance=None, progress=None,
-                    poll_interval=0.1):
-        """Swaps the best face of source into every frame image of input_dir,
-        writing frames of the same names into output_dir (created if needed).
-        With reference, only faces resembling face number reference_position
-        of that image are swapped. progress(done, total) is called on this
-        thread while the job runs; returning False cancels. Returns True when
-        every frame was processed, False when cancelled."""
-        lib = self._lib
-        with _call_lock:
-            self.video_swap_init(source, reference=reference,
-                                 reference_position=reference_position,
-                                 reference_distance=reference_distance)
-            try:
-                os.makedirs(output_dir, exist_ok=True)
-                return self._run_job(_Runner(lib, "face_swap_video"), progress, poll_interval,
-                                     lib.face_swap_video_dir, _path(input_dir),
-                                     _path(output_dir), 1 if enhance else 0)
-            finally:
-                lib.face_swap_video_cleanup()
+    @overload
+    def enhance(self, image: ImageInput, output: PathLike) -> None: ...
 
-    # ------------------------------------------------- frame-by-frame swap --
+    @overload
+    def enhance(self, image: ImageInput, *, output: PathLike, **options: Any) -> None: ...
 
-    def video_swap_init(self, source, *, reference=None, reference_position=0,
-                        reference_distance=None):
-        """Analyses the best face of source once for the video_swap_frame
-        calls that follow; with reference, only faces resembling face number
-        reference_position of that image are swapped. Leaves nothing set up
-        when it fails."""
-        lib = self._lib
-        with _call_lock:
-            self._call(lib.face_swap_video_init, _path(source))
-            try:
-                if reference_distance is not None:
-                    lib.face_swap_video_set_reference_distance(float(reference_distance))
-                if reference is not None:
-                    self._call(lib.face_swap_video_set_reference, _path(reference),
-                               int(reference_position))
-            except BaseException:
-                lib.face_swap_video_cleanup()
-                raise
+    def enhance(self, image, *args, output=None, **options):
+        """Every face of image restored (enhancer_blend: the restored share,
+        0 ... 1). enhance(input, "out.png") is the file form."""
+        file_output, options = _file_form(args, (), options)
+        if file_output is not None:
+            return self._enhance_file(image, file_output)
+        return self._one_image(self._lib.brightloom_enhance_image, image, output,
+                               self._options(_options.COMMON, options))
 
-    def video_swap_frame(self, input, output):
-        """Swaps the face analysed by video_swap_init into one frame file."""
-        self._call(self._lib.face_swap_video_frame, _path(input), _path(output))
+    @overload
+    def colorize(self, image: ImageInput, blend: float = 100.0, *, output: None = None,
+                 **options: Any) -> np.ndarray: ...
 
-    def video_swap_cleanup(self):
-        """Releases the face analysed by video_swap_init."""
-        with _call_lock:
-            self._check_callable()
-            self._lib.face_swap_video_cleanup()
+    @overload
+    def colorize(self, image: ImageInput, output: PathLike, blend: float = 100.0) -> None: ...
 
-    def process_frames(self, mode, input_dir, output_dir, *, scale=2, blend=100.0,
-                       progress=None, poll_interval=0.1):
-        """Applies "enhance", "colorize" or "upscale" to every frame image of
-        input_dir; progress and result as swap_frames."""
-        if mode not in FRAME_MODES:
-            raise ValueError(f"unknown mode {mode!r}; one of {tuple(FRAME_MODES)}")
-        with _call_lock:
-            self._check_callable()
-            os.makedirs(output_dir, exist_ok=True)
-            return self._run_job(_Runner(self._lib, "frame_process_video"), progress,
-                                 poll_interval, self._lib.frame_process_video_dir,
-                                 _path(input_dir), _path(output_dir), FRAME_MODES[mode],
-                                 int(scale), float(blend))
+    @overload
+    def colorize(self, image: ImageInput, blend: float = 100.0, *, output: PathLike,
+                 **options: Any) -> None: ...
 
-    # ---------------------------------------------------------- video files --
+    def colorize(self, image, *args, output=None, **options):
+        """image colorized; blend is the colorized share in percent.
+        colorize(input, "out.png", blend) is the file form."""
+        file_output, options = _file_form(args, ("blend",), options)
+        if file_output is not None:
+            return self._colorize_file(image, file_output, **options)
+        return self._one_image(self._lib.brightloom_colorize_image, image, output,
+                               self._options(("blend",), options))
 
-    def swap_video(self, source, input, output, enhance=False, reference=None,
-                   reference_frame=None, reference_position=0, reference_distance=None, crf=18,
-                   preset="medium", codec=None, progress=None):
-        """Swaps the best face of source into every frame of the video file
-        input and writes the video file output (.mp4, .m4v, .mov, .mkv or
-        .webm), keeping frame rate, timestamps, rotation and sound. With
-        reference (an image) or reference_frame (a frame number of input),
-        only faces resembling face number reference_position there are
-        swapped. crf, preset and codec ("libx264", "libx265", "libvpx-vp9";
-        VP9 for .webm) set the encoding. progress(done, total) is called after
-        every frame (total is None when the input does not tell); returning
-        False cancels. Returns True when complete, False when cancelled; a
-        cancelled or failed run leaves no output."""
-        if reference is not None and reference_frame is not None:
-            raise ValueError("give reference or reference_frame, not both")
-        lib = self._lib
+    @overload
+    def upscale(self, image: ImageInput, scale: int = 2, blend: float = 100.0, *,
+                output: None = None, **options: Any) -> np.ndarray: ...
 
-        def swap_frame(in_path, out_path):
-            if lib.face_swap_video_frame(_path(in_path), _path(out_path)) != 0:
-                return False
-            if enhance:
-                lib.face_enhance(_path(out_path), _path(out_path))
-            return True
+    @overload
+    def upscale(self, image: ImageInput, output: PathLike, scale: int = 2,
+                blend: float = 100.0) -> None: ...
 
-        def prepare(job):
-            self._call(lib.face_swap_video_init, _path(source))
-            if reference_distance is not None:
-                lib.face_swap_video_set_reference_distance(float(reference_distance))
-            image = job.extract_frame(reference_frame) if reference_frame is not None else reference
-            if image is not None:
-                self._call(lib.face_swap_video_set_reference, _path(image),
-                           int(reference_position))
+    @overload
+    def upscale(self, image: ImageInput, scale: int = 2, blend: float = 100.0, *,
+                output: PathLike, **options: Any) -> None: ...
 
-        return self._run_video(input, output, _video.Options(output, crf, preset, codec),
-                               prepare, swap_frame, lib.face_swap_video_cleanup, progress)
+    def upscale(self, image, *args, output=None, **options):
+        """image enlarged scale (2 or 4) times; blend is the model's share in
+        percent. upscale(input, "out.png", scale, blend) is the file form."""
+        file_output, options = _file_form(args, ("scale", "blend"), options)
+        if file_output is not None:
+            return self._upscale_file(image, file_output, **options)
+        return self._one_image(self._lib.brightloom_upscale_image, image, output,
+                               self._options(("scale", "blend"), options))
 
-    def process_video(self, mode, input, output, scale=2, blend=100, crf=18, preset="medium",
-                      codec=None, progress=None):
-        """Applies "enhance", "colorize" or "upscale" (by scale, 2 or 4) to
-        every frame of the video file input; blend is the share of the
-        processed frame in percent (colorize, upscale). Encoding, progress and
-        result as swap_video."""
-        if mode not in FRAME_MODES:
-            raise ValueError(f"unknown mode {mode!r}; one of {tuple(FRAME_MODES)}")
-        if mode == "upscale" and int(scale) not in (2, 4):
-            raise ValueError("scale is 2 or 4")
-        lib = self._lib
-        operations = {
-            "enhance": lambda i, o: lib.face_enhance(i, o),
-            "colorize": lambda i, o: lib.frame_colorize(i, o, float(blend)),
-            "upscale": lambda i, o: lib.frame_upscale(i, o, int(scale), float(blend)),
-        }
-        operation = operations[mode]
-        options = _video.Options(output, crf, preset, codec,
-                                 scale=int(scale) if mode == "upscale" else 1)
-        return self._run_video(input, output, options, None,
-                               lambda i, o: operation(_path(i), _path(o)) == 0, None, progress)
+    def detect(self, image: ImageInput, embedding: bool = False, **options: Any) -> List[Face]:
+        """Every face of image, best score first; with embedding=True each
+        carries its identity embedding (an engine opened with swap). Options:
+        detector_score."""
+        settings = self._options(("detector_score", "embedding"),
+                                 {**options, "embedding": embedding})
+        records = (_FaceStruct * _FACES_FIRST_TRY)()
+        count = ctypes.c_size_t()
+        with Picture(self._lib, image) as picture:
+            while True:
+                with self._handle.use() as engine:
+                    check(self._lib, self._lib.brightloom_detect_faces(
+                        engine, picture.ref, ctypes.byref(settings), records, len(records),
+                        ctypes.byref(count)))
+                if count.value <= len(records):
+                    break
+                records = (_FaceStruct * count.value)()
+        return [face_of(records[i]) for i in range(count.value)]
 
-    def _run_video(self, input, output, options, prepare, process_frame, cleanup, progress):
-        with _call_lock:
-            self._check_callable()
-            try:
-                job = _video.VideoJob(input, output, options)
-            except _video.VideoError as error:
-                raise BrightloomError(str(error)) from None
-            try:
-                with job, _video.TerminationAsInterrupt():
-                    if prepare is not None:
-                        prepare(job)
-                    self._active_runner = job
-                    return job.run(process_frame, progress)
-            except _video.VideoError as error:
-                raise BrightloomError(str(error)) from None
-            finally:
-                self._active_runner = None
-                if cleanup is not None:
-                    cleanup()
-
-    def cancel(self):
-        """Asks the running directory job to stop after its current frame.
-        Safe from any thread; does nothing when no job runs."""
-        runner = self._active_runner
-        if runner is not None:
-            runner.cancel()
-
-    def _run_job(self, runner, progress, poll_interval, function, *args):
-        # The job runs on a worker thread so that this thread stays free to
-        # report progress and to turn Ctrl-C into a cancellation.
-        outcome = {}
-
-        def work():
-            outcome["rc"] = function(*args)
-
-        worker = threading.Thread(target=work, name="brightloom-job", daemon=True)
-        self._active_runner = runner
-        try:
-            worker.start()
-            try:
-                self._poll(worker, runner, progress, poll_interval)
-            except BaseException:
-                runner.cancel()
-                worker.join()
-                raise
-        finally:
-            self._active_runner = None
-        if progress is not None:
-            progress(runner.progress(), runner.total())
-        rc = outcome.get("rc", -1)
-        if rc == -1:
-            raise BrightloomError(self._error_text())
-        return rc == 0
-
-    @staticmethod
-    def _poll(worker, runner, progress, poll_interval):
-        cancelled = False
-        while worker.is_alive():
-            worker.join(poll_interval)
-            if progress is None or cancelled or not worker.is_alive():
-                continue
-            if progress(runner.progress(), runner.total()) is False:
-                runner.cancel()
-                cancelled = True
+    def swap_session(self, source: ImageInput, reference: Optional[ImageInput] = None,
+                     reference_position: int = 0, reference_distance: float = 0.3,
+                     **options: Any) -> SwapSession:
+        """The best face of source analysed once, for session.swap(frame) on
+        many frames. With reference, only faces within reference_distance of
+        its face at reference_position are swapped."""
+        settings = self._options(("detector_score", "reference_position", "reference_distance"),
+                                 {**options, "reference_position": reference_position,
+                                  "reference_distance": reference_distance})
+        pointer = ctypes.POINTER(SwapSessionHandle)()
+        with Picture(self._lib, source) as face, _optional_picture(self._lib, reference) as ref:
+            with self._handle.use() as engine:
+                check(self._lib, self._lib.brightloom_swap_session_open(
+                    engine, face.ref, ref.ref if ref is not None else None,
+                    ctypes.byref(settings), ctypes.byref(pointer)))
+        session = SwapSession(self, self._lib, pointer, self._defaults)
+        self._sessions.add(session._handle)
+        return session
 
     # ------------------------------------------------------------- helpers --
 
-    def _call(self, function, *args):
-        with _call_lock:
-            self._check_callable()
-            if function(*args) != 0:
-                raise BrightloomError(self._error_text())
+    def _options(self, allowed, keywords):
+        # The Engine's settings apply to the calls that read them.
+        defaults = {k: v for k, v in self._defaults.items() if k in allowed}
+        return _options.build(self._lib, allowed, {**defaults, **keywords})
 
-    def _check_callable(self):
-        if _open_engine is not self:
-            raise BrightloomError("this Engine is closed")
-        # The lock is re-entrant, so a progress callback could otherwise
-        # reach the library while the job it reports on is still running.
-        if self._active_runner is not None:
-            raise BrightloomError("a directory job is running; only cancel() may be called")
+    def _one_image(self, function, image, output, settings):
+        with Picture(self._lib, image) as picture:
+            return self._run(function, (picture,), settings, output)
 
-    def _error_text(self):
-        text = self._lib.brightloom_get_error()
-        return text.decode("utf-8", "replace") if text else ""
+    def _run(self, function, pictures, settings, output):
+        """function(engine, images..., options, &result); the result as an
+        array, or written to output."""
+        result = Image()
+        with self._handle.use() as engine:
+            check(self._lib, function(engine, *(p.ref for p in pictures),
+                                      ctypes.byref(settings), ctypes.byref(result)))
+        if output is None:
+            return take_array(self._lib, result)
+        save_image(self._lib, result, output)
+        return None
+
+
+def _file_form(args, names, keywords):
+    """Splits the positional arguments after an operation's image(s): a path
+    first means the file form (the output file, then `names`); otherwise they
+    are `names` themselves. Returns (file output or None, keywords)."""
+    file_output = None
+    if args and is_path(args[0]):
+        file_output, args = args[0], args[1:]
+    if len(args) > len(names):
+        raise TypeError(f"too many positional arguments ({len(args)} after the image)")
+    keywords = dict(keywords)
+    for name, value in zip(names, args):
+        if name in keywords:
+            raise TypeError(f"{name} given twice")
+        keywords[name] = value
+    if file_output is not None and set(keywords) - set(names):
+        raise TypeError("the file form takes the Engine's settings; pass output= to give "
+                        "options per call")
+    return file_output, keywords
+
+
+class _NoPicture:
+    def __enter__(self):
+        return None
+
+    def __exit__(self, *exc):
+        pass
+
+
+def _optional_picture(lib, value):
+    return _NoPicture() if value is None else Picture(lib, value)
+
+
+def _log_function(log):
+    if log is None:
+        return None
+
+    def forward(user_data, level, line):
+        log(LogLevel(level), line.decode("utf-8", "replace"))
+    return LogFunction(forward)
+
+
+def _close_all(sessions, handle, process):
+    for session in list(sessions):
+        session.close()
+    handle.close()
+    process.close()

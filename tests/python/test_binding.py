@@ -1,46 +1,107 @@
+import ctypes
+import gc
 import os
 import re
 
 import pytest
 
 import brightloom
+from brightloom import _structs
 from conftest import ROOT
 
-C_TYPES = {"int32_t": "c_int", "float": "c_float", "const char*": "c_char_p", "void": None}
+SCALARS = {"int32_t": ctypes.c_int32, "uint32_t": ctypes.c_uint32, "float": ctypes.c_float,
+           "size_t": ctypes.c_size_t, "uint8_t": ctypes.c_uint8, "void": None}
+NAMED = {"brightloom_engine": _structs.EngineHandle,
+         "brightloom_swap_session": _structs.SwapSessionHandle,
+         "brightloom_engine_params": _structs.EngineParams, "brightloom_image": _structs.Image,
+         "brightloom_options": _structs.Options, "brightloom_face": _structs.Face,
+         "brightloom_log_fn": _structs.LogFunction}
 
 
-def header_signatures():
-    """name -> (result type, [argument types]) from the public header."""
-    with open(os.path.join(ROOT, "include", "brightloom.h")) as f:
-        text = re.sub(r"/\*.*?\*/", "", f.read(), flags=re.S)
-    found = {}
-    declarations = text.split("#ifdef __cplusplus", 1)[1]
-    for result, name, args in re.findall(r"BRIGHTLOOM_API\s+([\w\s\*]+?)\s*(\w+)\s*\(([^)]*)\)",
-                                         declarations):
-        arg_types = []
-        for arg in args.split(","):
-            arg = " ".join(arg.split())
-            if arg and arg != "void":
-                arg_types.append(re.sub(r"\s*\w+$", "", arg).replace(" *", "*"))
-        found[name] = (result.replace(" *", "*").strip(), arg_types)
-    return found
+class Header:
+    """The public header's declarations, comments removed."""
+
+    def __init__(self):
+        with open(os.path.join(ROOT, "include", "brightloom.h")) as f:
+            self.text = re.sub(r"/\*.*?\*/", "", f.read(), flags=re.S)
+        self.enums = {name: dict((k, int(v)) for k, v in re.findall(r"(\w+)\s*=\s*(\d+)", body))
+                      for name, body in re.findall(r"typedef enum (\w+) \{(.*?)\}", self.text,
+                                                   flags=re.S)}
+
+    def ctype(self, declared):
+        """The ctypes type of a C type such as "const brightloom_image*"."""
+        declared = " ".join(declared.replace("const ", "").split()).replace(" *", "*")
+        base, stars = declared.rstrip("*"), declared.count("*")
+        if stars == 1 and base in ("char", "void"):
+            return ctypes.c_char_p if base == "char" else ctypes.c_void_p
+        kind = ctypes.c_int if base in self.enums else NAMED.get(base, SCALARS.get(base, base))
+        assert not isinstance(kind, str), f"no ctypes mapping for {declared!r}"
+        for _ in range(stars):
+            kind = ctypes.POINTER(kind)
+        return kind
+
+    def functions(self):
+        """name -> (result type, [argument types]) as ctypes types."""
+        found = {}
+        declarations = self.text.split("#ifdef __cplusplus", 1)[1]
+        for result, name, args in re.findall(
+                r"BRIGHTLOOM_API\s+([\w\s\*]+?)\s*(\w+)\s*\(([^)]*)\)", declarations):
+            arg_types = [self.ctype(re.sub(r"\s*\w+$", "", arg.strip()))
+                         for arg in args.split(",") if arg.strip() not in ("", "void")]
+            found[name] = (self.ctype(result), arg_types)
+        return found
+
+    def structs(self):
+        """name -> [(field, ctypes type)]."""
+        found = {}
+        for name, body in re.findall(r"typedef struct (\w+) \{(.*?)\} \w+;", self.text, flags=re.S):
+            fields = []
+            for field in filter(None, (f.strip() for f in body.split(";"))):
+                declared, field_name, count = re.match(r"(.+?)\s*(\w+)(?:\[(\d+)\])?$",
+                                                       field).groups()
+                kind = self.ctype(declared)
+                fields.append((field_name, kind * int(count) if count else kind))
+            found[name] = fields
+        return found
+
+    def log_function(self):
+        result, args = re.search(r"typedef (\w+) \(\*brightloom_log_fn\)\(([^)]*)\)",
+                                 self.text).groups()
+        return self.ctype(result), [self.ctype(re.sub(r"\s*\w+$", "", a.strip()))
+                                    for a in args.split(",")]
 
 
-def ctype_name(t):
-    # c_int32 is an alias of c_int on every platform we build for.
-    return None if t is None else t.__name__
+@pytest.fixture(scope="module")
+def header():
+    return Header()
 
 
-def test_every_public_function_is_declared_with_the_header_types():
-    header = header_signatures()
-    assert len(header) == 32
-    assert set(brightloom.SIGNATURES) == set(header)
-    for name, (result, args) in header.items():
+def test_every_public_function_is_declared_with_the_header_types(header):
+    declared = header.functions()
+    assert len(declared) > 32
+    assert set(brightloom.SIGNATURES) == set(declared)
+    for name, (result, args) in declared.items():
         restype, argtypes = brightloom.SIGNATURES[name]
-        assert ctype_name(restype) == C_TYPES[result], name
-        assert [ctype_name(t) for t in argtypes] == [C_TYPES[a] for a in args], name
+        assert restype is result, name
+        assert argtypes == args, name
     lib = brightloom.load()
     assert lib.face_swap.argtypes == brightloom.SIGNATURES["face_swap"][1]
+    assert lib.brightloom_swap_image.argtypes == brightloom.SIGNATURES["brightloom_swap_image"][1]
+
+
+def test_structures_and_callback_match_the_header_field_by_field(header):
+    for name, fields in header.structs().items():
+        assert NAMED[name]._fields_ == fields, name
+    restype, argtypes = header.log_function()
+    assert _structs.LogFunction._restype_ is restype
+    assert list(_structs.LogFunction._argtypes_) == argtypes
+
+
+def test_status_numbers_match_the_header(header):
+    codes = header.enums["brightloom_status"]
+    assert {f"BRIGHTLOOM_{s.name}": s.value for s in brightloom.Status} == codes
+    lib = brightloom.load()
+    assert lib.brightloom_status_name(brightloom.Status.NO_FACE) == b"no face"
 
 
 def test_failure_raises_with_the_library_message(tmp_path):
@@ -76,3 +137,17 @@ def test_one_engine_at_a_time_and_closed_engine_refuses_calls(models_dir, tmp_pa
     with pytest.raises(brightloom.BrightloomError, match="closed"):
         first.enhance(tmp_path / "a.png", tmp_path / "b.png")
     brightloom.Engine(slots, swap=False).close()
+
+
+def test_closing_closes_sessions_and_a_collected_engine_frees_the_process(demo_dir, faces):
+    engine = brightloom.Engine(demo_dir)
+    session = engine.swap_session(faces["source"])
+    engine.close()
+    for call in (lambda: session.swap(faces["group"]), lambda: engine.detect(faces["group"])):
+        with pytest.raises(brightloom.BrightloomError, match="closed"):
+            call()
+    forgotten = brightloom.Engine(demo_dir)
+    forgotten.swap_session(faces["source"])
+    del forgotten
+    gc.collect()
+    brightloom.Engine(demo_dir).close()

@@ -1,0 +1,79 @@
+"""The header's structures, handles and callback type as ctypes sees them.
+Field order and types follow include/brightloom.h exactly; tests/python/
+test_binding.py compares the two."""
+import ctypes
+
+_i32 = ctypes.c_int32
+_f32 = ctypes.c_float
+
+
+class EngineHandle(ctypes.Structure):
+    """brightloom_engine: opaque, only ever behind a pointer."""
+
+
+class SwapSessionHandle(ctypes.Structure):
+    """brightloom_swap_session: opaque, only ever behind a pointer."""
+
+
+# brightloom_log_fn(user_data, level, line)
+LogFunction = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_int, ctypes.c_char_p)
+
+
+class EngineParams(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("detector", ctypes.c_char_p),
+        ("swapper", ctypes.c_char_p),
+        ("enhancer", ctypes.c_char_p),
+        ("open_swap", _i32),
+        ("intra_threads", _i32),
+        ("log", LogFunction),
+        ("log_user_data", ctypes.c_void_p),
+    ]
+
+
+class Image(ctypes.Structure):
+    _fields_ = [
+        ("width", _i32),
+        ("height", _i32),
+        ("stride", _i32),
+        ("pixels", ctypes.POINTER(ctypes.c_uint8)),
+    ]
+
+
+class Options(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("detector_score", _f32),
+        ("mask_blur", _f32),
+        ("mask_padding", _i32 * 4),
+        ("soft_edge", _i32),
+        ("enhancer_blend", _f32),
+        ("enhance_after_swap", _i32),
+        ("frame_blend", _f32),
+        ("upscale_factor", _i32),
+        ("target", _i32),
+        ("target_position", _i32),
+        ("reference_embedding", ctypes.POINTER(_f32)),
+        ("reference_distance", _f32),
+        ("reference_position", _i32),
+        ("want_embedding", _i32),
+    ]
+
+
+class Face(ctypes.Structure):
+    _fields_ = [
+        ("box", _f32 * 4),
+        ("score", _f32),
+        ("points5", _f32 * 10),
+        ("has_points68", _i32),
+        ("points68", _f32 * 136),
+        ("has_embedding", _i32),
+        ("embedding", _f32 * 512),
+    ]
+
+
+# brightloom_target
+TARGET_ALL, TARGET_POSITION, TARGET_REFERENCE = 0, 1, 2
+# brightloom_format
+FORMAT_PNG, FORMAT_JPEG, FORMAT_BMP, FORMAT_WEBP = 0, 1, 2, 3

@@ -1,0 +1,257 @@
+"""The methods that work on files, folders and video files through the
+library's process-wide engine: one-shot file operations, directory jobs with
+progress and cancellation, and video files."""
+import os
+import threading
+
+from . import video as _video
+from ._process_engine import call_lock as _call_lock
+from ._process_engine import error_text
+from .errors import BrightloomError
+
+FRAME_MODES = {"enhance": 0, "colorize": 1, "upscale": 2}
+
+
+def _path(value):
+    return os.fsencode(value)
+
+
+class _Runner:
+    def __init__(self, lib, prefix):
+        self.progress = getattr(lib, prefix + "_progress")
+        self.total = getattr(lib, prefix + "_total")
+        self.cancel = getattr(lib, prefix + "_cancel")
+
+
+class FileJobs:
+    """Mixed into Engine, which provides _process (a ProcessEngine)."""
+
+    _active_runner = None
+
+    # ----------------------------------------------------------- one-shots --
+
+    def _swap_file(self, source, target, output):
+        self._call("face_swap", _path(source), _path(target), _path(output))
+
+    def blend(self, source, target, output):
+        """As swap, with a softer mask edge, from file to file."""
+        self._call("face_blend", _path(source), _path(target), _path(output))
+
+    def _enhance_file(self, input, output):
+        self._call("face_enhance", _path(input), _path(output))
+
+    def _colorize_file(self, input, output, blend=100.0):
+        self._call("frame_colorize", _path(input), _path(output), float(blend))
+
+    def _upscale_file(self, input, output, scale=2, blend=100.0):
+        self._call("frame_upscale", _path(input), _path(output), int(scale), float(blend))
+
+    # ------------------------------------------------------ directory jobs --
+
+    def swap_frames(self, source, input_dir, output_dir, *, enhance=False, reference=None,
+                    reference_position=0, reference_distance=None, progress=None,
+                    poll_interval=0.1):
+        """Swaps the best face of source into every frame image of input_dir,
+        writing frames of the same names into output_dir (created if needed).
+        With reference, only faces resembling face number reference_position
+        of that image are swapped. progress(done, total) is called on this
+        thread while the job runs; returning False cancels. Returns True when
+        every frame was processed, False when cancelled."""
+        with _call_lock:
+            self.video_swap_init(source, reference=reference,
+                                 reference_position=reference_position,
+                                 reference_distance=reference_distance)
+            lib = self._legacy()
+            try:
+                os.makedirs(output_dir, exist_ok=True)
+                return self._run_job(_Runner(lib, "face_swap_video"), progress, poll_interval,
+                                     lib.face_swap_video_dir, _path(input_dir),
+                                     _path(output_dir), 1 if enhance else 0)
+            finally:
+                lib.face_swap_video_cleanup()
+
+    # ------------------------------------------------- frame-by-frame swap --
+
+    def video_swap_init(self, source, *, reference=None, reference_position=0,
+                        reference_distance=None):
+        """Analyses the best face of source once for the video_swap_frame
+        calls that follow; with reference, only faces resembling face number
+        reference_position of that image are swapped. Leaves nothing set up
+        when it fails."""
+        with _call_lock:
+            self._call("face_swap_video_init", _path(source))
+            lib = self._legacy()
+            try:
+                if reference_distance is not None:
+                    lib.face_swap_video_set_reference_distance(float(reference_distance))
+                if reference is not None:
+                    self._call("face_swap_video_set_reference", _path(reference),
+                               int(reference_position))
+            except BaseException:
+                lib.face_swap_video_cleanup()
+                raise
+
+    def video_swap_frame(self, input, output):
+        """Swaps the face analysed by video_swap_init into one frame file."""
+        self._call("face_swap_video_frame", _path(input), _path(output))
+
+    def video_swap_cleanup(self):
+        """Releases the face analysed by video_swap_init."""
+        with _call_lock:
+            self._legacy().face_swap_video_cleanup()
+
+    def process_frames(self, mode, input_dir, output_dir, *, scale=2, blend=100.0,
+                       progress=None, poll_interval=0.1):
+        """Applies "enhance", "colorize" or "upscale" to every frame image of
+        input_dir; progress and result as swap_frames."""
+        if mode not in FRAME_MODES:
+            raise ValueError(f"unknown mode {mode!r}; one of {tuple(FRAME_MODES)}")
+        with _call_lock:
+            lib = self._legacy()
+            os.makedirs(output_dir, exist_ok=True)
+            return self._run_job(_Runner(lib, "frame_process_video"), progress,
+                                 poll_interval, lib.frame_process_video_dir,
+                                 _path(input_dir), _path(output_dir), FRAME_MODES[mode],
+                                 int(scale), float(blend))
+
+    # ---------------------------------------------------------- video files --
+
+    def swap_video(self, source, input, output, enhance=False, reference=None,
+                   reference_frame=None, reference_position=0, reference_distance=None, crf=18,
+                   preset="medium", codec=None, progress=None):
+        """Swaps the best face of source into every frame of the video file
+        input and writes the video file output (.mp4, .m4v, .mov, .mkv or
+        .webm), keeping frame rate, timestamps, rotation and sound. With
+        reference (an image) or reference_frame (a frame number of input),
+        only faces resembling face number reference_position there are
+        swapped. crf, preset and codec ("libx264", "libx265", "libvpx-vp9";
+        VP9 for .webm) set the encoding. progress(done, total) is called after
+        every frame (total is None when the input does not tell); returning
+        False cancels. Returns True when complete, False when cancelled; a
+        cancelled or failed run leaves no output."""
+        if reference is not None and reference_frame is not None:
+            raise ValueError("give reference or reference_frame, not both")
+
+        def swap_frame(lib, in_path, out_path):
+            if lib.face_swap_video_frame(_path(in_path), _path(out_path)) != 0:
+                return False
+            if enhance:
+                lib.face_enhance(_path(out_path), _path(out_path))
+            return True
+
+        def prepare(job):
+            self._call("face_swap_video_init", _path(source))
+            lib = self._legacy()
+            if reference_distance is not None:
+                lib.face_swap_video_set_reference_distance(float(reference_distance))
+            image = job.extract_frame(reference_frame) if reference_frame is not None else reference
+            if image is not None:
+                self._call("face_swap_video_set_reference", _path(image),
+                           int(reference_position))
+
+        return self._run_video(input, output, _video.Options(output, crf, preset, codec),
+                               prepare, swap_frame, "face_swap_video_cleanup", progress)
+
+    def process_video(self, mode, input, output, scale=2, blend=100, crf=18, preset="medium",
+                      codec=None, progress=None):
+        """Applies "enhance", "colorize" or "upscale" (by scale, 2 or 4) to
+        every frame of the video file input; blend is the share of the
+        processed frame in percent (colorize, upscale). Encoding, progress and
+        result as swap_video."""
+        if mode not in FRAME_MODES:
+            raise ValueError(f"unknown mode {mode!r}; one of {tuple(FRAME_MODES)}")
+        if mode == "upscale" and int(scale) not in (2, 4):
+            raise ValueError("scale is 2 or 4")
+        operations = {
+            "enhance": lambda lib, i, o: lib.face_enhance(i, o),
+            "colorize": lambda lib, i, o: lib.frame_colorize(i, o, float(blend)),
+            "upscale": lambda lib, i, o: lib.frame_upscale(i, o, int(scale), float(blend)),
+        }
+        operation = operations[mode]
+        options = _video.Options(output, crf, preset, codec,
+                                 scale=int(scale) if mode == "upscale" else 1)
+        return self._run_video(input, output, options, None,
+                               lambda lib, i, o: operation(lib, _path(i), _path(o)) == 0, None,
+                               progress)
+
+    def _run_video(self, input, output, options, prepare, process_frame, cleanup, progress):
+        with _call_lock:
+            lib = self._legacy()
+            try:
+                job = _video.VideoJob(input, output, options)
+            except _video.VideoError as error:
+                raise BrightloomError(str(error)) from None
+            try:
+                with job, _video.TerminationAsInterrupt():
+                    if prepare is not None:
+                        prepare(job)
+                    self._active_runner = job
+                    return job.run(lambda i, o: process_frame(lib, i, o), progress)
+            except _video.VideoError as error:
+                raise BrightloomError(str(error)) from None
+            finally:
+                self._active_runner = None
+                if cleanup is not None:
+                    getattr(lib, cleanup)()
+
+    def cancel(self):
+        """Asks the running directory or video job to stop after its current
+        frame. Safe from any thread; does nothing when no job runs."""
+        runner = self._active_runner
+        if runner is not None:
+            runner.cancel()
+
+    def _run_job(self, runner, progress, poll_interval, function, *args):
+        # The job runs on a worker thread so that this thread stays free to
+        # report progress and to turn Ctrl-C into a cancellation.
+        outcome = {}
+
+        def work():
+            outcome["rc"] = function(*args)
+
+        worker = threading.Thread(target=work, name="brightloom-job", daemon=True)
+        self._active_runner = runner
+        try:
+            worker.start()
+            try:
+                self._poll(worker, runner, progress, poll_interval)
+            except BaseException:
+                runner.cancel()
+                worker.join()
+                raise
+        finally:
+            self._active_runner = None
+        if progress is not None:
+            progress(runner.progress(), runner.total())
+        rc = outcome.get("rc", -1)
+        if rc == -1:
+            raise BrightloomError(error_text(self._lib))
+        return rc == 0
+
+    @staticmethod
+    def _poll(worker, runner, progress, poll_interval):
+        cancelled = False
+        while worker.is_alive():
+            worker.join(poll_interval)
+            if progress is None or cancelled or not worker.is_alive():
+                continue
+            if progress(runner.progress(), runner.total()) is False:
+                runner.cancel()
+                cancelled = True
+
+    # ------------------------------------------------------------- helpers --
+
+    def _call(self, name, *args):
+        with _call_lock:
+            lib = self._legacy()
+            if getattr(lib, name)(*args) != 0:
+                raise BrightloomError(error_text(lib))
+
+    def _legacy(self):
+        """The library, its process-wide engine ready; under _call_lock."""
+        lib = self._process.library()
+        # The lock is re-entrant, so a progress callback could otherwise
+        # reach the library while the job it reports on is still running.
+        if self._active_runner is not None:
+            raise BrightloomError("a directory job is running; only cancel() may be called")
+        return lib
