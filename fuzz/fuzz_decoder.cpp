@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FILE* file = fmemopen(const_cast<uint8_t*>(data), size, "rb");
     if (!file) return 0;
     load_failure failure = load_failure::none;
-    bl_image* image = BL_FUZZ_DECODER(decode_input{file, static_cast<int64_t>(size)}, &failure);
+    decode_input input = decode_input::of_file(file, static_cast<int64_t>(size));
+    bl_image* image = BL_FUZZ_DECODER(input, &failure);
     fclose(file);
     if (!image) return 0;
     // Every sample is read, so that one never written shows up in a

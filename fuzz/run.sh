@@ -4,7 +4,7 @@
 # from the generated seeds plus whatever earlier runs kept. Prints each
 # target's executions, coverage and findings; fails when one found a crash.
 #
-#   fuzz/run.sh SECONDS [TARGET...]   (targets: png jpeg gif webp bmp tga pnm load api; default all)
+#   fuzz/run.sh SECONDS [TARGET...]   (targets: png jpeg gif webp bmp tga pnm load memory api; default all)
 #
 # BL_FUZZ_BUILD (default build-fuzz/) is the build folder; kept corpora live
 # in its fuzz-corpus/, crash files in fuzz-findings/, logs in fuzz-logs/.
@@ -17,7 +17,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 seconds="${1:?usage: fuzz/run.sh SECONDS [TARGET...]}"
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(png jpeg gif webp bmp tga pnm load api)
+[ ${#targets[@]} -gt 0 ] || targets=(png jpeg gif webp bmp tga pnm load memory api)
 build="${BL_FUZZ_BUILD:-$root/build-fuzz}"
 
 "$root/tools/setup.sh" "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -28,6 +28,9 @@ mkdir -p "$build/fuzz-corpus" "$build/fuzz-findings" "$build/fuzz-logs"
 
 run_one() {
   local target="$1" max_len=16384 timeout=20
+  # Decoding from memory starts from the loader's seeds and words.
+  local seeds="$target"
+  [ "$target" = memory ] && seeds=load
   # The operations' own messages (one per refused file) go unprinted;
   # the fuzzer's output and sanitizer reports still reach the log.
   local quiet=0 keep_going=()
@@ -36,8 +39,8 @@ run_one() {
   mkdir -p "$build/fuzz-corpus/$target"
   ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
     LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp" \
-    "$build/out/fuzz_$target" "$build/fuzz-corpus/$target" "$build/fuzz-seeds/$target" \
-    -dict="$root/fuzz/dict/$target.dict" -max_total_time="$seconds" -max_len="$max_len" \
+    "$build/out/fuzz_$target" "$build/fuzz-corpus/$target" "$build/fuzz-seeds/$seeds" \
+    -dict="$root/fuzz/dict/$seeds.dict" -max_total_time="$seconds" -max_len="$max_len" \
     -timeout="$timeout" -rss_limit_mb=3072 -malloc_limit_mb=3072 -print_final_stats=1 -close_fd_mask="$quiet" \
     -artifact_prefix="$build/fuzz-findings/$target-" "${keep_going[@]}" >"$build/fuzz-logs/$target.log" 2>&1
 }

@@ -14,10 +14,6 @@ const char* load_failure_text(load_failure failure) {
     return "";
 }
 
-bool read_exact(FILE* file, void* buffer, size_t n) {
-    return n == 0 || fread(buffer, 1, n, file) == n;
-}
-
 int64_t min_bytes_at_ratio(int64_t pixels, int64_t pixels_per_byte) {
     const int64_t free_pixels = int64_t(1) << 20;
     return pixels <= free_pixels ? 0 : (pixels - free_pixels) / pixels_per_byte;
@@ -39,7 +35,7 @@ bool row_sink::begin(int64_t width, int64_t height, const decode_input& input,
         failure = width > 0 && height > 0 ? load_failure::too_large : load_failure::corrupt;
         return false;
     }
-    if (input.length < min_file_bytes) {
+    if (input.length() < min_file_bytes) {
         failure = load_failure::corrupt;
         return false;
     }
@@ -97,10 +93,10 @@ static bool starts_with(const uint8_t* bytes, size_t n, const char* magic, size_
     return n >= length && memcmp(bytes, magic, length) == 0;
 }
 
-bl_image* decode_image(const decode_input& input, load_failure* failure) {
+bl_image* decode_image(decode_input& input, load_failure* failure) {
     uint8_t head[16] = {};
-    const size_t n = fread(head, 1, sizeof head, input.file);
-    if (fseek(input.file, 0, SEEK_SET) != 0) {
+    const size_t n = input.read(head, sizeof head);
+    if (!input.seek(0)) {
         *failure = load_failure::unreadable;
         return nullptr;
     }

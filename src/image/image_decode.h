@@ -1,23 +1,13 @@
 // Decoding image files from strangers into the library's 8-bit RGB image:
-// one decoder per format, each reading the open file row by row into a
-// row_sink that owns the picture being filled.
+// one decoder per format, each reading its input (a file or memory) row by
+// row into a row_sink that owns the picture being filled.
 #ifndef BL_IMAGE_DECODE_H
 #define BL_IMAGE_DECODE_H
 
 #include <stdint.h>
-#include <stdio.h>
 
+#include "image/decode_input.h"
 #include "image/image_io.h"
-
-// Why a load failed; its text ends the caller's failure message.
-enum class load_failure { none, unreadable, unsupported, too_large, corrupt, out_of_memory };
-const char* load_failure_text(load_failure failure);
-
-// The file being decoded: the open stream (at its start) and its length.
-struct decode_input {
-    FILE* file;
-    int64_t length;
-};
 
 // Receives the decoded rows of one picture. begin() judges the declared size
 // and allocates the result; each stored row (top to bottom as the file
@@ -65,27 +55,19 @@ bool image_size_allowed(int64_t width, int64_t height);
 // plain picture, and no small file should be refused for that.
 int64_t min_bytes_at_ratio(int64_t pixels, int64_t pixels_per_byte);
 
-// Reads exactly n bytes; false at the end of the file or on an error.
-bool read_exact(FILE* file, void* buffer, size_t n);
+// The decoders, each reading its input from the start. Each returns the
+// picture, or none with the failure set.
+bl_image* decode_png(decode_input& input, load_failure* failure);
+bl_image* decode_jpeg(decode_input& input, load_failure* failure);
+bl_image* decode_gif(decode_input& input, load_failure* failure);
+bl_image* decode_webp(decode_input& input, load_failure* failure);
+bl_image* decode_bmp(decode_input& input, load_failure* failure);
+bl_image* decode_tga(decode_input& input, load_failure* failure);
+bl_image* decode_pnm(decode_input& input, load_failure* failure);
 
-// The decoders. Each returns the picture, or none with the failure set.
-bl_image* decode_png(const decode_input& input, load_failure* failure);
-bl_image* decode_jpeg(const decode_input& input, load_failure* failure);
-bl_image* decode_gif(const decode_input& input, load_failure* failure);
-bl_image* decode_webp(const decode_input& input, load_failure* failure);
-bl_image* decode_bmp(const decode_input& input, load_failure* failure);
-bl_image* decode_tga(const decode_input& input, load_failure* failure);
-bl_image* decode_pnm(const decode_input& input, load_failure* failure);
-
-// Picks the decoder from the file's first bytes; formats not recognised are
-// refused as unsupported. The stream is left at an unspecified position.
-bl_image* decode_image(const decode_input& input, load_failure* failure);
-
-// WebP data of the image (1 ... 4 channels; lossy at quality 95, alpha kept
-// when there is one); false for an empty image, sides past 16383, or no memory.
-// Release the data with free_webp().
-bool encode_webp(const bl_image* image, uint8_t** data, size_t* length);
-void free_webp(uint8_t* data);
+// Picks the decoder from the input's first bytes; formats not recognised are
+// refused as unsupported. The input is left at an unspecified position.
+bl_image* decode_image(decode_input& input, load_failure* failure);
 
 // The orientation (1 ... 8) an EXIF block (the APP1 payload after "Exif\0\0")
 // records for the picture; 1 when it records none or cannot be read.

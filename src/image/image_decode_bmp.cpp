@@ -60,9 +60,9 @@ void set_masks(bmp_layout* layout, uint32_t compression, const uint32_t own[3]) 
 
 // Reads the headers and the palette; the file is left at the palette's end.
 // Unsupported layouts (RLE, embedded JPEG or PNG) are told apart from damage.
-bool read_layout(FILE* file, bmp_layout* layout, load_failure* failure) {
+bool read_layout(decode_input& input, bmp_layout* layout, load_failure* failure) {
     uint8_t h[14 + 124 + 12] = {};
-    if (!read_exact(file, h, 18)) return false;
+    if (!input.read_exact(h, 18)) return false;
     layout->offset = le32(h + 10);
     const uint32_t info_size = le32(h + 14);
     const bool core = info_size == 12;
@@ -70,7 +70,7 @@ bool read_layout(FILE* file, bmp_layout* layout, load_failure* failure) {
         *failure = load_failure::unsupported;
         return false;
     }
-    if (!read_exact(file, h + 18, info_size - 4)) return false;
+    if (!input.read_exact(h + 18, info_size - 4)) return false;
     uint32_t compression = BI_RGB;
     size_t header_end = 14 + info_size;
     uint32_t own_masks[3] = {0, 0, 0};
@@ -86,7 +86,7 @@ bool read_layout(FILE* file, bmp_layout* layout, load_failure* failure) {
         layout->bits = static_cast<int>(le16(h + 28));
         compression = le32(h + 30);
         if (info_size == 40 && compression == BI_BITFIELDS) {
-            if (!read_exact(file, h + header_end, 12)) return false;
+            if (!input.read_exact(h + header_end, 12)) return false;
             header_end += 12;
         }
         for (int c = 0; c < 3; ++c) own_masks[c] = le32(h + 54 + 4 * c);
@@ -108,7 +108,7 @@ bool read_layout(FILE* file, bmp_layout* layout, load_failure* failure) {
     if (entries > 256) entries = 256;
     if (entries == 0) return false;
     std::vector<uint8_t> raw(entries * entry);
-    if (!read_exact(file, raw.data(), raw.size())) return false;
+    if (!input.read_exact(raw.data(), raw.size())) return false;
     layout->palette.resize(entries * 3);
     for (size_t i = 0; i < entries; ++i) {
         layout->palette[i * 3] = raw[i * entry + 2];
@@ -138,13 +138,13 @@ bool convert_row(const bmp_layout& layout, const uint8_t* in, uint8_t* out) {
     return true;
 }
 
-bool read_rows(const bmp_layout& layout, const decode_input& input, row_sink& sink) {
-    if (fseek(input.file, static_cast<long>(layout.offset), SEEK_SET) != 0) return false;
+bool read_rows(const bmp_layout& layout, decode_input& input, row_sink& sink) {
+    if (!input.seek(layout.offset)) return false;
     std::vector<uint8_t> row(static_cast<size_t>(layout.stride()));
     for (int64_t i = 0; i < layout.height; ++i) {
         // Some writers leave out the last row's padding.
         const bool last = i == layout.height - 1;
-        if (!read_exact(input.file, row.data(), static_cast<size_t>(last ? layout.row_bytes() : layout.stride())))
+        if (!input.read_exact(row.data(), static_cast<size_t>(last ? layout.row_bytes() : layout.stride())))
             return false;
         const int64_t y = layout.top_down ? i : layout.height - 1 - i;
         if (!convert_row(layout, row.data(), sink.row(y))) return false;
@@ -154,10 +154,10 @@ bool read_rows(const bmp_layout& layout, const decode_input& input, row_sink& si
 
 }  // namespace
 
-bl_image* decode_bmp(const decode_input& input, load_failure* failure) {
+bl_image* decode_bmp(decode_input& input, load_failure* failure) {
     bmp_layout layout;
     load_failure refused = load_failure::corrupt;
-    if (!read_layout(input.file, &layout, &refused)) {
+    if (!read_layout(input, &layout, &refused)) {
         *failure = refused;
         return nullptr;
     }

@@ -19,8 +19,9 @@ struct gif_closer {
 };
 using gif_ptr = std::unique_ptr<GifFileType, gif_closer>;
 
-int read_from_file(GifFileType* gif, GifByteType* buffer, int length) {
-    return static_cast<int>(fread(buffer, 1, static_cast<size_t>(length), static_cast<FILE*>(gif->UserData)));
+int read_from_input(GifFileType* gif, GifByteType* buffer, int length) {
+    if (length <= 0) return 0;
+    return static_cast<int>(static_cast<decode_input*>(gif->UserData)->read(buffer, static_cast<size_t>(length)));
 }
 
 // The transparent colour a graphic control block names; -1 for none.
@@ -96,9 +97,9 @@ bool draw_first_frame(GifFileType* gif, const decode_input& input, row_sink& sin
 
 }  // namespace
 
-bl_image* decode_gif(const decode_input& input, load_failure* failure) {
+bl_image* decode_gif(decode_input& input, load_failure* failure) {
     int error = 0;
-    gif_ptr gif(DGifOpen(input.file, read_from_file, &error));
+    gif_ptr gif(DGifOpen(&input, read_from_input, &error));
     row_sink sink;
     if (!gif || !draw_first_frame(gif.get(), input, sink)) {
         *failure = gif || error != D_GIF_ERR_NOT_ENOUGH_MEM ? sink.failure : load_failure::out_of_memory;

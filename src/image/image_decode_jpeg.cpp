@@ -19,13 +19,20 @@ static const int JPEG_MAX_SCANS = 500;
 // The largest marker payload: its length field counts itself.
 static const size_t EXIF_MAX_BYTES = 65533;
 
+// What libjpeg's own file source reads at a time.
+static const size_t SOURCE_BUFFER_BYTES = 4096;
+
 struct jpeg_context {
     jpeg_error_mgr errors;  // first: libjpeg hands it back as the whole context
     jpeg_progress_mgr progress;
+    jpeg_source_mgr source;
     jmp_buf escape;
+    decode_input* input = nullptr;
+    bool source_started = false;
     bool exif_found = false;
     size_t exif_length = 0;
     uint8_t exif[EXIF_MAX_BYTES];
+    JOCTET buffer[SOURCE_BUFFER_BYTES];
 };
 
 static jpeg_context* context_of(j_common_ptr cinfo) {
@@ -45,10 +52,62 @@ static void jpeg_count_scans(j_common_ptr cinfo) {
     if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > JPEG_MAX_SCANS) jpeg_fail(cinfo);
 }
 
+// ------------------------------------------------------------- source
+// libjpeg reads our input as it reads a file with its own stdio source:
+// refilled a buffer at a time, and at the end an end-of-image marker with
+// the warning that the file ended early (which refuses it, above).
+
+static void start_source(j_decompress_ptr cinfo) {
+    context_of(reinterpret_cast<j_common_ptr>(cinfo))->source_started = false;
+}
+
+static boolean fill_source(j_decompress_ptr cinfo) {
+    jpeg_context* context = context_of(reinterpret_cast<j_common_ptr>(cinfo));
+    size_t n = context->input->read(context->buffer, SOURCE_BUFFER_BYTES);
+    if (n == 0) {
+        if (!context->source_started) ERREXIT(cinfo, JERR_INPUT_EMPTY);
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        context->buffer[0] = 0xFF;
+        context->buffer[1] = JPEG_EOI;
+        n = 2;
+    }
+    context->source.next_input_byte = context->buffer;
+    context->source.bytes_in_buffer = n;
+    context->source_started = true;
+    return TRUE;
+}
+
+static void skip_source(j_decompress_ptr cinfo, long count) {
+    jpeg_source_mgr* src = cinfo->src;
+    if (count <= 0) return;
+    while (static_cast<size_t>(count) > src->bytes_in_buffer) {
+        count -= static_cast<long>(src->bytes_in_buffer);
+        fill_source(cinfo);
+    }
+    src->next_input_byte += count;
+    src->bytes_in_buffer -= static_cast<size_t>(count);
+}
+
+static void end_source(j_decompress_ptr) {}
+
+static void use_input_source(j_decompress_ptr cinfo, jpeg_context* context, decode_input& input) {
+    context->input = &input;
+    context->source.init_source = start_source;
+    context->source.fill_input_buffer = fill_source;
+    context->source.skip_input_data = skip_source;
+    context->source.resync_to_restart = jpeg_resync_to_restart;
+    context->source.term_source = end_source;
+    context->source.bytes_in_buffer = 0;
+    context->source.next_input_byte = nullptr;
+    cinfo->src = &context->source;
+}
+
+// ---------------------------------------------------------------- EXIF
+
 static int next_byte(j_decompress_ptr cinfo) {
     jpeg_source_mgr* src = cinfo->src;
-    // The stdio source never suspends; at the file's end it supplies an
-    // end marker (and the warning above).
+    // The source never suspends; at the input's end it supplies an end
+    // marker (and the warning above).
     if (src->bytes_in_buffer == 0 && !src->fill_input_buffer(cinfo)) jpeg_fail(reinterpret_cast<j_common_ptr>(cinfo));
     --src->bytes_in_buffer;
     return *src->next_input_byte++;
@@ -88,12 +147,12 @@ static bool layout_supported(const jpeg_decompress_struct& cinfo) {
 }
 
 // Kept free of objects with destructors: libjpeg leaves it by longjmp.
-static bool read_jpeg(jpeg_decompress_struct* cinfo, jpeg_context* context, const decode_input& input,
+static bool read_jpeg(jpeg_decompress_struct* cinfo, jpeg_context* context, decode_input& input,
                       row_sink& sink) {
     if (setjmp(context->escape)) return false;
     jpeg_create_decompress(cinfo);
     cinfo->progress = &context->progress;
-    jpeg_stdio_src(cinfo, input.file);
+    use_input_source(cinfo, context, input);
     jpeg_set_marker_processor(cinfo, JPEG_APP0 + 1, read_app1);
     jpeg_read_header(cinfo, TRUE);
     if (!layout_supported(*cinfo)) {
@@ -120,7 +179,7 @@ static bool read_jpeg(jpeg_decompress_struct* cinfo, jpeg_context* context, cons
     return true;
 }
 
-bl_image* decode_jpeg(const decode_input& input, load_failure* failure) {
+bl_image* decode_jpeg(decode_input& input, load_failure* failure) {
     std::unique_ptr<jpeg_context> context(new (std::nothrow) jpeg_context());
     if (!context) {
         *failure = load_failure::out_of_memory;

@@ -50,19 +50,24 @@ static uint32_t be32(const uint8_t* p) {
 // Whether every chunk lies within the file. libpng allocates (and clears) a
 // chunk's declared length before reading it, so a 100-byte file declaring a
 // 1.8 GB text chunk would cost 1.8 GB; the chunk headers are walked first
-// and such a file is refused. The file is left at its start.
-static bool chunks_within_file(const decode_input& input) {
+// and such a file is refused. The input is left at its start.
+static bool chunks_within_file(decode_input& input) {
     int64_t at = 8;  // past the signature
     uint8_t header[8];
-    while (at < input.length) {
-        if (fseek(input.file, static_cast<long>(at), SEEK_SET) != 0 || !read_exact(input.file, header, 8))
-            return false;
+    while (at < input.length()) {
+        if (!input.seek(at) || !input.read_exact(header, 8)) return false;
         const int64_t length = be32(header);
-        if (length > PNG_UINT_31_MAX || at + 12 + length > input.length) return false;
+        if (length > PNG_UINT_31_MAX || at + 12 + length > input.length()) return false;
         if (memcmp(header + 4, "IEND", 4) == 0) break;
         at += 12 + length;
     }
-    return fseek(input.file, 0, SEEK_SET) == 0;
+    return input.seek(0);
+}
+
+// libpng's reads, from our input; a short one is an error, as in libpng's
+// own file reader.
+static void read_from_input(png_structp png, png_bytep data, size_t length) {
+    if (!static_cast<decode_input*>(png_get_io_ptr(png))->read_exact(data, length)) png_error(png, "Read Error");
 }
 
 // Kept free of objects with destructors: libpng leaves it by longjmp.
@@ -83,7 +88,7 @@ static bool read_png(png_structp png, png_infop info, const decode_input& input,
     return true;
 }
 
-bl_image* decode_png(const decode_input& input, load_failure* failure) {
+bl_image* decode_png(decode_input& input, load_failure* failure) {
     if (!chunks_within_file(input)) {
         *failure = load_failure::corrupt;
         return nullptr;
@@ -100,7 +105,7 @@ bl_image* decode_png(const decode_input& input, load_failure* failure) {
     png_set_chunk_malloc_max(reader.png, PNG_MAX_CHUNK_BYTES);
     // Chunks we never use are skipped unread.
     png_set_keep_unknown_chunks(reader.png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
-    png_init_io(reader.png, input.file);
+    png_set_read_fn(reader.png, &input, read_from_input);
     row_sink sink;
     if (!read_png(reader.png, reader.info, input, sink)) {
         *failure = sink.failure;

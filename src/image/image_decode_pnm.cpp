@@ -17,16 +17,16 @@ bool is_space(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // The next header number, after whitespace and comment lines; false for
 // anything else and for numbers past 2^31 - 1. `after` is the byte that ended it.
-bool read_number(FILE* file, int64_t* value, int* after) {
-    int c = getc(file);
+bool read_number(decode_input& input, int64_t* value, int* after) {
+    int c = input.get();
     for (;;) {
-        while (is_space(c)) c = getc(file);
+        while (is_space(c)) c = input.get();
         if (c != '#') break;
-        while (c != EOF && c != '\n' && c != '\r') c = getc(file);
+        while (c != EOF && c != '\n' && c != '\r') c = input.get();
     }
     if (c < '0' || c > '9') return false;
     *value = 0;
-    for (; c >= '0' && c <= '9'; c = getc(file)) {
+    for (; c >= '0' && c <= '9'; c = input.get()) {
         *value = *value * 10 + (c - '0');
         if (*value > PNM_MAX_NUMBER) return false;
     }
@@ -34,14 +34,14 @@ bool read_number(FILE* file, int64_t* value, int* after) {
     return true;
 }
 
-bool read_layout(FILE* file, pnm_layout* p) {
+bool read_layout(decode_input& input, pnm_layout* p) {
     char magic[2];
-    if (!read_exact(file, magic, 2)) return false;
+    if (!input.read_exact(magic, 2)) return false;
     p->channels = magic[1] == '6' ? 3 : 1;
     int after = 0;
     // One whitespace byte separates the header from the samples.
-    return read_number(file, &p->width, &after) && read_number(file, &p->height, &after) &&
-           read_number(file, &p->maxval, &after) && is_space(after) && p->maxval >= 1 &&
+    return read_number(input, &p->width, &after) && read_number(input, &p->height, &after) &&
+           read_number(input, &p->maxval, &after) && is_space(after) && p->maxval >= 1 &&
            p->maxval <= 65535;
 }
 
@@ -56,14 +56,14 @@ uint8_t to_byte(const uint8_t* sample, const pnm_layout& p) {
 
 }  // namespace
 
-bl_image* decode_pnm(const decode_input& input, load_failure* failure) {
+bl_image* decode_pnm(decode_input& input, load_failure* failure) {
     pnm_layout p;
     row_sink sink;
-    if (!read_layout(input.file, &p)) {
+    if (!read_layout(input, &p)) {
         *failure = load_failure::corrupt;
         return nullptr;
     }
-    const long data_start = ftell(input.file);
+    const int64_t data_start = input.tell();
     const int64_t row_bytes = p.width * p.channels * p.sample_bytes();
     // Counted only for sizes that may be decoded, which keeps it in range.
     const int64_t needed = image_size_allowed(p.width, p.height) ? data_start + row_bytes * p.height : 0;
@@ -74,7 +74,7 @@ bl_image* decode_pnm(const decode_input& input, load_failure* failure) {
     std::vector<uint8_t> stored(static_cast<size_t>(row_bytes));
     const int step = p.sample_bytes();
     for (int64_t y = 0; y < p.height; ++y) {
-        if (!read_exact(input.file, stored.data(), stored.size())) {
+        if (!input.read_exact(stored.data(), stored.size())) {
             *failure = load_failure::corrupt;
             return nullptr;
         }

@@ -48,10 +48,10 @@ bool valid_pixel_bits(int type, int bits) {
 
 // Reads the header, the identification field and the colour map. A file
 // that is no TGA at all is called unsupported.
-bool read_layout(FILE* file, tga_layout* t, load_failure* failure) {
+bool read_layout(decode_input& input, tga_layout* t, load_failure* failure) {
     uint8_t h[18];
     *failure = load_failure::unsupported;
-    if (!read_exact(file, h, sizeof h)) return false;
+    if (!input.read_exact(h, sizeof h)) return false;
     const int map_type = h[1], map_length = h[5] | h[6] << 8, map_bits = h[7];
     t->type = h[2];
     t->map_first = h[3] | h[4] << 8;
@@ -67,11 +67,12 @@ bool read_layout(FILE* file, tga_layout* t, load_failure* failure) {
     if (map_type == 1 && map_bits != 15 && map_bits != 16 && map_bits != 24 && map_bits != 32) return false;
     *failure = load_failure::corrupt;
     t->pixel_bytes = (t->pixel_bits + 7) / 8;
-    if (fseek(file, h[0], SEEK_CUR) != 0) return false;
+    const int64_t id_start = input.tell();  // the identification field is skipped
+    if (id_start < 0 || !input.seek(id_start + h[0])) return false;
     if (map_type == 0) return true;
     const int entry_bytes = (map_bits + 7) / 8;
     std::vector<uint8_t> raw(static_cast<size_t>(map_length) * entry_bytes);
-    if (!read_exact(file, raw.data(), raw.size())) return false;
+    if (!input.read_exact(raw.data(), raw.size())) return false;
     t->map.resize(static_cast<size_t>(map_length) * 3);
     for (int i = 0; i < map_length; ++i) colour_of(&raw[static_cast<size_t>(i) * entry_bytes], map_bits, &t->map[i * 3]);
     return true;
@@ -81,7 +82,7 @@ bool read_layout(FILE* file, tga_layout* t, load_failure* failure) {
 // across row ends as the format allows.
 class pixel_reader {
 public:
-    pixel_reader(FILE* file, const tga_layout& t) : file_(file), t_(t) {}
+    pixel_reader(decode_input& input, const tga_layout& t) : input_(input), t_(t) {}
 
     bool next(uint8_t* pixel) {
         if (!t_.run_length()) return byte_run(pixel, t_.pixel_bytes);
@@ -104,7 +105,7 @@ private:
     bool byte_run(uint8_t* out, int n) {
         for (int i = 0; i < n; ++i) {
             if (at_ == filled_) {
-                filled_ = fread(buffer_, 1, sizeof buffer_, file_);
+                filled_ = input_.read(buffer_, sizeof buffer_);
                 at_ = 0;
                 if (filled_ == 0) return false;
             }
@@ -113,7 +114,7 @@ private:
         return true;
     }
 
-    FILE* file_;
+    decode_input& input_;
     const tga_layout& t_;
     uint8_t buffer_[1 << 16];
     size_t at_ = 0, filled_ = 0;
@@ -133,8 +134,8 @@ bool convert(const tga_layout& t, const uint8_t* stored, uint8_t* out) {
     return true;
 }
 
-bool read_rows(const tga_layout& t, FILE* file, row_sink& sink) {
-    std::unique_ptr<pixel_reader> reader(new (std::nothrow) pixel_reader(file, t));
+bool read_rows(const tga_layout& t, decode_input& input, row_sink& sink) {
+    std::unique_ptr<pixel_reader> reader(new (std::nothrow) pixel_reader(input, t));
     if (!reader) return false;
     uint8_t stored[4];
     for (int64_t i = 0; i < t.height; ++i) {
@@ -150,15 +151,15 @@ bool read_rows(const tga_layout& t, FILE* file, row_sink& sink) {
 
 }  // namespace
 
-bl_image* decode_tga(const decode_input& input, load_failure* failure) {
+bl_image* decode_tga(decode_input& input, load_failure* failure) {
     tga_layout t;
-    if (!read_layout(input.file, &t, failure)) return nullptr;
+    if (!read_layout(input, &t, failure)) return nullptr;
     const int64_t pixels = t.width * t.height;
-    const long data_start = ftell(input.file);
+    const int64_t data_start = input.tell();
     const int64_t needed = t.run_length() ? data_start + min_bytes_at_ratio(pixels, RLE_MAX_PIXELS_PER_BYTE)
                                           : data_start + pixels * t.pixel_bytes;
     row_sink sink;
-    if (data_start < 0 || !sink.begin(t.width, t.height, input, needed) || !read_rows(t, input.file, sink)) {
+    if (data_start < 0 || !sink.begin(t.width, t.height, input, needed) || !read_rows(t, input, sink)) {
         *failure = sink.failure;
         return nullptr;
     }

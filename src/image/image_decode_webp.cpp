@@ -20,30 +20,34 @@ struct free_bytes {
     void operator()(uint8_t* p) const { free(p); }
 };
 
-// libwebp decodes from memory, and lossless files need all of it at once.
-std::unique_ptr<uint8_t, free_bytes> read_all(const decode_input& input, load_failure* failure) {
-    std::unique_ptr<uint8_t, free_bytes> bytes;
-    if (input.length <= 0 || static_cast<uint64_t>(input.length) > SIZE_MAX) {
+// libwebp decodes from memory, and lossless files need all of it at once:
+// a file is read whole into *held, memory is used where it is.
+const uint8_t* whole_input(decode_input& input, std::unique_ptr<uint8_t, free_bytes>* held,
+                           load_failure* failure) {
+    if (input.length() <= 0 || static_cast<uint64_t>(input.length()) > SIZE_MAX) {
         *failure = load_failure::corrupt;
-        return bytes;
+        return nullptr;
     }
-    bytes.reset(static_cast<uint8_t*>(malloc(static_cast<size_t>(input.length))));
-    if (!bytes) *failure = load_failure::out_of_memory;
-    else if (!read_exact(input.file, bytes.get(), static_cast<size_t>(input.length))) {
-        bytes.reset();
+    if (input.bytes()) return input.bytes();
+    held->reset(static_cast<uint8_t*>(malloc(static_cast<size_t>(input.length()))));
+    if (!*held) {
+        *failure = load_failure::out_of_memory;
+    } else if (!input.read_exact(held->get(), static_cast<size_t>(input.length()))) {
+        held->reset();
         *failure = load_failure::unreadable;
     }
-    return bytes;
+    return held->get();
 }
 
 }  // namespace
 
-bl_image* decode_webp(const decode_input& input, load_failure* failure) {
-    std::unique_ptr<uint8_t, free_bytes> bytes = read_all(input, failure);
+bl_image* decode_webp(decode_input& input, load_failure* failure) {
+    std::unique_ptr<uint8_t, free_bytes> held;
+    const uint8_t* bytes = whole_input(input, &held, failure);
     if (!bytes) return nullptr;
-    const size_t length = static_cast<size_t>(input.length);
+    const size_t length = static_cast<size_t>(input.length());
     WebPDecoderConfig config;
-    if (!WebPInitDecoderConfig(&config) || WebPGetFeatures(bytes.get(), length, &config.input) != VP8_STATUS_OK) {
+    if (!WebPInitDecoderConfig(&config) || WebPGetFeatures(bytes, length, &config.input) != VP8_STATUS_OK) {
         *failure = load_failure::corrupt;
         return nullptr;
     }
@@ -63,7 +67,7 @@ bl_image* decode_webp(const decode_input& input, load_failure* failure) {
     config.output.u.RGBA.rgba = sink.row(0);
     config.output.u.RGBA.stride = static_cast<int>(width * 3);
     config.output.u.RGBA.size = static_cast<size_t>(width * height * 3);
-    const VP8StatusCode status = WebPDecode(bytes.get(), length, &config);
+    const VP8StatusCode status = WebPDecode(bytes, length, &config);
     WebPFreeDecBuffer(&config.output);
     if (status != VP8_STATUS_OK) {
         *failure = status == VP8_STATUS_OUT_OF_MEMORY ? load_failure::out_of_memory : load_failure::corrupt;

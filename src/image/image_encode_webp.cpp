@@ -1,13 +1,10 @@
-// WebP output for ".webp" names, through libwebp.
+// WebP output (lossy) through libwebp.
 #include <stdlib.h>
 #include <string.h>
 
 #include <webp/encode.h>
 
-#include "image/image_decode.h"
-
-static const float WEBP_QUALITY = 95.0f;
-static const int WEBP_MAX_SIDE = 16383;
+#include "image/image_encode.h"
 
 // Grey (and grey with alpha) become the RGB (RGBA) the encoder takes.
 static uint8_t* widen_grey(const bl_image* image) {
@@ -24,17 +21,19 @@ static uint8_t* widen_grey(const bl_image* image) {
     return out;
 }
 
-bool encode_webp(const bl_image* image, uint8_t** data, size_t* length) {
-    if (image->width <= 0 || image->height <= 0 || image->width > WEBP_MAX_SIDE ||
-        image->height > WEBP_MAX_SIDE || image->channels < 1 || image->channels > 4)
+bool encode_webp(const bl_image* image, int quality, uint8_t** data, size_t* length) {
+    const int32_t max_side = bl_image_format_max_side(bl_image_format::webp);
+    if (image->width <= 0 || image->height <= 0 || image->width > max_side ||
+        image->height > max_side || image->channels < 1 || image->channels > 4)
         return false;
     uint8_t* widened = image->channels <= 2 ? widen_grey(image) : nullptr;
     if (image->channels <= 2 && !widened) return false;
     const uint8_t* pixels = widened ? widened : image->data;
     const bool alpha = image->channels == 2 || image->channels == 4;
     const int stride = image->width * (alpha ? 4 : 3);
-    *length = alpha ? WebPEncodeRGBA(pixels, image->width, image->height, stride, WEBP_QUALITY, data)
-                    : WebPEncodeRGB(pixels, image->width, image->height, stride, WEBP_QUALITY, data);
+    const float q = static_cast<float>(quality);
+    *length = alpha ? WebPEncodeRGBA(pixels, image->width, image->height, stride, q, data)
+                    : WebPEncodeRGB(pixels, image->width, image->height, stride, q, data);
     free(widened);
     return *length > 0;
 }

@@ -1,24 +1,15 @@
 #include "image/image_io.h"
 #include "image/image_decode.h"
+#include "image/image_encode.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <strings.h>
 
 #include "image/image_limits.h"
 #include "platform/platform.h"
 
 #include <stb_image_resize.h>
-#include <stb_image_write.h>
-
-// Exported by the writer (image_codecs) but declared only in its
-// implementation part: PNG encoding into memory.
-extern "C" unsigned char* stbi_write_png_to_mem(const unsigned char* pixels, int stride_bytes,
-                                                int x, int y, int n, int* out_len);
-
-// The sample limit of the JPEG format's size fields.
-static const int32_t JPEG_MAX_SIDE = 65535;
 
 // The most channels the resampler takes.
 static const int32_t RESIZE_MAX_CHANNELS = 64;
@@ -64,8 +55,10 @@ bool image_size_allowed(int64_t width, int64_t height) {
 // Every image file is opened here, and only here.
 static FILE* open_image_file(const char* path, const char* mode) { return bl_fopen(path, mode); }
 
-// Why the calling thread's last load failed.
+// Why the calling thread's last load or decode failed.
 static thread_local load_failure last_failure = load_failure::none;
+
+load_failure bl_image_last_failure(void) { return last_failure; }
 
 const char* bl_image_load_failure(void) { return load_failure_text(last_failure); }
 
@@ -75,20 +68,36 @@ static int64_t file_length(FILE* file) {
     return fseek(file, 0, SEEK_SET) == 0 ? length : -1;
 }
 
-bl_image* bl_image_load(const char* path) {
+// Loads the file at `path`; with `report`, a file that has bytes but no
+// picture we can give is named on stderr with the reason (a missing or empty
+// file goes unmentioned: the callers say so).
+static bl_image* load_file(const char* path, bool report) {
     last_failure = load_failure::unreadable;
     if (!path) return nullptr;
     FILE* file = open_image_file(path, "rb");
     if (!file) return nullptr;
-    const decode_input input = {file, file_length(file)};
+    decode_input input = decode_input::of_file(file, file_length(file));
     bl_image* image = nullptr;
-    if (input.length > 0) image = decode_image(input, &last_failure);
+    if (input.length() > 0) image = decode_image(input, &last_failure);
     fclose(file);
     if (image) {
         last_failure = load_failure::none;
-    } else if (input.length > 0) {
+    } else if (report && input.length() > 0) {
         fprintf(stderr, "[brightloom] image: cannot load %s: %s\n", path, load_failure_text(last_failure));
     }
+    return image;
+}
+
+bl_image* bl_image_load(const char* path) { return load_file(path, true); }
+
+bl_image* bl_image_load_quiet(const char* path) { return load_file(path, false); }
+
+bl_image* bl_image_decode_memory(const void* bytes, size_t size) {
+    last_failure = load_failure::corrupt;
+    if (!bytes || size == 0) return nullptr;
+    decode_input input = decode_input::of_bytes(static_cast<const uint8_t*>(bytes), size);
+    bl_image* image = decode_image(input, &last_failure);
+    if (image) last_failure = load_failure::none;
     return image;
 }
 
@@ -111,91 +120,31 @@ void bl_image_free(bl_image* image) {
     free(image);
 }
 
-enum image_format { FORMAT_PNG, FORMAT_JPEG, FORMAT_BMP, FORMAT_WEBP };
-
-static image_format format_for_path(const char* path) {
-    const char* dot = strrchr(path, '.');
-    if (!dot) return FORMAT_PNG;
-    if (strcasecmp(dot, ".jpg") == 0 || strcasecmp(dot, ".jpeg") == 0) return FORMAT_JPEG;
-    if (strcasecmp(dot, ".bmp") == 0) return FORMAT_BMP;
-    if (strcasecmp(dot, ".webp") == 0) return FORMAT_WEBP;
-    return FORMAT_PNG;
-}
-
-// An open output file that remembers whether any write failed, so that a
-// full disk is reported instead of a truncated file passing as saved.
-struct output_file {
-    FILE* file;
-    bool failed;
-};
-
-static void write_to_file(void* context, void* data, int size) {
-    output_file* out = static_cast<output_file*>(context);
-    if (size > 0 && fwrite(data, 1, static_cast<size_t>(size), out->file) != static_cast<size_t>(size))
-        out->failed = true;
-}
-
-static void write_bytes(output_file* out, const uint8_t* data, size_t size) {
-    if (size > 0 && fwrite(data, 1, size, out->file) != size) out->failed = true;
-}
-
-static int close_output(output_file* out) {
-    if (fclose(out->file) != 0) out->failed = true;
-    return out->failed ? -1 : 0;
-}
-
-static int save_png(const bl_image* image, const char* path) {
-    // A PNG must have at least one pixel; the encoder would write one without.
-    if (image->width <= 0 || image->height <= 0) return -1;
-    int length = 0;
-    unsigned char* png = stbi_write_png_to_mem(image->data, image->width * image->channels,
-                                               image->width, image->height, image->channels,
-                                               &length);
-    if (!png) return -1;
-    output_file out = {open_image_file(path, "wb"), false};
-    if (!out.file) {
-        free(png);
-        return -1;
-    }
-    write_to_file(&out, png, length);
-    free(png);
-    return close_output(&out);
-}
-
-static int save_webp(const bl_image* image, const char* path) {
-    uint8_t* webp = nullptr;
-    size_t length = 0;
-    if (!encode_webp(image, &webp, &length)) return -1;
-    output_file out = {open_image_file(path, "wb"), false};
-    if (out.file) write_bytes(&out, webp, length);
-    free_webp(webp);
-    return out.file ? close_output(&out) : -1;
+bool bl_image_write_file(const char* path, const uint8_t* bytes, size_t size) {
+    FILE* file = open_image_file(path, "wb");
+    if (!file) return false;
+    // A full disk is reported, not passed off as a saved file.
+    bool written = size == 0 || fwrite(bytes, 1, size, file) == size;
+    if (fclose(file) != 0) written = false;
+    return written;
 }
 
 int bl_image_save(const bl_image* image, const char* path) {
     if (!image || !path || !readable(image)) return -1;
     // The encoders know only gray, gray and alpha, RGB and RGBA.
     if (image->channels < 1 || image->channels > 4) return -1;
-    const image_format format = format_for_path(path);
-    if (format == FORMAT_PNG) return save_png(image, path);
-    if (format == FORMAT_WEBP) return save_webp(image, path);
-
-    output_file out = {open_image_file(path, "wb"), false};
-    if (!out.file) return -1;
-    int ok = 0;
-    if (format == FORMAT_JPEG) {
-        // A degenerate image leaves the empty file behind; so does a side
-        // the format cannot record.
-        if (image->data && image->width > 0 && image->height > 0 &&
-            image->width <= JPEG_MAX_SIDE && image->height <= JPEG_MAX_SIDE)
-            ok = stbi_write_jpg_to_func(write_to_file, &out, image->width, image->height,
-                                        image->channels, image->data, 95);
-    } else {
-        ok = stbi_write_bmp_to_func(write_to_file, &out, image->width, image->height,
-                                    image->channels, image->data);
+    const bl_image_format format = bl_image_format_for_path(path);
+    uint8_t* bytes = nullptr;
+    size_t size = 0;
+    if (!bl_image_encode(image, format, BL_DEFAULT_QUALITY, &bytes, &size)) {
+        // The JPEG writer has always opened its file first, so a JPEG it
+        // refuses leaves the empty file behind.
+        if (format == bl_image_format::jpeg) bl_image_write_file(path, nullptr, 0);
+        return -1;
     }
-    const int closed = close_output(&out);
-    return ok && closed == 0 ? 0 : -1;
+    const bool written = bl_image_write_file(path, bytes, size);
+    free(bytes);
+    return written ? 0 : -1;
 }
 
 static stbir_filter axis_filter(int source_size, int result_size) {

@@ -3,6 +3,7 @@
 #ifndef BL_IMAGE_IO_H
 #define BL_IMAGE_IO_H
 
+#include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
 
@@ -27,10 +28,27 @@ struct bl_image {
 // None on failure, with a line on stderr naming the file and the reason.
 bl_image* bl_image_load(const char* path);
 
-// Why the calling thread's last bl_image_load failed: "Unsupported image
-// format" (also PSD, PIC, HDR and every other format not listed above),
-// "Image too large", "Corrupt or truncated image data", "Out of memory",
-// "Cannot read the file"; "" after a success.
+// bl_image_load without the line on stderr, for callers that report the
+// failure themselves.
+bl_image* bl_image_load_quiet(const char* path);
+
+// bl_image_load of a file's bytes held in memory (read where they are, never
+// copied); silent. None on failure.
+bl_image* bl_image_decode_memory(const void* bytes, size_t size);
+
+// Why a load or decode failed.
+enum class load_failure { none, unreadable, unsupported, too_large, corrupt, out_of_memory };
+const char* load_failure_text(load_failure failure);
+
+// Why the calling thread's last load or decode failed: unsupported (also
+// PSD, PIC, HDR and every other format not listed above), too large, corrupt
+// (damaged or truncated, an empty input included), out of memory, or for a
+// file unreadable (it cannot be opened or read); none after a success.
+load_failure bl_image_last_failure(void);
+
+// The text of bl_image_last_failure(): "Unsupported image format", "Image
+// too large", "Corrupt or truncated image data", "Out of memory", "Cannot
+// read the file"; "" after a success.
 const char* bl_image_load_failure(void);
 
 // Zero-filled image; none when a size is negative, the byte count does not
@@ -39,12 +57,17 @@ bl_image* bl_image_create(int32_t width, int32_t height, int32_t channels);
 
 bl_image* bl_image_clone(const bl_image* image);
 
-// Writes JPEG (quality 95) for .jpg/.jpeg, BMP for .bmp and PNG otherwise,
-// comparing the extension ignoring ASCII case. 0 on success, -1 on failure:
-// also for channel counts other than 1 ... 4, a PNG without pixels, a JPEG
-// without pixels or with a side over 65535 (an empty file is left), and a
-// failed write.
+// Writes JPEG (quality 95) for .jpg/.jpeg, BMP for .bmp, WebP (lossy,
+// quality 95, sides up to 16383) for .webp and PNG otherwise, comparing the
+// extension ignoring ASCII case: the bytes bl_image_encode gives. 0 on
+// success, -1 on failure: also for channel counts other than 1 ... 4, a PNG
+// or WebP without pixels, a JPEG without pixels or with a side over 65535
+// (an empty file is left), and a failed write.
 int bl_image_save(const bl_image* image, const char* path);
+
+// Writes `size` bytes as the whole of the file at `path`; false when it
+// cannot be opened or a write (or the close) fails.
+bool bl_image_write_file(const char* path, const uint8_t* bytes, size_t size);
 
 void bl_image_free(bl_image* image);
 

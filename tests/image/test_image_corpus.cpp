@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "support/test_images.h"
+#include "image/image_corpus.h"
 #include "image/image_io.h"
 #include "image/stb_reference.h"
 #include "support/testutil.h"
@@ -33,20 +34,11 @@ uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
 std::vector<corpus_case> corpus() {
     std::vector<corpus_case> cases;
     const std::string dir = BL_TEST_IMAGE_CORPUS_DIR;
-    DIR* listing = opendir(dir.c_str());
-    if (!listing) return cases;
-    std::vector<std::string> images;
-    while (dirent* entry = readdir(listing)) {
-        const std::string name = entry->d_name;
-        if (name[0] != '.' && name.size() > 4 && name.compare(name.size() - 4, 4, ".rgb") != 0)
-            images.push_back(name);
-    }
-    closedir(listing);
-    std::sort(images.begin(), images.end());
-    for (const std::string& image : images) {
+    for (const std::string& path : bl_test::corpus_image_paths()) {
+        const std::string image = path.substr(dir.size() + 1);
         corpus_case c;
         c.name = image.substr(0, image.rfind('.'));
-        c.image = dir + "/" + image;
+        c.image = path;
         const std::vector<uint8_t> raw = bl_test::read_file(dir + "/" + c.name + ".rgb");
         if (raw.size() < 8) continue;
         c.expected.width = static_cast<int>(le32(raw, 0));

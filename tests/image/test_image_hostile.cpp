@@ -34,13 +34,16 @@ struct hostile_file {
     const char* reason;  // why it is refused
 };
 
-// Loads every file, expecting a refusal with its reason.
+// Loads every file, and decodes its bytes from memory, expecting the same
+// refusal with its reason either way.
 void expect_refused(const std::vector<hostile_file>& files) {
     TempDir dir;
     for (const hostile_file& f : files) {
         write_bytes(dir.file(f.name), f.data);
         EXPECT_FALSE(load(dir.file(f.name))) << f.name;
         EXPECT_STREQ(bl_image_load_failure(), f.reason) << f.name;
+        EXPECT_FALSE(image_ptr(bl_image_decode_memory(f.data.data(), f.data.size()))) << f.name;
+        EXPECT_STREQ(bl_image_load_failure(), f.reason) << f.name << " in memory";
     }
 }
 
