@@ -32,6 +32,7 @@
 #include "image/image_io.h"
 #include "inference/bench_timing.h"
 #include "inference/model_session.h"
+#include "inference/session_tuning_testing.h"
 
 namespace {
 
@@ -125,7 +126,7 @@ void measure_init(const options& o) {
     for (const auto& session : timing->session_ns)
         report("init " + base_name(session.first), session.second / 1e6, "ms");
     report("threads after init", thread_count(), "");
-    bl_session_tuning tuning = bl_session_current_tuning();
+    bl_session_tuning tuning = bl_session_tuning_for(0);
     report("intra-op threads", tuning.intra_threads, "");
 }
 

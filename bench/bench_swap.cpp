@@ -10,13 +10,21 @@
 #include "face/face_swap.h"
 #include "image/image_io.h"
 #include "image/image_warp.h"
+#include "inference/model_session.h"
 #include "inference/runtime_loader.h"
 
 namespace {
 
 const std::string MODELS = BL_BENCH_MODELS_DIR "/swap/";
 
-const OrtApi* api() { return bl_runtime_api_base()->GetApi(BL_ORT_API_VERSION); }
+// One runtime for every benchmark, as an engine has.
+const bl_runtime* runtime() {
+    static bl_runtime opened;
+    static const bool ok =
+        bl_runtime_open(bl_runtime_api_base()->GetApi(BL_ORT_API_VERSION), bl_session_tuning_for(0),
+                        &opened) == 0;
+    return ok ? &opened : nullptr;
+}
 
 bl_face face_at(float left, float top, float size) {
     bl_face face;
@@ -34,23 +42,26 @@ bl_image* make_frame(int width, int height) {
 }
 
 void BM_SwapFace(benchmark::State& state, const char* model, const char* type, bool masks) {
-    bl_swap_init((MODELS + model).c_str(), type, api());
+    bl_swapper swapper;
+    bl_model occluder, parser;
+    bl_swapper_open(runtime(), (MODELS + model).c_str(), type, &swapper);
     if (masks) {
-        bl_occluder_init((MODELS + "occluder_ones.onnx").c_str(), api());
-        bl_parser_init((MODELS + "parser_face.onnx").c_str(), api());
+        bl_occluder_open(runtime(), (MODELS + "occluder_ones.onnx").c_str(), &occluder);
+        bl_parser_open(runtime(), (MODELS + "parser_face.onnx").c_str(), &parser);
     }
     bl_image* frame = make_frame(1920, 1080);
     bl_face target = face_at(800.0f, 400.0f, 300.0f), source = face_at(900.0f, 500.0f, 200.0f);
     const int32_t padding[4] = {0, 0, 0, 0};
     for (auto _ : state) {
-        bl_image* result = bl_swap_face(&source, &target, frame, frame, 0.3f, padding);
+        bl_image* result = bl_swap_face(&swapper, {&occluder, &parser}, &source, &target, frame,
+                                        frame, 0.3f, padding);
         benchmark::DoNotOptimize(result);
         bl_image_free(result);
     }
     bl_image_free(frame);
-    bl_swap_shutdown();
-    bl_occluder_shutdown();
-    bl_parser_shutdown();
+    bl_model_close(&swapper.model);
+    bl_model_close(&occluder);
+    bl_model_close(&parser);
 }
 BENCHMARK_CAPTURE(BM_SwapFace, uniface/1920x1080, "uniface.onnx", "uniface", false)
     ->Unit(benchmark::kMillisecond);
@@ -60,24 +71,26 @@ BENCHMARK_CAPTURE(BM_SwapFace, uniface_masks/1920x1080, "uniface.onnx", "uniface
     ->Unit(benchmark::kMillisecond);
 
 void BM_RegionMask(benchmark::State& state) {
-    bl_parser_init((MODELS + "parser_face.onnx").c_str(), api());
+    bl_model parser;
+    bl_parser_open(runtime(), (MODELS + "parser_face.onnx").c_str(), &parser);
     bl_image* crop = make_frame(256, 256);
     float* mask = new float[256 * 256];
-    for (auto _ : state) benchmark::DoNotOptimize(bl_create_region_mask(crop, mask));
+    for (auto _ : state) benchmark::DoNotOptimize(bl_create_region_mask(&parser, crop, mask));
     delete[] mask;
     bl_image_free(crop);
-    bl_parser_shutdown();
+    bl_model_close(&parser);
 }
 BENCHMARK(BM_RegionMask)->Name("BM_RegionMask/256")->Unit(benchmark::kMillisecond);
 
 void BM_OcclusionMask(benchmark::State& state) {
-    bl_occluder_init((MODELS + "occluder_ones.onnx").c_str(), api());
+    bl_model occluder;
+    bl_occluder_open(runtime(), (MODELS + "occluder_ones.onnx").c_str(), &occluder);
     bl_image* crop = make_frame(256, 256);
     float* mask = new float[256 * 256];
-    for (auto _ : state) benchmark::DoNotOptimize(bl_create_occlusion_mask(crop, mask));
+    for (auto _ : state) benchmark::DoNotOptimize(bl_create_occlusion_mask(&occluder, crop, mask));
     delete[] mask;
     bl_image_free(crop);
-    bl_occluder_shutdown();
+    bl_model_close(&occluder);
 }
 BENCHMARK(BM_OcclusionMask)->Name("BM_OcclusionMask/256")->Unit(benchmark::kMillisecond);
 

@@ -19,3 +19,9 @@ if(VALGRIND AND NOT BL_SANITIZE)
             "$<TARGET_FILE:init_cycle>" "${BL_MODELS_DIR}/slots")
   set_tests_properties(Library.InitShutdownCycleLeaksNothing PROPERTIES TIMEOUT 600)
 endif()
+
+# The engine interface compiled as C with warnings as errors; a build error
+# is the failure.
+add_library(engine_header_as_c OBJECT engine/programs/engine_header_as_c.c)
+target_include_directories(engine_header_as_c PRIVATE "${CMAKE_SOURCE_DIR}/include")
+target_compile_options(engine_header_as_c PRIVATE -std=c99 -pedantic)

@@ -1,6 +1,6 @@
-// Engine state shared with the other modules: settings getters, the error
-// buffer, the checks every operation starts with and their messages. Only
-// public operations write the error buffer.
+// The 32 original functions' side of the library: their settings, the
+// process-wide engine they run on, the error buffer and the checks every
+// one of them starts with. Only these functions write the error buffer.
 #ifndef BL_ENGINE_H
 #define BL_ENGINE_H
 
@@ -8,7 +8,7 @@
 
 #include <new>
 
-#include "inference/ort_api.h"
+#include "brightloom.h"
 
 inline constexpr char BL_NOT_INITIALIZED[] = "Not initialized — call brightloom_init() first";
 inline constexpr char BL_SWAP_NOT_AVAILABLE[] =
@@ -28,15 +28,20 @@ const char* bl_get_detector_model(void);
 const char* bl_get_swapper_model(void);
 const char* bl_get_enhancer_model(void);
 
-// The runtime's function table the engine was initialized with.
-const OrtApi* bl_engine_api(void);
-// The path of a model file in the directory the engine was initialized with.
-void bl_engine_model_path(char (&path)[2048], const char* file);
+// The engine the 32 functions run on; none before initialization.
+brightloom_engine* bl_process_engine(void);
+
+// The numeric settings as per-call options of the engine.
+brightloom_options bl_settings_options(void);
 
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif
 void bl_set_error(const char* format, ...);
+
+// A failed engine step as these functions report it: the thread's message
+// goes into the error buffer. Returns -1 for the caller to return.
+int32_t bl_report_failure(void);
 
 // The checks that open the public operations: 0 when they pass, else -1
 // with the message. Swap also needs the recognizer and swapper, which a lite

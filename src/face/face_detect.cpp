@@ -8,25 +8,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "face/detector_env.h"
-#include "face/face_landmark.h"
-#include "face/face_recognize.h"
 #include "image/image_math.h"
 #include "inference/model_session.h"
-
-// The detector owns the environment and memory description; the landmarker
-// and the recognizer run in them, so the detector closes last.
-static const OrtApi* g_ort = nullptr;
-static bl_slot g_det = {};
-static int g_detector_type = BL_DETECTOR_SCRFD;
-
-static const bl_slot_lines DETECTOR_LINES = {
-    "face_detect",
-    "[face_detect] CreateEnv failed: %s\n",
-    "[face_detect] CreateMemoryInfo failed\n",
-    "[face_detect] Load model failed: %s\n",
-    "[face_detect] Load model failed: %s\n",
-};
+#include "platform/log_sink.h"
 
 int bl_detector_type_for_path(const char* path) {
     // Only the file name decides: a directory called "yunet-models" must not
@@ -39,36 +23,13 @@ int bl_detector_type_for_path(const char* path) {
     return BL_DETECTOR_SCRFD;
 }
 
-int bl_detector_type(void) { return g_detector_type; }
-
-int bl_detect_init(const char* path, const OrtApi* api) {
-    // Sessions of the old environment go first: the environment they live in
-    // is about to be replaced.
-    bl_recognize_shutdown();
-    bl_landmark68_shutdown();
-    bl_slot_close(g_ort, &g_det);
-    g_ort = api;
-    if (bl_slot_create_env(g_ort, &g_det, &DETECTOR_LINES) != 0) return -1;
-    g_detector_type = bl_detector_type_for_path(path);
-    if (bl_slot_create_session(g_ort, &g_det, g_det.env, path, &DETECTOR_LINES) != 0) return -1;
-    fprintf(stderr, "[face_detect] Detector loaded: %s\n", path);
-    return 0;
-}
-
-void bl_detect_shutdown(void) { bl_slot_close(g_ort, &g_det); }
-
-int bl_detector_env_open(bl_slot* slot, const char* path, const OrtApi* api,
-                         const bl_slot_lines* lines, const char* tag, const char* what) {
-    if (!g_det.env) {
-        fprintf(stderr, "%s Detector must be initialized first\n", tag);
+int bl_detector_open(const bl_runtime* runtime, const char* path, bl_detector* detector) {
+    detector->family = bl_detector_type_for_path(path);
+    if (bl_model_open(runtime, path, "[face_detect] Load model failed: %s\n", &detector->model) != 0)
         return -1;
-    }
-    if (bl_slot_create_session(api, slot, g_det.env, path, lines) != 0) return -1;
-    fprintf(stderr, "%s %s loaded: %s\n", tag, what, path);
+    bl_log(BRIGHTLOOM_LOG_INFO, "[face_detect] Detector loaded: %s\n", path);
     return 0;
 }
-
-OrtMemoryInfo* bl_detector_memory(void) { return g_det.mem; }
 
 // ---------------------------------------------------------------- detection
 
@@ -132,7 +93,7 @@ bool output_holds(const bl_run_result& out, size_t index, size_t wanted, const f
     size_t count = 0;
     *data = out.floats(index, &count);
     if (*data && count >= wanted) return true;
-    fprintf(stderr, "[face_detect] Run failed: output %zu holds %zu values, %zu expected\n", index,
+    bl_log(BRIGHTLOOM_LOG_ERROR, "[face_detect] Run failed: output %zu holds %zu values, %zu expected\n", index,
             *data ? count : static_cast<size_t>(0), wanted);
     return false;
 }
@@ -147,7 +108,7 @@ size_t cells_of(int input_size, int stride) {
 bool scrfd_outputs(const bl_run_result& out, int input_size, const float* maps[9],
                    size_t* anchors) {
     if (out.count() < 9) {
-        fprintf(stderr, "[face_detect] Run failed: %zu outputs, 9 expected\n", out.count());
+        bl_log(BRIGHTLOOM_LOG_ERROR, "[face_detect] Run failed: %zu outputs, 9 expected\n", out.count());
         return false;
     }
     *anchors = 0;
@@ -199,7 +160,7 @@ bool yoloface_output(const bl_run_result& out, const float** values, int64_t* n)
     int64_t dims[3] = {0, 0, 0};
     int rank = out.shape(0, dims, 3);
     if (rank < 3) {
-        fprintf(stderr, "[face_detect] Run failed: output 0 has %d dimensions, 3 expected\n", rank);
+        bl_log(BRIGHTLOOM_LOG_ERROR, "[face_detect] Run failed: output 0 has %d dimensions, 3 expected\n", rank);
         return false;
     }
     *n = dims[2] > 0 ? dims[2] : 0;
@@ -277,9 +238,9 @@ enum { COLLECTED = 0, UNDECODABLE = -1, NO_MEMORY = -2 };
 // Decodes the outputs of the open detector's family into `set`: COLLECTED
 // when the candidates (possibly none) are in the set, UNDECODABLE when the
 // outputs do not fit the family (a failed run), NO_MEMORY.
-int collect_candidates(const bl_run_result& out, int input_size, float threshold,
+int collect_candidates(int family, const bl_run_result& out, int input_size, float threshold,
                        source_scale sc, candidate_set* set) {
-    if (g_detector_type == BL_DETECTOR_YOLOFACE) {
+    if (family == BL_DETECTOR_YOLOFACE) {
         const float* values = nullptr;
         int64_t n = 0;
         if (!yoloface_output(out, &values, &n)) return UNDECODABLE;
@@ -287,7 +248,7 @@ int collect_candidates(const bl_run_result& out, int input_size, float threshold
         decode_yoloface(values, n, threshold, sc, set);
         return COLLECTED;
     }
-    if (g_detector_type == BL_DETECTOR_YUNET) {
+    if (family == BL_DETECTOR_YUNET) {
         if (out.count() < 12) return set->reserve(0) ? COLLECTED : NO_MEMORY;
         const float* maps[12] = {};
         size_t cells = 0;
@@ -305,7 +266,7 @@ int collect_candidates(const bl_run_result& out, int input_size, float threshold
 
 // Builds the detector's input tensor data: the image stretched to the square
 // input, planes B, G, R, scaled as the family expects. None on failure.
-bl_malloc_array<float> detector_input(const bl_image* image, int input_size) {
+bl_malloc_array<float> detector_input(int family, const bl_image* image, int input_size) {
     bl_image_ptr resized(bl_image_resize(image, input_size, input_size));
     if (!resized) return nullptr;
     const size_t plane = static_cast<size_t>(input_size) * static_cast<size_t>(input_size);
@@ -317,7 +278,7 @@ bl_malloc_array<float> detector_input(const bl_image* image, int input_size) {
         for (int c = 0; c < 3; ++c) {
             const float byte = static_cast<float>(px[2 - c]);
             input[c * plane + i] =
-                g_detector_type == BL_DETECTOR_YUNET ? byte : (byte - 127.5f) * 0.0078125f;
+                family == BL_DETECTOR_YUNET ? byte : (byte - 127.5f) * 0.0078125f;
         }
     }
     return input;
@@ -362,35 +323,51 @@ int bl_detect_suppress(const float* boxes, const float* scores, int count, int m
     return kept;
 }
 
-int bl_detect_faces(const bl_image* image, float score_threshold, int input_size,
-                    bl_face_list* list) {
-    if (!image || !list || !g_det.session) return -1;
-    list->count = 0;
-    if (!image->data || image->channels < 3 || input_size <= 0) return -1;
+int bl_detect(const bl_detector* detector, const bl_image* image, float score_threshold,
+              int input_size, int max_faces, std::vector<bl_face>* faces) {
+    if (!detector || !image || !faces || !detector->model.is_open()) return BL_DETECT_BAD_INPUT;
+    if (!image->data || image->channels < 3 || input_size <= 0) return BL_DETECT_BAD_INPUT;
 
-    bl_malloc_array<float> input = detector_input(image, input_size);
-    if (!input) return -1;
+    bl_malloc_array<float> input = detector_input(detector->family, image, input_size);
+    if (!input) return BL_DETECT_NO_MEMORY;
     const int64_t shape[4] = {1, 3, input_size, input_size};
     bl_tensor tensor = {nullptr, input.get(), shape, 4};
     bl_run_result out;
-    int rc = bl_model_run(g_ort, g_det.session, g_det.mem, &tensor, 1, BL_ALL_OUTPUTS,
-                          &DETECT_RUN_LINES, &out);
+    int rc = bl_model_run(&detector->model, &tensor, 1, BL_ALL_OUTPUTS, &DETECT_RUN_LINES, &out);
     input.reset();  // the outputs are decoded without it
-    if (rc == BL_RUN_TENSOR_FAILED) return -1;
-    if (rc != BL_RUN_OK) return 0;
+    if (rc == BL_RUN_TENSOR_FAILED) return BL_DETECT_NO_MEMORY;
+    if (rc != BL_RUN_OK) return BL_DETECT_RUN_FAILED;
 
     const source_scale sc = {static_cast<float>(image->width) / static_cast<float>(input_size),
                              static_cast<float>(image->height) / static_cast<float>(input_size)};
     candidate_set set;
-    const int collected = collect_candidates(out, input_size, score_threshold, sc, &set);
-    if (collected == NO_MEMORY) return -1;
-    if (collected != COLLECTED || set.count == 0) return 0;
+    const int collected =
+        collect_candidates(detector->family, out, input_size, score_threshold, sc, &set);
+    if (collected == NO_MEMORY) return BL_DETECT_NO_MEMORY;
+    if (collected != COLLECTED) return BL_DETECT_RUN_FAILED;
+    if (set.count == 0 || max_faces <= 0) return 0;
 
-    int32_t keep[BL_MAX_FACES];
-    int kept = bl_detect_suppress(set.boxes.get(), set.scores.get(), set.count, BL_MAX_FACES, keep);
-    if (kept < 0) return -1;
+    const int limit = max_faces < set.count ? max_faces : set.count;
+    bl_malloc_array<int32_t> keep = bl_alloc_array<int32_t>(static_cast<size_t>(limit));
+    if (!keep) return BL_DETECT_NO_MEMORY;
+    int kept = bl_detect_suppress(set.boxes.get(), set.scores.get(), set.count, limit, keep.get());
+    if (kept < 0) return BL_DETECT_NO_MEMORY;
+    const size_t first = faces->size();
+    faces->resize(first + static_cast<size_t>(kept));
     for (int i = 0; i < kept; ++i)
-        fill_face(&list->faces[i], set.box(keep[i]), set.point(keep[i]), set.scores[keep[i]]);
-    list->count = kept;
+        fill_face(&(*faces)[first + i], set.box(keep[i]), set.point(keep[i]), set.scores[keep[i]]);
     return kept;
+}
+
+int bl_detect_faces(const bl_detector* detector, const bl_image* image, float score_threshold,
+                    int input_size, bl_face_list* list) {
+    if (!detector || !image || !list || !detector->model.is_open()) return -1;
+    list->count = 0;
+    std::vector<bl_face> faces;
+    int found = bl_detect(detector, image, score_threshold, input_size, BL_MAX_FACES, &faces);
+    if (found == BL_DETECT_RUN_FAILED) return 0;
+    if (found < 0) return -1;
+    for (int i = 0; i < found; ++i) list->faces[i] = faces[static_cast<size_t>(i)];
+    list->count = found;
+    return found;
 }

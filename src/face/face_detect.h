@@ -1,34 +1,45 @@
-// The face detector (three model families) and its slot, whose environment
-// the landmarker and the recognizer share (face/detector_env.h).
+// The face detector (three model families).
 #ifndef BL_FACE_DETECT_H
 #define BL_FACE_DETECT_H
 
 #include <stdint.h>
 
+#include <vector>
+
 #include "face/face.h"
 #include "image/image_io.h"
-#include "inference/ort_api.h"
+#include "inference/model_session.h"
 
 enum { BL_DETECTOR_SCRFD = 0, BL_DETECTOR_YOLOFACE = 1, BL_DETECTOR_YUNET = 2 };
 
-// Opens the detector: 0 when the session was created, -1 otherwise; writes
-// its own log lines. Closes the landmarker and the recognizer first, since
-// the environment they run in is replaced.
-int bl_detect_init(const char* path, const OrtApi* api);
-void bl_detect_shutdown(void);
+// The detector model and the family that decides how its outputs are read.
+struct bl_detector {
+    bl_model model;
+    int family = BL_DETECTOR_SCRFD;
+};
 
-// Family recorded by the last bl_detect_init, from the model's file name.
-int bl_detector_type(void);
+// Opens the detector at `path` in `runtime`, its family from the file name:
+// 0 when the session was created, -1 otherwise; writes its own log lines.
+int bl_detector_open(const bl_runtime* runtime, const char* path, bl_detector* detector);
+
 // Family a model file name selects: the part after the last separator is
 // searched for "yoloface", then "yunet"; otherwise scrfd.
 int bl_detector_type_for_path(const char* path);
 
-// Finds faces, best first (at most BL_MAX_FACES). Returns the count, 0 when
-// none was found or the run failed, -1 on bad arguments, a closed detector or
-// when memory runs out. Every candidate at or above the threshold takes part
-// in the suppression.
-int bl_detect_faces(const bl_image* image, float score_threshold, int input_size,
-                    bl_face_list* list);
+enum { BL_DETECT_BAD_INPUT = -1, BL_DETECT_NO_MEMORY = -2, BL_DETECT_RUN_FAILED = -3 };
+
+// Finds at most max_faces faces, best first, appending them to `faces` (a
+// caller's list that starts empty). Returns how many, or one of the
+// BL_DETECT_* failures. Every candidate at or above the threshold takes part
+// in the suppression, so the faces kept do not depend on max_faces.
+int bl_detect(const bl_detector* detector, const bl_image* image, float score_threshold,
+              int input_size, int max_faces, std::vector<bl_face>* faces);
+
+// bl_detect into a fixed list (at most BL_MAX_FACES). Returns the count, 0
+// when none was found or the run failed, -1 on bad arguments, a closed
+// detector or when memory runs out.
+int bl_detect_faces(const bl_detector* detector, const bl_image* image, float score_threshold,
+                    int input_size, bl_face_list* list);
 
 // Greedy suppression of the detector (IoU 0.4, +1 on every extent): for
 // scores that are numbers, descending score order with ties in input order,

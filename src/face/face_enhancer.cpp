@@ -6,23 +6,14 @@
 #include "image/image_math.h"
 #include "image/image_warp.h"
 #include "inference/model_session.h"
+#include "platform/log_sink.h"
 
-static const OrtApi* g_ort = nullptr;
-static bl_slot g_face_enhancer = {};
-
-static const bl_slot_lines FACE_ENHANCER_LINES = {
-    "face_enhance", nullptr, nullptr, nullptr, "[face_enhance] Load model failed: %s\n",
-};
-
-int bl_face_enhancer_init(const char* path, const OrtApi* api) {
-    bl_slot_close(g_ort, &g_face_enhancer);
-    g_ort = api;
-    if (bl_slot_open(g_ort, &g_face_enhancer, path, &FACE_ENHANCER_LINES) != 0) return -1;
-    fprintf(stderr, "[face_enhance] Enhancer loaded: %s\n", path);
+int bl_face_enhancer_open(const bl_runtime* runtime, const char* path, bl_model* enhancer) {
+    if (bl_model_open(runtime, path, "[face_enhance] Load model failed: %s\n", enhancer) != 0)
+        return -1;
+    bl_log(BRIGHTLOOM_LOG_INFO, "[face_enhance] Enhancer loaded: %s\n", path);
     return 0;
 }
-
-void bl_face_enhancer_shutdown(void) { bl_slot_close(g_ort, &g_face_enhancer); }
 
 namespace {
 
@@ -52,9 +43,10 @@ bl_image_ptr enh_restored_crop(const float* output) {
 
 }  // namespace
 
-bl_image* bl_face_enhancer_apply(const bl_face* face, const bl_image* frame, float blend,
-                                 float mask_blur, const int32_t mask_padding[4]) {
-    if (!g_face_enhancer.session || !face || !frame) return nullptr;
+bl_image* bl_face_enhancer_apply(const bl_model* enhancer, const bl_face* face,
+                                 const bl_image* frame, float blend, float mask_blur,
+                                 const int32_t mask_padding[4]) {
+    if (!enhancer || !enhancer->is_open() || !face || !frame) return nullptr;
 
     float matrix[6];
     bl_image_ptr crop(bl_warp_face_by_landmarks(frame, face->landmark5_align,
@@ -73,8 +65,7 @@ bl_image* bl_face_enhancer_apply(const bl_face* face, const bl_image* frame, flo
     static const int64_t SHAPE[4] = {1, 3, ENH_SIZE, ENH_SIZE};
     const bl_tensor input = {nullptr, tensor.get(), SHAPE, 4};
     bl_run_result run;
-    if (bl_model_run(g_ort, g_face_enhancer.session, g_face_enhancer.mem, &input, 1, 1,
-                     &FACE_ENHANCER_RUN_LINES, &run) != BL_RUN_OK)
+    if (bl_model_run(enhancer, &input, 1, 1, &FACE_ENHANCER_RUN_LINES, &run) != BL_RUN_OK)
         return nullptr;
     size_t count = 0;
     const float* output = run.floats(0, &count);

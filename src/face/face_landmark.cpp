@@ -2,28 +2,18 @@
 
 #include <stdint.h>
 
-#include "face/detector_env.h"
 #include "face/landmark_contrast.h"
 #include "image/image_math.h"
 #include "image/image_warp.h"
 #include "inference/model_session.h"
+#include "platform/log_sink.h"
 
-static const OrtApi* g_ort = nullptr;
-static bl_slot g_lm68 = {};
-
-static const bl_slot_lines LANDMARKER_LINES = {
-    "face_detect", nullptr, nullptr,
-    "[landmark68] Load model failed: %s\n",
-    "[landmark68] Load model failed: %s\n",
-};
-
-int bl_landmark68_init(const char* path, const OrtApi* api) {
-    g_ort = api;
-    return bl_detector_env_open(&g_lm68, path, api, &LANDMARKER_LINES, "[landmark68]",
-                                "Landmarker");
+int bl_landmarker_open(const bl_runtime* runtime, const char* path, bl_model* landmarker) {
+    if (bl_model_open(runtime, path, "[landmark68] Load model failed: %s\n", landmarker) != 0)
+        return -1;
+    bl_log(BRIGHTLOOM_LOG_INFO, "[landmark68] Landmarker loaded: %s\n", path);
+    return 0;
 }
-
-void bl_landmark68_shutdown(void) { bl_slot_close(g_ort, &g_lm68); }
 
 namespace {
 
@@ -51,8 +41,8 @@ bl_image* bl_landmark68_crop(const bl_image* image, const float m[6]) {
     return crop.release();
 }
 
-float bl_detect_landmark68(const bl_image* image, bl_face* face) {
-    if (!g_lm68.session || !image || !face) return 0.0f;
+float bl_detect_landmark68(const bl_model* landmarker, const bl_image* image, bl_face* face) {
+    if (!landmarker || !landmarker->is_open() || !image || !face) return 0.0f;
     if (!image->data || image->channels < 3) return 0.0f;
     float m[6];
     bl_landmark68_crop_matrix(face->box, m);
@@ -67,8 +57,7 @@ float bl_detect_landmark68(const bl_image* image, bl_face* face) {
     const int64_t shape[4] = {1, 3, LM_CROP, LM_CROP};
     bl_tensor tensor = {nullptr, input.get(), shape, 4};
     bl_run_result out;
-    if (bl_model_run(g_ort, g_lm68.session, bl_detector_memory(), &tensor, 1, 2,
-                     &LANDMARK_RUN_LINES, &out) != BL_RUN_OK)
+    if (bl_model_run(landmarker, &tensor, 1, 2, &LANDMARK_RUN_LINES, &out) != BL_RUN_OK)
         return 0.0f;
 
     // A short landmark output is a failed run: the face keeps its points.

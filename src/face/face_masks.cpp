@@ -8,38 +8,21 @@
 #include "image/image_math.h"
 #include "image/image_sample.h"
 #include "inference/model_session.h"
+#include "platform/log_sink.h"
 
-static const OrtApi* g_ort = nullptr;
-static bl_slot g_occ = {};
-static bl_slot g_parser = {};
-
-static const bl_slot_lines OCCLUDER_LINES = {
-    "face_occluder", nullptr, nullptr, nullptr, "[face_occluder] Load model failed: %s\n",
-};
-static const bl_slot_lines PARSER_LINES = {
-    "face_parser", nullptr, nullptr, nullptr, "[face_parser] Load model failed: %s\n",
-};
-
-int bl_occluder_init(const char* path, const OrtApi* api) {
-    bl_slot_close(g_ort, &g_occ);
-    g_ort = api;
-    if (bl_slot_open(g_ort, &g_occ, path, &OCCLUDER_LINES) != 0) return -1;
-    fprintf(stderr, "[face_occluder] Loaded: %s\n", path);
+int bl_occluder_open(const bl_runtime* runtime, const char* path, bl_model* occluder) {
+    if (bl_model_open(runtime, path, "[face_occluder] Load model failed: %s\n", occluder) != 0)
+        return -1;
+    bl_log(BRIGHTLOOM_LOG_INFO, "[face_occluder] Loaded: %s\n", path);
     return 0;
 }
 
-int bl_parser_init(const char* path, const OrtApi* api) {
-    bl_slot_close(g_ort, &g_parser);
-    g_ort = api;
-    if (bl_slot_open(g_ort, &g_parser, path, &PARSER_LINES) != 0) return -1;
-    fprintf(stderr, "[face_parser] Loaded: %s\n", path);
+int bl_parser_open(const bl_runtime* runtime, const char* path, bl_model* parser) {
+    if (bl_model_open(runtime, path, "[face_parser] Load model failed: %s\n", parser) != 0)
+        return -1;
+    bl_log(BRIGHTLOOM_LOG_INFO, "[face_parser] Loaded: %s\n", path);
     return 0;
 }
-
-void bl_occluder_shutdown(void) { bl_slot_close(g_ort, &g_occ); }
-void bl_parser_shutdown(void) { bl_slot_close(g_ort, &g_parser); }
-int bl_occluder_available(void) { return g_occ.session ? 1 : 0; }
-int bl_parser_available(void) { return g_parser.session ? 1 : 0; }
 
 namespace {
 
@@ -57,9 +40,9 @@ bool is_face_class(int64_t c) {
 // Height and width of the occluder's declared input (1 x H x W x 3). A model
 // that does not declare a fixed four-dimensional input of sensible size is
 // refused, rather than allocating from unknown (negative) sizes.
-int occluder_input_size(int* width, int* height) {
+int occluder_input_size(const bl_model* occluder, int* width, int* height) {
     int64_t dims[4] = {0, 0, 0, 0};
-    if (bl_session_input_shape(g_ort, g_occ.session, 0, dims, 4) != 4) return -1;
+    if (bl_model_input_shape(occluder, 0, dims, 4) != 4) return -1;
     if (dims[1] < 1 || dims[1] > OCCLUDER_MAX_SIDE || dims[2] < 1 || dims[2] > OCCLUDER_MAX_SIDE)
         return -1;
     *height = static_cast<int>(dims[1]);
@@ -151,10 +134,10 @@ bl_malloc_array<float> parser_input(const bl_image* crop) {
 
 }  // namespace
 
-int bl_create_occlusion_mask(const bl_image* crop, float* mask) {
-    if (!g_occ.session || !usable_crop(crop) || !mask) return -1;
+int bl_create_occlusion_mask(const bl_model* occluder, const bl_image* crop, float* mask) {
+    if (!occluder || !occluder->is_open() || !usable_crop(crop) || !mask) return -1;
     int width = 0, height = 0;
-    if (occluder_input_size(&width, &height) != 0) return -1;
+    if (occluder_input_size(occluder, &width, &height) != 0) return -1;
     bl_malloc_array<float> input = occluder_input(crop, width, height);
     if (!input) return -1;
 
@@ -162,14 +145,14 @@ int bl_create_occlusion_mask(const bl_image* crop, float* mask) {
     const bl_tensor tensor = {nullptr, input.get(), shape, 4};
     static const bl_run_lines LINES = {nullptr, "[face_occluder] Run failed: %s\n"};
     bl_run_result result;
-    if (bl_model_run(g_ort, g_occ.session, g_occ.mem, &tensor, 1, 1, &LINES, &result) != BL_RUN_OK)
+    if (bl_model_run(occluder, &tensor, 1, 1, &LINES, &result) != BL_RUN_OK)
         return -1;
     const size_t pixels = static_cast<size_t>(width) * height;
     size_t count = 0;
     const float* output = result.floats(0, &count);
     if (!output) return -1;
     if (count < pixels) {
-        fprintf(stderr, "[face_occluder] Output too short: %zu values, expected %zu\n", count,
+        bl_log(BRIGHTLOOM_LOG_ERROR, "[face_occluder] Output too short: %zu values, expected %zu\n", count,
                 pixels);
         return -1;
     }
@@ -181,8 +164,8 @@ int bl_create_occlusion_mask(const bl_image* crop, float* mask) {
     return finish_mask(map.get(), width, height, mask, crop->width, crop->height);
 }
 
-int bl_create_region_mask(const bl_image* crop, float* mask) {
-    if (!g_parser.session || !usable_crop(crop) || !mask) return -1;
+int bl_create_region_mask(const bl_model* parser, const bl_image* crop, float* mask) {
+    if (!parser || !parser->is_open() || !usable_crop(crop) || !mask) return -1;
     bl_malloc_array<float> input = parser_input(crop);
     if (!input) return -1;
 
@@ -190,8 +173,7 @@ int bl_create_region_mask(const bl_image* crop, float* mask) {
     const bl_tensor tensor = {nullptr, input.get(), shape, 4};
     static const bl_run_lines LINES = {nullptr, "[face_parser] Run failed: %s\n"};
     bl_run_result result;
-    if (bl_model_run(g_ort, g_parser.session, g_parser.mem, &tensor, 1, 1, &LINES, &result) !=
-        BL_RUN_OK)
+    if (bl_model_run(parser, &tensor, 1, 1, &LINES, &result) != BL_RUN_OK)
         return -1;
     const size_t plane = static_cast<size_t>(PARSER_SIZE) * PARSER_SIZE;
     size_t count = 0;
@@ -200,7 +182,7 @@ int bl_create_region_mask(const bl_image* crop, float* mask) {
     int64_t dims[8] = {0};
     const int64_t classes = result.shape(0, dims, 8) > 1 ? dims[1] : PARSER_DEFAULT_CLASSES;
     if (classes > 1 && count / plane < static_cast<size_t>(classes)) {
-        fprintf(stderr, "[face_parser] Output too short: %zu values for %lld classes\n", count,
+        bl_log(BRIGHTLOOM_LOG_ERROR, "[face_parser] Output too short: %zu values for %lld classes\n", count,
                 static_cast<long long>(classes));
         return -1;
     }

@@ -3,26 +3,17 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "face/detector_env.h"
 #include "image/image_math.h"
 #include "image/image_warp.h"
 #include "inference/model_session.h"
+#include "platform/log_sink.h"
 
-static const OrtApi* g_ort = nullptr;
-static bl_slot g_rec = {};
-
-static const bl_slot_lines RECOGNIZER_LINES = {
-    "face_detect", nullptr, nullptr,
-    "[recognize] Load model failed: %s\n",
-    "[recognize] Load model failed: %s\n",
-};
-
-int bl_recognize_init(const char* path, const OrtApi* api) {
-    g_ort = api;
-    return bl_detector_env_open(&g_rec, path, api, &RECOGNIZER_LINES, "[recognize]", "Recognizer");
+int bl_recognizer_open(const bl_runtime* runtime, const char* path, bl_model* recognizer) {
+    if (bl_model_open(runtime, path, "[recognize] Load model failed: %s\n", recognizer) != 0)
+        return -1;
+    bl_log(BRIGHTLOOM_LOG_INFO, "[recognize] Recognizer loaded: %s\n", path);
+    return 0;
 }
-
-void bl_recognize_shutdown(void) { bl_slot_close(g_ort, &g_rec); }
 
 namespace {
 
@@ -49,8 +40,8 @@ bl_malloc_array<float> recognizer_input(const bl_image* image, const float landm
 
 }  // namespace
 
-int bl_recognize_face(const bl_image* image, bl_face* face) {
-    if (!g_rec.session || !image || !face) return -1;
+int bl_recognize_face(const bl_model* recognizer, const bl_image* image, bl_face* face) {
+    if (!recognizer || !recognizer->is_open() || !image || !face) return -1;
     // Non-finite points cannot be aligned: the warp would sample nowhere.
     if (!bl_all_finite(face->landmark5_align, 10)) return -1;
     bl_malloc_array<float> input = recognizer_input(image, face->landmark5_align);
@@ -59,8 +50,7 @@ int bl_recognize_face(const bl_image* image, bl_face* face) {
     const int64_t shape[4] = {1, 3, RECOGNIZER_SIZE, RECOGNIZER_SIZE};
     bl_tensor tensor = {nullptr, input.get(), shape, 4};
     bl_run_result out;
-    if (bl_model_run(g_ort, g_rec.session, bl_detector_memory(), &tensor, 1, 1,
-                     &RECOGNIZE_RUN_LINES, &out) != BL_RUN_OK)
+    if (bl_model_run(recognizer, &tensor, 1, 1, &RECOGNIZE_RUN_LINES, &out) != BL_RUN_OK)
         return -1;
     size_t count = 0;
     const float* embedding = out.floats(0, &count);
@@ -68,7 +58,7 @@ int bl_recognize_face(const bl_image* image, bl_face* face) {
     // A short embedding is a failed run, not a vector padded with whatever
     // lies past the output's end.
     if (count < static_cast<size_t>(BL_EMBEDDING_SIZE)) {
-        fprintf(stderr, "[recognize] Run failed: output holds %zu values, %d expected\n", count,
+        bl_log(BRIGHTLOOM_LOG_ERROR, "[recognize] Run failed: output holds %zu values, %d expected\n", count,
                 BL_EMBEDDING_SIZE);
         return -1;
     }

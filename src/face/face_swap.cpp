@@ -7,27 +7,16 @@
 #include "image/image_math.h"
 #include "image/image_warp.h"
 #include "inference/model_session.h"
+#include "platform/log_sink.h"
 
-static const OrtApi* g_ort = nullptr;
-static bl_slot g_swap = {};
-static char g_swap_type[32] = "uniface";
-
-static const bl_slot_lines SWAPPER_LINES = {
-    "face_swap", "[face_swap] CreateEnv failed: %s\n", nullptr, nullptr,
-    "[face_swap] Load model failed: %s\n",
-};
-
-int bl_swap_init(const char* path, const char* type, const OrtApi* api) {
-    bl_slot_close(g_ort, &g_swap);
-    g_ort = api;
-    strncpy(g_swap_type, type ? type : "", sizeof g_swap_type - 1);
-    if (bl_slot_open(g_ort, &g_swap, path, &SWAPPER_LINES) != 0) return -1;
-    fprintf(stderr, "[face_swap] Swapper loaded: %s (type=%s)\n", path, g_swap_type);
+int bl_swapper_open(const bl_runtime* runtime, const char* path, const char* type,
+                    bl_swapper* swapper) {
+    snprintf(swapper->type, sizeof swapper->type, "%s", type ? type : "");
+    if (bl_model_open(runtime, path, "[face_swap] Load model failed: %s\n", &swapper->model) != 0)
+        return -1;
+    bl_log(BRIGHTLOOM_LOG_INFO, "[face_swap] Swapper loaded: %s (type=%s)\n", path, swapper->type);
     return 0;
 }
-
-void bl_swap_shutdown(void) { bl_slot_close(g_ort, &g_swap); }
-const char* bl_swap_type(void) { return g_swap_type; }
 
 namespace {
 
@@ -99,7 +88,8 @@ bl_image_ptr crop_from_planes(const float* planes, int size) {
 
 // Runs the swapper with its inputs bound by name and turns its first output
 // into the generated face. None when the run fails or its output is short.
-bl_image_ptr run_swapper(const swap_family& family, float* target, float* source) {
+bl_image_ptr run_swapper(const bl_model* swapper, const swap_family& family, float* target,
+                         float* source) {
     const int64_t size = family.size;
     const int64_t target_shape[4] = {1, 3, size, size};
     const int64_t crop_shape[4] = {1, 3, family.source_size, family.source_size};
@@ -111,14 +101,14 @@ bl_image_ptr run_swapper(const swap_family& family, float* target, float* source
     };
     static const bl_run_lines LINES = {nullptr, "[face_swap] Run failed: %s\n"};
     bl_run_result result;
-    if (bl_model_run(g_ort, g_swap.session, g_swap.mem, inputs, 2, 1, &LINES, &result) != BL_RUN_OK)
+    if (bl_model_run(swapper, inputs, 2, 1, &LINES, &result) != BL_RUN_OK)
         return nullptr;
     size_t count = 0;
     const float* planes = result.floats(0, &count);
     if (!planes) return nullptr;
     const size_t wanted = 3 * static_cast<size_t>(size) * static_cast<size_t>(size);
     if (count < wanted) {
-        fprintf(stderr, "[face_swap] Output too short: %zu values, expected %zu\n", count, wanted);
+        bl_log(BRIGHTLOOM_LOG_ERROR, "[face_swap] Output too short: %zu values, expected %zu\n", count, wanted);
         return nullptr;
     }
     return crop_from_planes(planes, family.size);
@@ -127,23 +117,27 @@ bl_image_ptr run_swapper(const swap_family& family, float* target, float* source
 // Narrows mask by one optional factor: the per-pixel minimum with the map
 // that make writes for crop. A factor whose model fails is left out; false
 // only when there is no memory for it.
-bool narrow_mask(int (*make)(const bl_image*, float*), const bl_image* crop, float* mask,
-                 size_t count) {
+bool narrow_mask(int (*make)(const bl_model*, const bl_image*, float*), const bl_model* model,
+                 const bl_image* crop, float* mask, size_t count) {
     bl_malloc_array<float> factor = bl_alloc_array<float>(count);
     if (!factor) return false;
-    if (make(crop, factor.get()) != 0) return true;
+    if (make(model, crop, factor.get()) != 0) return true;
     for (size_t i = 0; i < count; ++i)
         if (factor[i] < mask[i]) mask[i] = factor[i];
     return true;
 }
 
+bool is_open(const bl_model* model) { return model && model->is_open(); }
+
 }  // namespace
 
-bl_image* bl_swap_face(const bl_face* source_face, const bl_face* target_face,
+bl_image* bl_swap_face(const bl_swapper* swapper, const bl_paste_masks& masks,
+                       const bl_face* source_face, const bl_face* target_face,
                        const bl_image* target_image, const bl_image* source_image,
                        float mask_blur, const int32_t mask_padding[4]) {
-    if (!g_swap.session || !target_image || !target_face || !source_face) return nullptr;
-    const swap_family family = family_for(g_swap_type);
+    if (!swapper || !swapper->model.is_open() || !target_image || !target_face || !source_face)
+        return nullptr;
+    const swap_family family = family_for(swapper->type);
     const int size = family.size;
     const size_t pixels = static_cast<size_t>(size) * size;
 
@@ -157,8 +151,9 @@ bl_image* bl_swap_face(const bl_face* source_face, const bl_face* target_face,
     if (bl_create_box_mask(size, size, mask_blur, mask_padding, mask.get()) != 0) return nullptr;
     // Whatever covers the target face must stay visible, so the occlusion is
     // judged on the face before the swap.
-    if (bl_occluder_available() &&
-        !narrow_mask(bl_create_occlusion_mask, target_crop.get(), mask.get(), pixels))
+    if (is_open(masks.occluder) &&
+        !narrow_mask(bl_create_occlusion_mask, masks.occluder, target_crop.get(), mask.get(),
+                     pixels))
         return nullptr;
 
     bl_malloc_array<float> target = bl_malloc_array<float>(
@@ -167,11 +162,11 @@ bl_image* bl_swap_face(const bl_face* source_face, const bl_face* target_face,
     bl_malloc_array<float> source = make_source_input(family, source_face, source_image);
     if (!source) return nullptr;
 
-    bl_image_ptr generated = run_swapper(family, target.get(), source.get());
+    bl_image_ptr generated = run_swapper(&swapper->model, family, target.get(), source.get());
     if (!generated) return nullptr;
     // The face regions are those of the new face, which is what gets pasted.
-    if (bl_parser_available() &&
-        !narrow_mask(bl_create_region_mask, generated.get(), mask.get(), pixels))
+    if (is_open(masks.parser) &&
+        !narrow_mask(bl_create_region_mask, masks.parser, generated.get(), mask.get(), pixels))
         return nullptr;
     bl_clamp_unit(mask.get(), pixels);
 

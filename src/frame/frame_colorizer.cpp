@@ -12,27 +12,14 @@
 #include "image/image_blend.h"
 #include "image/image_sample.h"
 #include "inference/model_session.h"
+#include "platform/log_sink.h"
 
-static const OrtApi* g_ort = nullptr;
-static bl_slot g_col = {};
-
-static const bl_slot_lines COLORIZER_LINES = {
-    "frame_colorizer",
-    "[colorizer] CreateEnv failed: %s\n",
-    "[colorizer] CreateMemoryInfo failed\n",
-    nullptr,
-    "[colorizer] Load model failed: %s\n",
-};
-
-int bl_colorizer_init(const char* path, const OrtApi* api) {
-    bl_slot_close(g_ort, &g_col);
-    g_ort = api;
-    if (bl_slot_open(g_ort, &g_col, path, &COLORIZER_LINES) != 0) return -1;
-    fprintf(stderr, "[colorizer] Loaded: %s\n", path);
+int bl_colorizer_open(const bl_runtime* runtime, const char* path, bl_model* colorizer) {
+    if (bl_model_open(runtime, path, "[colorizer] Load model failed: %s\n", colorizer) != 0)
+        return -1;
+    bl_log(BRIGHTLOOM_LOG_INFO, "[colorizer] Loaded: %s\n", path);
     return 0;
 }
-
-void bl_colorizer_shutdown(void) { bl_slot_close(g_ort, &g_col); }
 
 // ------------------------------------------------------- colour conversions
 //
@@ -249,8 +236,8 @@ bl_image* combine_chroma(const bl_image* frame, const float* chroma) {
 
 }  // namespace
 
-bl_image* bl_colorize_frame(const bl_image* frame, float blend) {
-    if (!g_col.session || !frame || !frame->data || frame->channels != 3 || frame->width <= 0 ||
+bl_image* bl_colorize_frame(const bl_model* colorizer, const bl_image* frame, float blend) {
+    if (!colorizer || !colorizer->is_open() || !frame || !frame->data || frame->channels != 3 || frame->width <= 0 ||
         frame->height <= 0)
         return nullptr;
 
@@ -260,8 +247,7 @@ bl_image* bl_colorize_frame(const bl_image* frame, float blend) {
     static const int64_t SHAPE[4] = {1, 3, MODEL_SIZE, MODEL_SIZE};
     const bl_tensor tensor = {nullptr, input.get(), SHAPE, 4};
     bl_run_result run;
-    if (bl_model_run(g_ort, g_col.session, g_col.mem, &tensor, 1, 1, &COLORIZER_RUN_LINES, &run) !=
-        BL_RUN_OK)
+    if (bl_model_run(colorizer, &tensor, 1, 1, &COLORIZER_RUN_LINES, &run) != BL_RUN_OK)
         return nullptr;
     size_t count = 0;
     const float* chroma = run.floats(0, &count);

@@ -4,17 +4,18 @@
 #define BL_FRAME_COLORIZER_H
 
 #include "image/image_io.h"
-#include "inference/ort_api.h"
+#include "inference/model_session.h"
 
-int bl_colorizer_init(const char* path, const OrtApi* api);
-void bl_colorizer_shutdown(void);
+// 0 when the session was created, -1 otherwise; writes its own lines.
+int bl_colorizer_open(const bl_runtime* runtime, const char* path, bl_model* colorizer);
 
 // Gamma-encoded sRGB components 0 ... 1 to L*, a*, b* (D65).
 void rgb_to_lab(float r, float g, float b, float* L, float* a, float* b_out);
 // The inverse, clamped to 0 ... 1 per channel before gamma encoding.
 void bl_lab_to_rgb(float L, float a, float b, float* r, float* g, float* b_out);
 
-// New colorized image; blend is the share of the result in percent. None on failure.
-bl_image* bl_colorize_frame(const bl_image* frame, float blend);
+// New image colorized by `colorizer`; blend is the share of the result in
+// percent. None on failure (a closed colorizer too).
+bl_image* bl_colorize_frame(const bl_model* colorizer, const bl_image* frame, float blend);
 
 #endif

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "image/image_limits.h"
+#include "platform/log_sink.h"
 #include "platform/platform.h"
 
 #include <stb_image_resize.h>
@@ -83,7 +84,8 @@ static bl_image* load_file(const char* path, bool report) {
     if (image) {
         last_failure = load_failure::none;
     } else if (report && input.length() > 0) {
-        fprintf(stderr, "[brightloom] image: cannot load %s: %s\n", path, load_failure_text(last_failure));
+        bl_log(BRIGHTLOOM_LOG_WARNING, "[brightloom] image: cannot load %s: %s\n", path,
+               load_failure_text(last_failure));
     }
     return image;
 }

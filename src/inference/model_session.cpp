@@ -1,26 +1,27 @@
 #include "inference/model_session.h"
 
-#include <stdio.h>
 #include <string.h>
 
-#include <atomic>
 #include <chrono>
 #include <memory>
-#include <string>
 
 #include "inference/bench_timing.h"
+#include "inference/session_tuning_testing.h"
 #include "platform/cpu_cores.h"
+#include "platform/log_sink.h"
 
 #ifdef _WIN32
 #include "platform/platform.h"
 #endif
+
+bl_forced_tuning g_bl_forced_tuning;
 
 namespace {
 
 // Writes `line` with the status's message (when the line has one) and
 // releases the status. A none line is silent.
 void report_status(const OrtApi* ort, OrtStatus* status, const char* line) {
-    if (line) fprintf(stderr, line, ort->GetErrorMessage(status));
+    if (line) bl_log(BRIGHTLOOM_LOG_ERROR, line, ort->GetErrorMessage(status));
     ort->ReleaseStatus(status);
 }
 
@@ -28,6 +29,22 @@ void report_status(const OrtApi* ort, OrtStatus* status, const char* line) {
 void ignore_status(const OrtApi* ort, OrtStatus* status) {
     if (status) ort->ReleaseStatus(status);
 }
+
+// One owner per runtime handle type, so an early return cannot leak.
+struct options_release {
+    const OrtApi* ort;
+    void operator()(OrtSessionOptions* opts) const { ort->ReleaseSessionOptions(opts); }
+};
+using options_ptr = std::unique_ptr<OrtSessionOptions, options_release>;
+
+struct value_list {
+    const OrtApi* ort;
+    std::vector<OrtValue*> values;
+    ~value_list() {
+        for (OrtValue* value : values)
+            if (value) ort->ReleaseValue(value);
+    }
+};
 
 OrtStatus* create_session_from_path(const OrtApi* ort, OrtEnv* env, const char* path,
                                     const OrtSessionOptions* opts, OrtSession** session) {
@@ -42,31 +59,6 @@ OrtStatus* create_session_from_path(const OrtApi* ort, OrtEnv* env, const char* 
 #endif
 }
 
-// Every name the runtime hands out is returned to the allocator it came from.
-struct name_list {
-    const OrtApi* ort;
-    OrtAllocator* allocator;
-    std::vector<char*> names;
-    ~name_list() {
-        for (char* name : names)
-            if (name) ignore_status(ort, ort->AllocatorFree(allocator, name));
-    }
-};
-
-struct value_list {
-    const OrtApi* ort;
-    std::vector<OrtValue*> values;
-    ~value_list() {
-        for (OrtValue* value : values)
-            if (value) ort->ReleaseValue(value);
-    }
-};
-
-// The decided tuning; intra_threads -1 until decided. A test override wins.
-std::atomic<int> g_intra_threads{-1};
-std::atomic<int> g_allow_spinning{0};
-std::atomic<bool> g_tuning_overridden{false};
-
 #ifdef BL_BENCH_TIMING
 int64_t now_ns() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -74,14 +66,6 @@ int64_t now_ns() {
         .count();
 }
 #endif
-
-// The runtime reads "0"/"1" for this entry; an entry it rejects leaves its
-// default (spinning), which only costs speed.
-void apply_tuning(const OrtApi* ort, OrtSessionOptions* opts, const bl_session_tuning& tuning) {
-    ignore_status(ort, ort->SetIntraOpNumThreads(opts, tuning.intra_threads));
-    ignore_status(ort, ort->AddSessionConfigEntry(opts, "session.intra_op.allow_spinning",
-                                                  tuning.allow_spinning ? "1" : "0"));
-}
 
 OrtStatus* timed_create_session(const OrtApi* ort, OrtEnv* env, const char* path,
                                 const OrtSessionOptions* opts, OrtSession** session) {
@@ -93,6 +77,56 @@ OrtStatus* timed_create_session(const OrtApi* ort, OrtEnv* env, const char* path
 #else
     return create_session_from_path(ort, env, path, opts, session);
 #endif
+}
+
+// The runtime reads "0"/"1" for the spinning entry; an entry it rejects
+// leaves its default (spinning), which only costs speed.
+void apply_tuning(const OrtApi* ort, OrtSessionOptions* opts, const bl_session_tuning& tuning) {
+    ignore_status(ort, ort->SetIntraOpNumThreads(opts, tuning.intra_threads));
+    ignore_status(ort, ort->AddSessionConfigEntry(opts, "session.intra_op.allow_spinning",
+                                                  tuning.allow_spinning ? "1" : "0"));
+    ignore_status(ort, ort->SetSessionGraphOptimizationLevel(opts, ORT_ENABLE_ALL));
+}
+
+// Every name the runtime hands out goes back to the allocator it came from.
+using name_getter = OrtStatus* (*)(const OrtApi*, const OrtSession*, size_t, OrtAllocator*, char**);
+
+OrtStatus* input_name(const OrtApi* ort, const OrtSession* s, size_t i, OrtAllocator* a, char** n) {
+    return ort->SessionGetInputName(s, i, a, n);
+}
+OrtStatus* output_name(const OrtApi* ort, const OrtSession* s, size_t i, OrtAllocator* a, char** n) {
+    return ort->SessionGetOutputName(s, i, a, n);
+}
+
+OrtStatus* fetch_names(const OrtApi* ort, const OrtSession* session, size_t count,
+                       name_getter get, std::vector<std::string>* names) {
+    OrtAllocator* allocator = nullptr;
+    if (OrtStatus* status = ort->GetAllocatorWithDefaultOptions(&allocator)) return status;
+    names->clear();
+    for (size_t i = 0; i < count; ++i) {
+        char* name = nullptr;
+        if (OrtStatus* status = get(ort, session, i, allocator, &name)) return status;
+        std::string copy;
+        // The name goes back to the runtime even when the copy cannot be made.
+        try {
+            copy = name;
+        } catch (...) {
+            ignore_status(ort, ort->AllocatorFree(allocator, name));
+            throw;
+        }
+        ignore_status(ort, ort->AllocatorFree(allocator, name));
+        names->push_back(std::move(copy));
+    }
+    return nullptr;
+}
+
+OrtStatus* fetch_all_names(const OrtApi* ort, const OrtSession* session, bl_model* model) {
+    size_t inputs = 0, outputs = 0;
+    if (OrtStatus* status = ort->SessionGetInputCount(session, &inputs)) return status;
+    if (OrtStatus* status = ort->SessionGetOutputCount(session, &outputs)) return status;
+    if (OrtStatus* status = fetch_names(ort, session, inputs, input_name, &model->inputs))
+        return status;
+    return fetch_names(ort, session, outputs, output_name, &model->outputs);
 }
 
 size_t element_count(const int64_t* shape, size_t rank) {
@@ -110,73 +144,80 @@ bl_bench_timing* bl_bench_timing_get(void) {
 }
 #endif
 
-void bl_session_decide_tuning(void) {
-    if (g_tuning_overridden.load()) return;
-    g_intra_threads.store(bl_cpu_cores_for_process());
-    g_allow_spinning.store(0);
+bl_session_tuning bl_session_tuning_for(int intra_threads) {
+    if (g_bl_forced_tuning.forced.load())
+        return {g_bl_forced_tuning.intra_threads.load(), g_bl_forced_tuning.allow_spinning.load()};
+    return {intra_threads > 0 ? intra_threads : bl_cpu_cores_for_process(), 0};
 }
 
-bl_session_tuning bl_session_current_tuning(void) {
-    if (g_intra_threads.load() < 0) bl_session_decide_tuning();
-    return bl_session_tuning{g_intra_threads.load(), g_allow_spinning.load()};
-}
-
-void bl_session_set_tuning_for_testing(const bl_session_tuning* tuning) {
-    g_tuning_overridden.store(tuning != nullptr);
-    if (tuning) {
-        g_intra_threads.store(tuning->intra_threads);
-        g_allow_spinning.store(tuning->allow_spinning);
-    } else {
-        g_intra_threads.store(-1);
-    }
-}
-
-void bl_slot_close(const OrtApi* ort, bl_slot* slot) {
-    if (!ort || !slot) return;
-    if (slot->session) ort->ReleaseSession(slot->session);
-    if (slot->opts) ort->ReleaseSessionOptions(slot->opts);
-    if (slot->mem) ort->ReleaseMemoryInfo(slot->mem);
-    if (slot->env) ort->ReleaseEnv(slot->env);
-    *slot = bl_slot{};
-}
-
-int bl_slot_create_env(const OrtApi* ort, bl_slot* slot, const bl_slot_lines* lines) {
-    bl_slot_close(ort, slot);
-    if (OrtStatus* status = ort->CreateEnv(ORT_LOGGING_LEVEL_WARNING, lines->log_id, &slot->env)) {
-        report_status(ort, status, lines->env_failed);
+int bl_runtime_open(const OrtApi* ort, const bl_session_tuning& tuning, bl_runtime* runtime) {
+    bl_runtime_close(runtime);
+    runtime->ort = ort;
+    runtime->tuning = tuning;
+    if (OrtStatus* status = ort->CreateEnv(ORT_LOGGING_LEVEL_WARNING, "brightloom", &runtime->env)) {
+        runtime->env = nullptr;
+        report_status(ort, status, "[brightloom] CreateEnv failed: %s\n");
         return -1;
     }
-    if (OrtStatus* status = ort->CreateCpuMemoryInfo(OrtArenaAllocator, OrtMemTypeDefault, &slot->mem)) {
-        report_status(ort, status, lines->mem_failed);
+    if (OrtStatus* status =
+            ort->CreateCpuMemoryInfo(OrtArenaAllocator, OrtMemTypeDefault, &runtime->mem)) {
+        runtime->mem = nullptr;
+        report_status(ort, status, "[brightloom] CreateMemoryInfo failed: %s\n");
+        bl_runtime_close(runtime);
         return -1;
     }
     return 0;
 }
 
-int bl_slot_create_session(const OrtApi* ort, bl_slot* slot, OrtEnv* env, const char* path,
-                           const bl_slot_lines* lines) {
-    if (slot->session) ort->ReleaseSession(slot->session);
-    if (slot->opts) ort->ReleaseSessionOptions(slot->opts);
-    slot->session = nullptr;
-    slot->opts = nullptr;
+void bl_runtime_close(bl_runtime* runtime) {
+    if (runtime->ort) {
+        if (runtime->mem) runtime->ort->ReleaseMemoryInfo(runtime->mem);
+        if (runtime->env) runtime->ort->ReleaseEnv(runtime->env);
+    }
+    *runtime = bl_runtime{};
+}
 
-    if (OrtStatus* status = ort->CreateSessionOptions(&slot->opts)) {
-        report_status(ort, status, lines->options_failed);
+int bl_model_open(const bl_runtime* runtime, const char* path, const char* load_failed,
+                  bl_model* model) {
+    bl_model_close(model);
+    const OrtApi* ort = runtime->ort;
+    if (!ort || !runtime->env) return -1;
+    OrtSessionOptions* raw = nullptr;
+    if (OrtStatus* status = ort->CreateSessionOptions(&raw)) {
+        report_status(ort, status, load_failed);
         return -1;
     }
-    apply_tuning(ort, slot->opts, bl_session_current_tuning());
-    ignore_status(ort, ort->SetSessionGraphOptimizationLevel(slot->opts, ORT_ENABLE_ALL));
-    if (OrtStatus* status = timed_create_session(ort, env, path, slot->opts, &slot->session)) {
-        slot->session = nullptr;
-        report_status(ort, status, lines->session_failed);
+    options_ptr opts(raw, options_release{ort});
+    apply_tuning(ort, opts.get(), runtime->tuning);
+    OrtSession* session = nullptr;
+    if (OrtStatus* status = timed_create_session(ort, runtime->env, path, opts.get(), &session)) {
+        report_status(ort, status, load_failed);
+        return -1;
+    }
+    model->runtime = runtime;
+    model->session = session;
+    // A model whose names cannot be read cannot be run: it counts as not opened.
+    OrtStatus* status = nullptr;
+    try {
+        status = fetch_all_names(ort, session, model);
+    } catch (...) {
+        bl_model_close(model);
+        throw;
+    }
+    if (status) {
+        report_status(ort, status, load_failed);
+        bl_model_close(model);
         return -1;
     }
     return 0;
 }
 
-int bl_slot_open(const OrtApi* ort, bl_slot* slot, const char* path, const bl_slot_lines* lines) {
-    if (bl_slot_create_env(ort, slot, lines) != 0) return -1;
-    return bl_slot_create_session(ort, slot, slot->env, path, lines);
+void bl_model_close(bl_model* model) {
+    if (model->session) model->runtime->ort->ReleaseSession(model->session);
+    model->session = nullptr;
+    model->runtime = nullptr;
+    model->inputs.clear();
+    model->outputs.clear();
 }
 
 bl_run_result::~bl_run_result() {
@@ -237,93 +278,84 @@ int bl_run_result::shape(size_t i, int64_t* dims, int max) const {
     return result;
 }
 
-int bl_model_run(const OrtApi* ort, OrtSession* session, OrtMemoryInfo* mem,
-                 const bl_tensor* inputs, size_t input_count, size_t output_count,
-                 const bl_run_lines* lines, bl_run_result* result) {
+namespace {
+
+// Input names and values in the model's input order. Bound by name when the
+// caller names its tensors: a model input that matches no tensor stays
+// unbound, which the runtime reports as a failed run.
+void bind_inputs(const bl_model* model, const bl_tensor* inputs, const value_list& values,
+                 std::vector<const char*>* names, std::vector<const OrtValue*>* bound) {
+    const size_t count = values.values.size();
+    const bool by_name = count > 0 && inputs[0].name != nullptr;
+    if (!by_name) {
+        for (size_t i = 0; i < count; ++i) {
+            names->push_back(model->inputs[i].c_str());
+            bound->push_back(values.values[i]);
+        }
+        return;
+    }
+    for (const std::string& name : model->inputs) {
+        for (size_t k = 0; k < count; ++k) {
+            if (inputs[k].name && name == inputs[k].name) {
+                names->push_back(name.c_str());
+                bound->push_back(values.values[k]);
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int bl_model_run(const bl_model* model, const bl_tensor* inputs, size_t input_count,
+                 size_t output_count, const bl_run_lines* lines, bl_run_result* result) {
+    if (!model->is_open()) return BL_RUN_FAILED;
+    const OrtApi* ort = model->runtime->ort;
     result->ort = ort;
     value_list input_values{ort, std::vector<OrtValue*>(input_count, nullptr)};
     for (size_t i = 0; i < input_count; ++i) {
         const bl_tensor& t = inputs[i];
         size_t bytes = element_count(t.shape, t.rank) * sizeof(float);
         if (OrtStatus* status = ort->CreateTensorWithDataAsOrtValue(
-                mem, t.data, bytes, t.shape, t.rank, ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT,
-                &input_values.values[i])) {
+                model->runtime->mem, t.data, bytes, t.shape, t.rank,
+                ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT, &input_values.values[i])) {
             input_values.values[i] = nullptr;
             report_status(ort, status, lines->tensor_failed);
             return BL_RUN_TENSOR_FAILED;
         }
     }
-
-    OrtAllocator* allocator = nullptr;
-    if (OrtStatus* status = ort->GetAllocatorWithDefaultOptions(&allocator)) {
-        report_status(ort, status, lines->run_failed);
+    const bool by_position = input_count > 0 && inputs[0].name == nullptr;
+    if (by_position && input_count > model->inputs.size()) {
+        if (lines->run_failed)
+            bl_log(BRIGHTLOOM_LOG_ERROR, lines->run_failed, "the model has too few inputs");
         return BL_RUN_FAILED;
     }
-    name_list input_names{ort, allocator, {}};
-    name_list output_names{ort, allocator, {}};
+    std::vector<const char*> input_names;
+    std::vector<const OrtValue*> bound;
+    bind_inputs(model, inputs, input_values, &input_names, &bound);
 
-    // Inputs are bound by name when the caller names them: every session
-    // input is looked up, and one that matches no tensor stays unbound, which
-    // the runtime reports as a failed run.
-    std::vector<const char*> run_input_names;
-    std::vector<const OrtValue*> run_inputs;
-    bool by_name = input_count > 0 && inputs[0].name != nullptr;
-    size_t session_inputs = input_count;
-    if (by_name) {
-        if (OrtStatus* status = ort->SessionGetInputCount(session, &session_inputs)) {
-            report_status(ort, status, lines->run_failed);
-            return BL_RUN_FAILED;
-        }
+    if (output_count == BL_ALL_OUTPUTS) output_count = model->outputs.size();
+    if (output_count > model->outputs.size()) {
+        if (lines->run_failed)
+            bl_log(BRIGHTLOOM_LOG_ERROR, lines->run_failed, "the model has too few outputs");
+        return BL_RUN_FAILED;
     }
-    for (size_t i = 0; i < session_inputs; ++i) {
-        char* name = nullptr;
-        if (OrtStatus* status = ort->SessionGetInputName(session, i, allocator, &name)) {
-            report_status(ort, status, lines->run_failed);
-            return BL_RUN_FAILED;
-        }
-        input_names.names.push_back(name);
-        if (!by_name) {
-            run_input_names.push_back(name);
-            run_inputs.push_back(input_values.values[i]);
-            continue;
-        }
-        for (size_t k = 0; k < input_count; ++k) {
-            if (inputs[k].name && strcmp(inputs[k].name, name) == 0) {
-                run_input_names.push_back(name);
-                run_inputs.push_back(input_values.values[k]);
-                break;
-            }
-        }
-    }
-
-    if (output_count == BL_ALL_OUTPUTS) {
-        if (OrtStatus* status = ort->SessionGetOutputCount(session, &output_count)) {
-            report_status(ort, status, lines->run_failed);
-            return BL_RUN_FAILED;
-        }
-    }
-    for (size_t i = 0; i < output_count; ++i) {
-        char* name = nullptr;
-        if (OrtStatus* status = ort->SessionGetOutputName(session, i, allocator, &name)) {
-            report_status(ort, status, lines->run_failed);
-            return BL_RUN_FAILED;
-        }
-        output_names.names.push_back(name);
-    }
+    std::vector<const char*> output_names;
+    for (size_t i = 0; i < output_count; ++i) output_names.push_back(model->outputs[i].c_str());
 
     result->values.assign(output_count, nullptr);
 #ifdef BL_BENCH_TIMING
     int64_t run_start = now_ns();
 #endif
-    OrtStatus* run_status = ort->Run(session, nullptr, run_input_names.data(), run_inputs.data(),
-                                     run_inputs.size(), output_names.names.data(), output_count,
+    OrtStatus* run_status = ort->Run(model->session, nullptr, input_names.data(), bound.data(),
+                                     bound.size(), output_names.data(), output_count,
                                      result->values.data());
 #ifdef BL_BENCH_TIMING
     bl_bench_timing_get()->run_ns += now_ns() - run_start;
     bl_bench_timing_get()->runs += 1;
 #endif
-    if (OrtStatus* status = run_status) {
-        report_status(ort, status, lines->run_failed);
+    if (run_status) {
+        report_status(ort, run_status, lines->run_failed);
         for (OrtValue*& value : result->values) {
             if (value) ort->ReleaseValue(value);
             value = nullptr;
@@ -334,10 +366,11 @@ int bl_model_run(const OrtApi* ort, OrtSession* session, OrtMemoryInfo* mem,
     return BL_RUN_OK;
 }
 
-int bl_session_input_shape(const OrtApi* ort, OrtSession* session, size_t index, int64_t* dims,
-                           int max) {
+int bl_model_input_shape(const bl_model* model, size_t index, int64_t* dims, int max) {
+    if (!model->is_open()) return -1;
+    const OrtApi* ort = model->runtime->ort;
     OrtTypeInfo* type_info = nullptr;
-    if (OrtStatus* status = ort->SessionGetInputTypeInfo(session, index, &type_info)) {
+    if (OrtStatus* status = ort->SessionGetInputTypeInfo(model->session, index, &type_info)) {
         ort->ReleaseStatus(status);
         return -1;
     }

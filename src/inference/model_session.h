@@ -1,48 +1,16 @@
-// Model slots and the call pattern every inference follows. Every model of the
-// library lives in a slot (environment, CPU memory description, session
-// options, session); this file opens and closes slots and runs sessions over
-// tensors that wrap our own memory, so the release rules of the runtime are
-// honoured in one place instead of nine.
+// The runtime environment an engine owns and the one model type every model
+// file uses: open (names fetched once and kept), run, close. The release
+// rules of the runtime are honoured here once instead of in nine files.
 #ifndef BL_MODEL_SESSION_H
 #define BL_MODEL_SESSION_H
 
 #include <stddef.h>
 #include <stdint.h>
+
+#include <string>
 #include <vector>
 
 #include "inference/ort_api.h"
-
-// Handles of one model slot; all none while closed. Slots that run in another
-// slot's environment (the landmarker and recognizer in the detector's) leave
-// env and mem none.
-struct bl_slot {
-    OrtEnv* env;
-    OrtMemoryInfo* mem;
-    OrtSessionOptions* opts;
-    OrtSession* session;
-};
-
-// What a slot writes to stderr when a step of its opening fails. A none line
-// means the step fails silently. Lines with "%s" get the runtime's message.
-struct bl_slot_lines {
-    const char* log_id;          // the environment's log identifier
-    const char* env_failed;      // e.g. "[face_detect] CreateEnv failed: %s\n"
-    const char* mem_failed;      // e.g. "[face_detect] CreateMemoryInfo failed\n"
-    const char* options_failed;  // e.g. "[face_detect] Load model failed: %s\n"
-    const char* session_failed;  // e.g. "[face_detect] Load model failed: %s\n"
-};
-
-// Releases whatever the slot holds (an earlier open, or the leftovers of a
-// failed one), then creates its environment (logging level warning) and its
-// CPU memory description. 0 or -1.
-int bl_slot_create_env(const OrtApi* ort, bl_slot* slot, const bl_slot_lines* lines);
-
-// Releases the slot's session and options, then creates options (the tuning
-// below, all graph optimizations) and the session from the UTF-8 `path` in
-// `env`. 0 or -1. Handles made before a failing step
-// stay in the slot until bl_slot_close.
-int bl_slot_create_session(const OrtApi* ort, bl_slot* slot, OrtEnv* env, const char* path,
-                           const bl_slot_lines* lines);
 
 // How every session runs its work. The runtime's own thread count misreads
 // the machine (one thread on a two-core machine; the host's cores inside a
@@ -54,37 +22,59 @@ struct bl_session_tuning {
     int allow_spinning;  // 1: workers spin after a run waiting for more work
 };
 
-// Decides the tuning of the sessions opened from now on: intra_threads from
-// bl_cpu_cores_for_process(), no spinning. Called at each initialization; a
-// session opened before any call decides it then.
-void bl_session_decide_tuning(void);
+// The tuning an engine opened now gets when it asks for `intra_threads`
+// (0: the cores this process may use, counted now), without spinning. A
+// benchmark's forced tuning (inference/session_tuning_testing.h) wins.
+bl_session_tuning bl_session_tuning_for(int intra_threads);
 
-// The tuning sessions are opened with.
-bl_session_tuning bl_session_current_tuning(void);
+// One engine's runtime: the function table, its environment, the CPU memory
+// description every input is wrapped with, and the tuning its sessions get.
+// Read-only once open, so any number of runs may share it.
+struct bl_runtime {
+    const OrtApi* ort = nullptr;
+    OrtEnv* env = nullptr;
+    OrtMemoryInfo* mem = nullptr;
+    bl_session_tuning tuning = {0, 0};
+};
 
-// Benchmarks and tests only: open sessions with this tuning instead of the
-// decided one (none restores deciding).
-void bl_session_set_tuning_for_testing(const bl_session_tuning* tuning);
+// Creates the environment (logging level warning) and the memory
+// description. 0, or -1 with a line and nothing held.
+int bl_runtime_open(const OrtApi* ort, const bl_session_tuning& tuning, bl_runtime* runtime);
+// Releases what the runtime holds; safe when closed. Every model opened in
+// it must be closed first.
+void bl_runtime_close(bl_runtime* runtime);
 
-// bl_slot_create_env followed by bl_slot_create_session in the slot's own env.
-int bl_slot_open(const OrtApi* ort, bl_slot* slot, const char* path,
-                 const bl_slot_lines* lines);
+// One model: a session in an engine's runtime and its input and output
+// names, fetched at open so that a run allocates none. Runs only read it, so
+// threads may run one model at once (the runtime allows concurrent runs of
+// a session).
+struct bl_model {
+    const bl_runtime* runtime = nullptr;
+    OrtSession* session = nullptr;
+    std::vector<std::string> inputs;
+    std::vector<std::string> outputs;
 
-// Releases session, options, memory description and environment, each only if
-// present, and sets them to none. Safe on a closed slot and with ort none
-// (then nothing can be held).
-void bl_slot_close(const OrtApi* ort, bl_slot* slot);
+    bool is_open() const { return session != nullptr; }
+};
+
+// Opens the model file at the UTF-8 `path` in `runtime`. 0, or -1 after
+// writing `load_failed` (a line whose "%s" is the runtime's message) with
+// the model left closed. Closes whatever `model` held before.
+int bl_model_open(const bl_runtime* runtime, const char* path, const char* load_failed,
+                  bl_model* model);
+// Releases the session; safe on a closed model.
+void bl_model_close(bl_model* model);
 
 // A float32 tensor over our memory, handed to the runtime without a copy. The
 // data must stay alive until the run returns.
 struct bl_tensor {
-    const char* name;  // bind to the session input of this name; none: input at its position
+    const char* name;  // bind to the model input of this name; none: input at its position
     float* data;
     const int64_t* shape;
     size_t rank;
 };
 
-// What a run writes to stderr on failure; none = silent.
+// What a run writes on failure; none = silent.
 struct bl_run_lines {
     const char* tensor_failed;  // "%s": the runtime's message
     const char* run_failed;     // "%s": the runtime's message
@@ -92,11 +82,11 @@ struct bl_run_lines {
 
 enum {
     BL_RUN_OK = 0,
-    BL_RUN_FAILED = -1,         // names could not be fetched or the run failed
+    BL_RUN_FAILED = -1,         // the model is closed, has too few outputs, or the run failed
     BL_RUN_TENSOR_FAILED = -2,  // an input could not be wrapped
 };
 
-// Pass as output_count to take every output of the session.
+// Pass as output_count to take every output of the model.
 #define BL_ALL_OUTPUTS ((size_t)-1)
 
 // Output values of one run; released when this goes out of scope.
@@ -118,17 +108,15 @@ struct bl_run_result {
     int shape(size_t i, int64_t* dims, int max) const;
 };
 
-// Runs `session`: wraps every input with `mem`, binds inputs by name (all
-// named) or by position (none named), fetches `output_count` output names
-// (BL_ALL_OUTPUTS: all), runs without run options and keeps the outputs in
-// `result`. Names, statuses and input values are released before it returns.
-int bl_model_run(const OrtApi* ort, OrtSession* session, OrtMemoryInfo* mem,
-                 const bl_tensor* inputs, size_t input_count, size_t output_count,
-                 const bl_run_lines* lines, bl_run_result* result);
+// Runs `model`: wraps every input with the runtime's memory description,
+// binds inputs by name (all named) or by position (none named), takes the
+// first `output_count` outputs (BL_ALL_OUTPUTS: all) and keeps them in
+// `result`. Input values are released before it returns.
+int bl_model_run(const bl_model* model, const bl_tensor* inputs, size_t input_count,
+                 size_t output_count, const bl_run_lines* lines, bl_run_result* result);
 
-// Declared shape of the session's input `index`; its rank, or -1. Unknown
+// Declared shape of the model's input `index`; its rank, or -1. Unknown
 // dimensions are reported as -1.
-int bl_session_input_shape(const OrtApi* ort, OrtSession* session, size_t index,
-                           int64_t* dims, int max);
+int bl_model_input_shape(const bl_model* model, size_t index, int64_t* dims, int max);
 
 #endif

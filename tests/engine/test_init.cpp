@@ -10,9 +10,8 @@
 
 #include "brightloom.h"
 #include "engine/bl_engine.h"
+#include "engine/engine.h"
 #include "face/face_detect.h"
-#include "face/face_masks.h"
-#include "face/face_swap.h"
 #include "inference/runtime_loader.h"
 #include "support/testutil.h"
 
@@ -37,6 +36,18 @@ protected:
     }
     std::string error() const { return brightloom_get_error(); }
 };
+
+// The process engine's optional mask models, as the operations see them.
+int occluder_open() {
+    const brightloom_engine* engine = bl_process_engine();
+    return engine && engine->faces.occluder.is_open() ? 1 : 0;
+}
+int parser_open() {
+    const brightloom_engine* engine = bl_process_engine();
+    return engine && engine->faces.parser.is_open() ? 1 : 0;
+}
+int detector_family() { return bl_process_engine()->faces.detector.family; }
+const char* swapper_type() { return bl_process_engine()->faces.swapper.type; }
 
 // True when every needle occurs in text, in the given order.
 ::testing::AssertionResult in_order(const std::string& text, const std::vector<std::string>& needles) {
@@ -74,14 +85,14 @@ TEST_F(InitTest, FullSetLogsEverySlotInOrder) {
     EXPECT_EQ(error(), "");
     EXPECT_EQ(bl_is_initialized(), 1);
     EXPECT_EQ(bl_is_swap_available(), 1);
-    EXPECT_EQ(bl_occluder_available(), 1);
-    EXPECT_EQ(bl_parser_available(), 1);
+    EXPECT_EQ(occluder_open(), 1);
+    EXPECT_EQ(parser_open(), 1);
 
     brightloom_shutdown();
     EXPECT_EQ(bl_is_initialized(), 0);
     EXPECT_EQ(bl_is_swap_available(), 0);
-    EXPECT_EQ(bl_occluder_available(), 0);
-    EXPECT_EQ(bl_parser_available(), 0);
+    EXPECT_EQ(occluder_open(), 0);
+    EXPECT_EQ(parser_open(), 0);
 }
 
 TEST_F(InitTest, NullOrEmptyModelDirFails) {
@@ -138,7 +149,7 @@ TEST_F(InitTest, FallsBackToTheFirstDetectorThatOpens) {
     EXPECT_EQ(count_of(text, "[face_detect] Load model failed: "), 2);
     EXPECT_TRUE(in_order(text, {"[face_detect] Detector loaded: " + dir.path() + "/yunet_2023mar.onnx\n",
                                 "[brightloom] detector loaded: yunet_2023mar.onnx\n"}));
-    EXPECT_EQ(bl_detector_type(), BL_DETECTOR_YUNET);
+    EXPECT_EQ(detector_family(), BL_DETECTOR_YUNET);
 }
 
 TEST_F(InitTest, DetectorSettingChoosesTheFamily) {
@@ -148,7 +159,7 @@ TEST_F(InitTest, DetectorSettingChoosesTheFamily) {
     StderrCapture err;
     ASSERT_EQ(brightloom_init(dir.path().c_str()), 0) << error();
     EXPECT_NE(err.text().find("[brightloom] detector loaded: yoloface_8n.onnx\n"), std::string::npos);
-    EXPECT_EQ(bl_detector_type(), BL_DETECTOR_YOLOFACE);
+    EXPECT_EQ(detector_family(), BL_DETECTOR_YOLOFACE);
 }
 
 TEST_F(InitTest, SwapperSettingChoosesFileAndType) {
@@ -179,7 +190,7 @@ TEST_F(InitTest, SwapperSettingChoosesFileAndType) {
                                   c.file + " (type=" + c.type + ")\n"),
                   std::string::npos)
             << err.text();
-        EXPECT_STREQ(bl_swap_type(), c.type);
+        EXPECT_STREQ(swapper_type(), c.type);
         brightloom_shutdown();
     }
 }
@@ -216,8 +227,8 @@ TEST_F(InitTest, MissingOptionalModelsOnlyWarn) {
         "[brightloom] Warning: DDColor colorizer not loaded (optional)\n",
         "[brightloom] Initialized with model_dir: ",
     }));
-    EXPECT_EQ(bl_occluder_available(), 0);
-    EXPECT_EQ(bl_parser_available(), 0);
+    EXPECT_EQ(occluder_open(), 0);
+    EXPECT_EQ(parser_open(), 0);
 }
 
 TEST_F(InitTest, RecognizerAndSwapperAreFatal) {

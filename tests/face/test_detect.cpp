@@ -56,9 +56,9 @@ void expect_face(const bl_face& face, const Expected& e, const char* what) {
 }
 
 // Detection on a dark 1280 x 960 image: every box is scaled by (2, 1.5).
-int detect_dark(float threshold, bl_face_list* list, int input_size = 640) {
+int detect_dark(const FaceSlots& slots, float threshold, bl_face_list* list, int input_size = 640) {
     ImagePtr image = solid_image(1280, 960, 10, 10, 10);
-    return bl_detect_faces(image.get(), threshold, input_size, list);
+    return bl_detect_faces(slots.detector(), image.get(), threshold, input_size, list);
 }
 
 }  // namespace
@@ -69,7 +69,7 @@ TEST(DetectDecode, ScrfdGivesBoxesLandmarksScoresScaledToSource) {
     FaceSlots slots("detect/scrfd_fixed.onnx", "scrfd_2.5g.onnx");
     ASSERT_TRUE(slots.ok());
     static bl_face_list list;
-    ASSERT_EQ(detect_dark(0.5f, &list), 4);
+    ASSERT_EQ(detect_dark(slots, 0.5f, &list), 4);
     ASSERT_EQ(list.count, 4);
 
     const float no[10] = {0};
@@ -86,7 +86,7 @@ TEST(DetectDecode, ScrfdGivesBoxesLandmarksScoresScaledToSource) {
     // A score equal to the threshold is kept; the one just under it is not.
     expect_face(list.faces[3], scrfd_face(480, 320, 16, d_one, no, 0.5f, 2, 1.5f), "at threshold");
 
-    ASSERT_EQ(detect_dark(0.3f, &list), 5);
+    ASSERT_EQ(detect_dark(slots, 0.3f, &list), 5);
     expect_face(list.faces[4],
                 scrfd_face(32, 32, 16, d_one, no, nextafterf(0.5f, 0.0f), 2, 1.5f),
                 "just under 0.5");
@@ -99,7 +99,7 @@ TEST(DetectDecode, EveryCandidateReachesSuppressionAndTheResultIsCappedAt64) {
     ASSERT_TRUE(slots.ok());
     static bl_face_list list;
     ImagePtr image = solid_image(640, 640, 0, 0, 0);
-    ASSERT_EQ(bl_detect_faces(image.get(), 0.3f, 640, &list), BL_MAX_FACES);
+    ASSERT_EQ(bl_detect_faces(slots.detector(), image.get(), 0.3f, 640, &list), BL_MAX_FACES);
     ASSERT_EQ(list.count, BL_MAX_FACES);
     const float big[4] = {3, 3, 3, 3}, half[4] = {0.5f, 0.5f, 0.5f, 0.5f}, no[10] = {0};
     expect_face(list.faces[0], scrfd_face(320, 320, 32, big, no, 0.9f, 1, 1), "large face");
@@ -115,7 +115,7 @@ TEST(DetectDecode, ZeroThresholdLetsEveryAnchorThroughInScanOrder) {
     ASSERT_TRUE(slots.ok());
     static bl_face_list list;
     ImagePtr image = solid_image(640, 640, 0, 0, 0);
-    ASSERT_EQ(bl_detect_faces(image.get(), 0.0f, 640, &list), BL_MAX_FACES);
+    ASSERT_EQ(bl_detect_faces(slots.detector(), image.get(), 0.0f, 640, &list), BL_MAX_FACES);
     // All 16800 anchors score 0 with empty boxes: the first 64 distinct points
     // of the stride-8 grid come back, the coinciding anchors suppressed.
     const float no[10] = {0};
@@ -127,7 +127,7 @@ TEST(DetectDecode, YolofaceGivesChannelMajorBoxesScaledToSource) {
     FaceSlots slots("detect/yoloface_fixed.onnx", "yoloface_8n.onnx");
     ASSERT_TRUE(slots.ok());
     static bl_face_list list;
-    ASSERT_EQ(detect_dark(0.5f, &list), 3);
+    ASSERT_EQ(detect_dark(slots, 0.5f, &list), 3);
     struct Column { float cx, cy, w, h, score; };
     const Column order[3] = {{100, 150, 40, 60, 0.8f}, {400, 100, 30, 30, 0.8f},
                              {300, 300, 50, 50, 0.5f}};
@@ -153,7 +153,7 @@ TEST(DetectDecode, YunetGivesClampedGeometricMeanScoresAndCellBoxes) {
     FaceSlots slots("detect/yunet_fixed.onnx", "yunet_2023mar.onnx");
     ASSERT_TRUE(slots.ok());
     static bl_face_list list;
-    ASSERT_EQ(detect_dark(0.5f, &list), 2);
+    ASSERT_EQ(detect_dark(slots, 0.5f, &list), 2);
 
     // Stride 8, column 10, row 5.
     Expected e;
@@ -200,7 +200,7 @@ TEST(DetectDecode, OutputsTooSmallToReadCountAsAFailedRun) {
         ASSERT_TRUE(slots.ok());
         list.count = 7;
         StderrCapture err;
-        EXPECT_EQ(detect_dark(0.0f, &list), 0);
+        EXPECT_EQ(detect_dark(slots, 0.0f, &list), 0);
         EXPECT_EQ(list.count, 0);
         std::string text = err.text();
         if (c.message)
@@ -214,18 +214,19 @@ TEST(DetectDecode, RunFailureReturnsZeroAndBadArgumentsMinusOne) {
     static bl_face_list list;
     ImagePtr image = solid_image(64, 48, 0, 0, 0);
     list.count = 5;
-    EXPECT_EQ(bl_detect_faces(image.get(), 0.3f, 640, &list), -1);  // detector closed
+    const bl_detector closed;
+    EXPECT_EQ(bl_detect_faces(&closed, image.get(), 0.3f, 640, &list), -1);
     EXPECT_EQ(list.count, 5);
 
     FaceSlots slots("detect/scrfd_fixed.onnx", "scrfd_2.5g.onnx");
     ASSERT_TRUE(slots.ok());
-    EXPECT_EQ(bl_detect_faces(nullptr, 0.3f, 640, &list), -1);
-    EXPECT_EQ(bl_detect_faces(image.get(), 0.3f, 640, nullptr), -1);
+    EXPECT_EQ(bl_detect_faces(slots.detector(), nullptr, 0.3f, 640, &list), -1);
+    EXPECT_EQ(bl_detect_faces(slots.detector(), image.get(), 0.3f, 640, nullptr), -1);
     EXPECT_EQ(list.count, 5);
     {
         // The model takes 640 x 640 only.
         StderrCapture err;
-        EXPECT_EQ(bl_detect_faces(image.get(), 0.3f, 320, &list), 0);
+        EXPECT_EQ(bl_detect_faces(slots.detector(), image.get(), 0.3f, 320, &list), 0);
         EXPECT_EQ(list.count, 0);
         std::string text = err.text();
         EXPECT_EQ(text.rfind("[face_detect] Run failed: ", 0), 0u) << text;
@@ -294,7 +295,7 @@ TEST_P(BlobDetector, FindsEveryBrightSquareWithItsOutlineAndTemplateLandmarks) {
         bl_test::fill_rect(image.get(), (s.mx - 32) * 2, (s.my - 32) * 3 / 2, 128, 96, s.r, s.g,
                            s.b);
     static bl_face_list list;
-    ASSERT_EQ(bl_detect_faces(image.get(), 0.3f, 640, &list), 3);
+    ASSERT_EQ(bl_detect_faces(slots.detector(), image.get(), 0.3f, 640, &list), 3);
     const int order[3] = {1, 0, 2};  // brightest first
     const float arcface[10] = {0.34191608f, 0.4615741f, 0.65653396f, 0.45983392f, 0.500225f,
                                0.6405054f,  0.37097588f, 0.82469195f, 0.63151693f, 0.8232509f};
@@ -323,9 +324,9 @@ TEST_P(BlobDetector, ReportsOneFacePerSquareOfAGrid) {
         for (int col = 0; col < 5; ++col)
             bl_test::fill_rect(image.get(), 40 + col * 120, 40 + row * 150, 64, 64, 200, 200, 200);
     static bl_face_list list;
-    EXPECT_EQ(bl_detect_faces(image.get(), 0.3f, 640, &list), 20);
+    EXPECT_EQ(bl_detect_faces(slots.detector(), image.get(), 0.3f, 640, &list), 20);
     ImagePtr empty = solid_image(640, 640, 0, 0, 0);
-    EXPECT_EQ(bl_detect_faces(empty.get(), 0.3f, 640, &list), 0);
+    EXPECT_EQ(bl_detect_faces(slots.detector(), empty.get(), 0.3f, 640, &list), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, BlobDetector,

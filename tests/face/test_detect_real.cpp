@@ -110,7 +110,7 @@ void check_family(const Family& family) {
         SCOPED_TRACE(photo.image);
         ImagePtr image(bl_image_load((assets + "/images/" + photo.image).c_str()));
         ASSERT_TRUE(image);
-        const int found = bl_detect_faces(image.get(), 0.3f, 640, &list);
+        const int found = bl_detect_faces(slots.detector(), image.get(), 0.3f, 640, &list);
         const CountRange want = range_for(photo, family);
         EXPECT_GE(found, want.lo);
         EXPECT_LE(found, want.hi);

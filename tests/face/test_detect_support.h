@@ -45,7 +45,7 @@ inline void fill_rect(bl_image* image, int x0, int y0, int w, int h, uint8_t r, 
         }
 }
 
-// The detector slot (and optionally the landmarker and recognizer) opened on
+// The detector (and optionally the landmarker and recognizer) opened on
 // generated or real models copied under the names the library expects;
 // everything is closed again when this goes out of scope.
 class FaceSlots {
@@ -56,27 +56,29 @@ public:
         std::string path = dir_.file(as);
         copy(absolute ? detector : model_path(detector), path);
         StderrCapture quiet;
-        ok_ = bl_detect_init(path.c_str(), ort_api()) == 0;
+        ok_ = bl_detector_open(test_runtime(), path.c_str(), &detector_) == 0;
     }
     ~FaceSlots() {
-        StderrCapture quiet;
-        bl_recognize_shutdown();
-        bl_landmark68_shutdown();
-        bl_detect_shutdown();
+        bl_model_close(&recognizer_);
+        bl_model_close(&landmarker_);
+        bl_model_close(&detector_.model);
     }
     bool ok() const { return ok_; }
     bool landmarker(const std::string& generated) {
         std::string path = dir_.file("2dfan4.onnx");
         copy(model_path(generated), path);
         StderrCapture quiet;
-        return bl_landmark68_init(path.c_str(), ort_api()) == 0;
+        return bl_landmarker_open(test_runtime(), path.c_str(), &landmarker_) == 0;
     }
     bool recognizer(const std::string& generated) {
         std::string path = dir_.file("arcface_w600k_r50.onnx");
         copy(model_path(generated), path);
         StderrCapture quiet;
-        return bl_recognize_init(path.c_str(), ort_api()) == 0;
+        return bl_recognizer_open(test_runtime(), path.c_str(), &recognizer_) == 0;
     }
+    const bl_detector* detector() const { return &detector_; }
+    const bl_model* landmarker() const { return &landmarker_; }
+    const bl_model* recognizer() const { return &recognizer_; }
 
 private:
     static void copy(const std::string& from, const std::string& to) {
@@ -89,6 +91,9 @@ private:
     }
     TempDir dir_;
     bool ok_ = false;
+    bl_detector detector_;
+    bl_model landmarker_;
+    bl_model recognizer_;
 };
 
 }  // namespace bl_test

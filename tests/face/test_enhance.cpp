@@ -31,18 +31,22 @@ bl_face shifted_face() {
 
 class Enhancer : public ::testing::Test {
 protected:
-    void TearDown() override { bl_face_enhancer_shutdown(); }
+    void TearDown() override { bl_model_close(&enhancer); }
 
     void open(const std::string& generated) {
         StderrCapture quiet;
-        ASSERT_EQ(bl_face_enhancer_init(bl_test::model_path(generated).c_str(), bl_test::runtime_api()),
+        ASSERT_EQ(bl_face_enhancer_open(bl_test::test_runtime(),
+                                        bl_test::model_path(generated).c_str(), &enhancer),
                   0);
     }
 
     image_ptr enhance(float blend) {
         bl_face face = shifted_face();
-        return image_ptr(bl_face_enhancer_apply(&face, frame.get(), blend, 0.3f, NO_PADDING));
+        return image_ptr(
+            bl_face_enhancer_apply(&enhancer, &face, frame.get(), blend, 0.3f, NO_PADDING));
     }
+
+    bl_model enhancer;
 
     image_ptr frame = make_image(600, 600, [](int x, int y, uint8_t rgb[3]) {
         for (int c = 0; c < 3; ++c) rgb[c] = noise(x, y, c);
@@ -102,17 +106,17 @@ TEST_F(Enhancer, FrameIsNeverModified) {
 TEST_F(Enhancer, FailuresGiveNone) {
     bl_face face = shifted_face();
     // No model loaded.
-    EXPECT_FALSE(bl_face_enhancer_apply(&face, frame.get(), 1.0f, 0.3f, NO_PADDING));
+    EXPECT_FALSE(bl_face_enhancer_apply(&enhancer, &face, frame.get(), 1.0f, 0.3f, NO_PADDING));
     // A model whose output is a quarter of what is read.
     open("frame/enhance_short.onnx");
     StderrCapture err;
-    EXPECT_FALSE(bl_face_enhancer_apply(&face, frame.get(), 1.0f, 0.3f, NO_PADDING));
-    EXPECT_FALSE(bl_face_enhancer_apply(nullptr, frame.get(), 1.0f, 0.3f, NO_PADDING));
-    EXPECT_FALSE(bl_face_enhancer_apply(&face, nullptr, 1.0f, 0.3f, NO_PADDING));
+    EXPECT_FALSE(bl_face_enhancer_apply(&enhancer, &face, frame.get(), 1.0f, 0.3f, NO_PADDING));
+    EXPECT_FALSE(bl_face_enhancer_apply(&enhancer, nullptr, frame.get(), 1.0f, 0.3f, NO_PADDING));
+    EXPECT_FALSE(bl_face_enhancer_apply(&enhancer, &face, nullptr, 1.0f, 0.3f, NO_PADDING));
     EXPECT_EQ(err.text(), "");
     // A model that does not take the crop's shape fails its run, with a line.
     open("slots/real_esrgan_x2.onnx");
     StderrCapture run_err;
-    EXPECT_FALSE(bl_face_enhancer_apply(&face, frame.get(), 1.0f, 0.3f, NO_PADDING));
+    EXPECT_FALSE(bl_face_enhancer_apply(&enhancer, &face, frame.get(), 1.0f, 0.3f, NO_PADDING));
     EXPECT_EQ(run_err.text().rfind("[face_enhance] Run failed: ", 0), 0u);
 }

@@ -172,7 +172,7 @@ TEST(Landmark68, PointsMapBackThroughTheInverseCropMatrix) {
     ImagePtr image = noise_image(400, 400, 80, 255, 3);
     bl_face face = face_with_box(100, 100, 200, 300);
     // Confidences NaN, 0.2, 0.7, 0.1: the NaN never wins.
-    EXPECT_FLOAT_EQ(bl_detect_landmark68(image.get(), &face), 0.7f);
+    EXPECT_FLOAT_EQ(bl_detect_landmark68(slots.landmarker(), image.get(), &face), 0.7f);
 
     float m[6], inv[6];
     bl_landmark68_crop_matrix(face.box, m);
@@ -189,7 +189,7 @@ TEST(Landmark68, PointsMapBackThroughTheInverseCropMatrix) {
 
     // A second run starts again from the box and gives the same points.
     bl_face again = face;
-    bl_detect_landmark68(image.get(), &again);
+    bl_detect_landmark68(slots.landmarker(), image.get(), &again);
     EXPECT_EQ(memcmp(&again, &face, sizeof(face)), 0);
 }
 
@@ -198,7 +198,7 @@ TEST(Landmark68, ZeroConfidenceStillReplacesThePoints) {
     ASSERT_TRUE(slots.landmarker("detect/2dfan4_flat.onnx"));
     ImagePtr image = noise_image(400, 400, 80, 255, 4);
     bl_face face = face_with_box(100, 100, 200, 300);
-    EXPECT_EQ(bl_detect_landmark68(image.get(), &face), 0.0f);
+    EXPECT_EQ(bl_detect_landmark68(slots.landmarker(), image.get(), &face), 0.0f);
     EXPECT_NE(face.landmark68[0], 0.0f);
     EXPECT_NE(face.landmark5_align[0], face.landmark5[0]);
 }
@@ -207,8 +207,9 @@ TEST(Landmark68, FailuresLeaveTheFaceAsItWas) {
     ImagePtr image = noise_image(400, 400, 80, 255, 5);
     const bl_face before = face_with_box(100, 100, 200, 300);
     bl_face face = before;
-    // No landmarker open.
-    EXPECT_EQ(bl_detect_landmark68(image.get(), &face), 0.0f);
+    const bl_model closed;
+    EXPECT_EQ(bl_detect_landmark68(&closed, image.get(), &face), 0.0f);
+    EXPECT_EQ(bl_detect_landmark68(nullptr, image.get(), &face), 0.0f);
     EXPECT_EQ(memcmp(&face, &before, sizeof(face)), 0);
 
     // A box without extent gives no crop to refine.
@@ -217,7 +218,7 @@ TEST(Landmark68, FailuresLeaveTheFaceAsItWas) {
         ASSERT_TRUE(slots.landmarker("detect/2dfan4_grid.onnx"));
         bl_face point = face_with_box(120, 130, 120, 130);
         const bl_face point_before = point;
-        EXPECT_EQ(bl_detect_landmark68(image.get(), &point), 0.0f);
+        EXPECT_EQ(bl_detect_landmark68(slots.landmarker(), image.get(), &point), 0.0f);
         EXPECT_EQ(memcmp(&point, &point_before, sizeof(point)), 0);
     }
 
@@ -229,10 +230,10 @@ TEST(Landmark68, FailuresLeaveTheFaceAsItWas) {
         FaceSlots slots("slots/scrfd_2.5g.onnx", "scrfd_2.5g.onnx");
         ASSERT_TRUE(slots.landmarker(model));
         bl_test::StderrCapture err;
-        EXPECT_EQ(bl_detect_landmark68(image.get(), &face), 0.0f);
+        EXPECT_EQ(bl_detect_landmark68(slots.landmarker(), image.get(), &face), 0.0f);
         EXPECT_EQ(memcmp(&face, &before, sizeof(face)), 0);
-        EXPECT_EQ(bl_detect_landmark68(nullptr, &face), 0.0f);
-        EXPECT_EQ(bl_detect_landmark68(image.get(), nullptr), 0.0f);
+        EXPECT_EQ(bl_detect_landmark68(slots.landmarker(), nullptr, &face), 0.0f);
+        EXPECT_EQ(bl_detect_landmark68(slots.landmarker(), image.get(), nullptr), 0.0f);
         EXPECT_EQ(err.text(), "");
     }
 }
@@ -249,7 +250,7 @@ TEST(Landmark68, ModelSeesTheEqualisedDarkCropAndTheUnchangedBrightOne) {
         bl_landmark68_crop_matrix(face.box, m);
         ImagePtr seen(bl_landmark68_crop(image.get(), m));
         ImagePtr warped(bl_warp_affine(image.get(), m, 256, 256));
-        const float confidence = bl_detect_landmark68(image.get(), &face);
+        const float confidence = bl_detect_landmark68(slots.landmarker(), image.get(), &face);
         EXPECT_NEAR(confidence, mean_of(seen.get()) / 255.0, 1e-4);
         if (dark)
             EXPECT_GT(confidence, mean_of(warped.get()) / 255.0 + 0.04);
@@ -266,8 +267,8 @@ TEST(Landmark68, LayoutModelKeepsTheBlobDetectorsFivePoints) {
     ImagePtr image = solid_image(640, 640, 0, 0, 0);
     bl_test::fill_rect(image.get(), 288, 288, 64, 64, 220, 180, 160);
     static bl_face_list list;
-    ASSERT_EQ(bl_detect_faces(image.get(), 0.3f, 640, &list), 1);
+    ASSERT_EQ(bl_detect_faces(slots.detector(), image.get(), 0.3f, 640, &list), 1);
     bl_face& face = list.faces[0];
-    EXPECT_GT(bl_detect_landmark68(image.get(), &face), 0.0f);
+    EXPECT_GT(bl_detect_landmark68(slots.landmarker(), image.get(), &face), 0.0f);
     for (int i = 0; i < 10; ++i) EXPECT_NEAR(face.landmark5_align[i], face.landmark5[i], 0.25f) << i;
 }

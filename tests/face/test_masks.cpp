@@ -101,7 +101,7 @@ class OcclusionMask : public swap_test::SwapSlots {};
 TEST_F(OcclusionMask, WithoutTheModelFailsAndLeavesTheMask) {
     image_ptr crop = grey_crop(128);
     std::vector<float> mask(128 * 128, UNTOUCHED);
-    EXPECT_EQ(bl_create_occlusion_mask(crop.get(), mask.data()), -1);
+    EXPECT_EQ(bl_create_occlusion_mask(&occluder, crop.get(), mask.data()), -1);
     EXPECT_TRUE(all_equal(mask, UNTOUCHED));
 }
 
@@ -114,7 +114,7 @@ TEST_F(OcclusionMask, ConstantOutputsAreClampedBeforeTheFinish) {
         open_occluder(c.model);
         image_ptr crop = grey_crop(256);
         std::vector<float> mask(256 * 256, UNTOUCHED);
-        ASSERT_EQ(bl_create_occlusion_mask(crop.get(), mask.data()), 0);
+        ASSERT_EQ(bl_create_occlusion_mask(&occluder, crop.get(), mask.data()), 0);
         EXPECT_TRUE(all_near(mask, c.expected));
     }
 }
@@ -127,7 +127,7 @@ TEST_F(OcclusionMask, SharpBoundaryFadesInsideTheVisibleSideOnly) {
         open_occluder(name);
         image_ptr crop = halves(128, 0, 255);
         std::vector<float> mask(128 * 128, UNTOUCHED);
-        ASSERT_EQ(bl_create_occlusion_mask(crop.get(), mask.data()), 0);
+        ASSERT_EQ(bl_create_occlusion_mask(&occluder, crop.get(), mask.data()), 0);
         expect_dark_left_light_right(mask, 128);
     }
 }
@@ -142,7 +142,7 @@ TEST_F(OcclusionMask, ModelsOutsideTheContractAreRefused) {
         image_ptr crop = grey_crop(128);
         std::vector<float> mask(128 * 128, UNTOUCHED);
         bl_test::StderrCapture err;
-        EXPECT_EQ(bl_create_occlusion_mask(crop.get(), mask.data()), -1);
+        EXPECT_EQ(bl_create_occlusion_mask(&occluder, crop.get(), mask.data()), -1);
         EXPECT_TRUE(all_equal(mask, UNTOUCHED));
     }
 }
@@ -154,7 +154,7 @@ class RegionMask : public swap_test::SwapSlots {};
 TEST_F(RegionMask, WithoutTheModelFailsAndLeavesTheMask) {
     image_ptr crop = grey_crop(128);
     std::vector<float> mask(128 * 128, UNTOUCHED);
-    EXPECT_EQ(bl_create_region_mask(crop.get(), mask.data()), -1);
+    EXPECT_EQ(bl_create_region_mask(&parser, crop.get(), mask.data()), -1);
     EXPECT_TRUE(all_equal(mask, UNTOUCHED));
 }
 
@@ -173,7 +173,7 @@ TEST_F(RegionMask, WinningClassDecidesAndTiesKeepTheLowerClass) {
         open_parser(c.model);
         image_ptr crop = grey_crop(256);
         std::vector<float> mask(256 * 256, UNTOUCHED);
-        ASSERT_EQ(bl_create_region_mask(crop.get(), mask.data()), 0);
+        ASSERT_EQ(bl_create_region_mask(&parser, crop.get(), mask.data()), 0);
         EXPECT_TRUE(all_near(mask, c.expected));
     }
 }
@@ -184,7 +184,7 @@ TEST_F(RegionMask, ParserSeesTheCropMirroredAndItsMapIsNotMirroredBack) {
     open_parser("parser_mirror.onnx");
     image_ptr crop = halves(128, 255, 0);
     std::vector<float> mask(128 * 128, UNTOUCHED);
-    ASSERT_EQ(bl_create_region_mask(crop.get(), mask.data()), 0);
+    ASSERT_EQ(bl_create_region_mask(&parser, crop.get(), mask.data()), 0);
     expect_dark_left_light_right(mask, 128);
 }
 
@@ -193,7 +193,7 @@ TEST_F(RegionMask, OutputShorterThanItsClassesIsRefused) {
     image_ptr crop = grey_crop(128);
     std::vector<float> mask(128 * 128, UNTOUCHED);
     bl_test::StderrCapture err;
-    EXPECT_EQ(bl_create_region_mask(crop.get(), mask.data()), -1);
+    EXPECT_EQ(bl_create_region_mask(&parser, crop.get(), mask.data()), -1);
     EXPECT_TRUE(all_equal(mask, UNTOUCHED));
     EXPECT_NE(err.text().find("[face_parser] "), std::string::npos);
 }

@@ -56,7 +56,7 @@ TEST(Recognize, AlignsOnTheAlignmentPointsAndFeedsBlueGreenRedPlanes) {
         const int dx = shift * 10, dy = shift * 20;
         SCOPED_TRACE(dx);
         bl_face face = template_face(static_cast<float>(dx), static_cast<float>(dy));
-        ASSERT_EQ(bl_recognize_face(image.get(), &face), 0);
+        ASSERT_EQ(bl_recognize_face(slots.recognizer(), image.get(), &face), 0);
         for (int k = 0; k < 512; ++k) {
             const int x = k % 112 + dx, y = k / 112 + dy;
             const uint8_t blue = image->data[(static_cast<size_t>(y) * 300 + x) * 3 + 2];
@@ -69,7 +69,7 @@ TEST(Recognize, AlignsOnTheAlignmentPointsAndFeedsBlueGreenRedPlanes) {
             EXPECT_FLOAT_EQ(face.normed_embedding[k], face.embedding[k] / length);
         // Again on the same face: the same vectors.
         bl_face again = face;
-        ASSERT_EQ(bl_recognize_face(image.get(), &again), 0);
+        ASSERT_EQ(bl_recognize_face(slots.recognizer(), image.get(), &again), 0);
         EXPECT_EQ(memcmp(&again, &face, sizeof(face)), 0);
     }
 }
@@ -80,7 +80,7 @@ TEST(Recognize, AllZeroOutputStaysZero) {
     ImagePtr image = pattern_image(300, 260);
     bl_face face = template_face(0, 0);
     for (int k = 0; k < 512; ++k) face.embedding[k] = face.normed_embedding[k] = 1.0f;
-    ASSERT_EQ(bl_recognize_face(image.get(), &face), 0);
+    ASSERT_EQ(bl_recognize_face(slots.recognizer(), image.get(), &face), 0);
     for (int k = 0; k < 512; ++k) {
         ASSERT_EQ(face.embedding[k], 0.0f);
         ASSERT_EQ(face.normed_embedding[k], 0.0f);
@@ -91,7 +91,9 @@ TEST(Recognize, FailuresLeaveTheFaceAsItWas) {
     ImagePtr image = pattern_image(300, 260);
     const bl_face before = template_face(0, 0);
     bl_face face = before;
-    EXPECT_EQ(bl_recognize_face(image.get(), &face), -1);  // no recognizer open
+    const bl_model closed;
+    EXPECT_EQ(bl_recognize_face(&closed, image.get(), &face), -1);
+    EXPECT_EQ(bl_recognize_face(nullptr, image.get(), &face), -1);
     EXPECT_EQ(memcmp(&face, &before, sizeof(face)), 0);
 
     {
@@ -101,7 +103,7 @@ TEST(Recognize, FailuresLeaveTheFaceAsItWas) {
         bl_face lost = before;
         lost.landmark5_align[3] = NAN;
         const bl_face lost_before = lost;
-        EXPECT_EQ(bl_recognize_face(image.get(), &lost), -1);
+        EXPECT_EQ(bl_recognize_face(slots.recognizer(), image.get(), &lost), -1);
         EXPECT_EQ(memcmp(&lost, &lost_before, sizeof(lost)), 0);
     }
 
@@ -114,10 +116,10 @@ TEST(Recognize, FailuresLeaveTheFaceAsItWas) {
         FaceSlots slots("slots/scrfd_2.5g.onnx", "scrfd_2.5g.onnx");
         ASSERT_TRUE(slots.recognizer(c.model));
         bl_test::StderrCapture err;
-        EXPECT_EQ(bl_recognize_face(image.get(), &face), -1);
+        EXPECT_EQ(bl_recognize_face(slots.recognizer(), image.get(), &face), -1);
         EXPECT_EQ(memcmp(&face, &before, sizeof(face)), 0);
-        EXPECT_EQ(bl_recognize_face(nullptr, &face), -1);
-        EXPECT_EQ(bl_recognize_face(image.get(), nullptr), -1);
+        EXPECT_EQ(bl_recognize_face(slots.recognizer(), nullptr, &face), -1);
+        EXPECT_EQ(bl_recognize_face(slots.recognizer(), image.get(), nullptr), -1);
         std::string text = err.text();
         EXPECT_EQ(text.rfind("[recognize] Run failed: ", 0), 0u) << text;
     }
@@ -133,8 +135,8 @@ TEST(Recognize, ColourRecognizerGivesOneIdentityPerColour) {
     bl_test::fill_rect(image.get(), 416, 96, 64, 64, 255, 0, 0);
     bl_test::fill_rect(image.get(), 256, 400, 64, 64, 0, 255, 0);
     static bl_face_list list;
-    ASSERT_EQ(bl_detect_faces(image.get(), 0.3f, 640, &list), 3);
-    for (int i = 0; i < 3; ++i) ASSERT_EQ(bl_recognize_face(image.get(), &list.faces[i]), 0);
+    ASSERT_EQ(bl_detect_faces(slots.detector(), image.get(), 0.3f, 640, &list), 3);
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(bl_recognize_face(slots.recognizer(), image.get(), &list.faces[i]), 0);
     // Equal scores: scan order, so the two red squares come first.
     const float* red1 = list.faces[0].normed_embedding;
     const float* red2 = list.faces[1].normed_embedding;

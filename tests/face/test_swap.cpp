@@ -123,8 +123,8 @@ protected:
     bl_face source_face_ = source_face();
 
     image_ptr swap(float blur = 0.3f) {
-        return image_ptr(bl_swap_face(&source_face_, &target_face_, target.get(), source.get(),
-                                      blur, NO_PADDING));
+        return image_ptr(bl_swap_face(&swapper, masks(), &source_face_, &target_face_,
+                                      target.get(), source.get(), blur, NO_PADDING));
     }
 };
 
@@ -158,8 +158,8 @@ TEST_F(Swap, CropFamiliesNeedTheSourceImageEmbeddingFamiliesIgnoreIt) {
     for (const family_case& c : FAMILIES) {
         SCOPED_TRACE(c.model);
         open_swapper(c.model, c.type);
-        image_ptr result(bl_swap_face(&source_face_, &target_face_, target.get(), nullptr, 0.3f,
-                                      NO_PADDING));
+        image_ptr result(bl_swap_face(&swapper, masks(), &source_face_, &target_face_,
+                                      target.get(), nullptr, 0.3f, NO_PADDING));
         EXPECT_EQ(result != nullptr, c.source != CROP);
     }
 }
@@ -199,7 +199,7 @@ TEST_F(Swap, OccluderOrParserThatRejectsEverythingPastesNothing) {
     ASSERT_NE(result, nullptr);
     EXPECT_TRUE(same_pixels(result.get(), target.get()));
 
-    bl_occluder_shutdown();
+    bl_model_close(&occluder);
     for (const char* parser : {"parser_background.onnx", "parser_hair.onnx"}) {
         SCOPED_TRACE(parser);
         open_parser(parser);
@@ -248,7 +248,7 @@ TEST_F(Swap, OcclusionJudgesTheTargetFaceAndRegionsTheGeneratedOne) {
     ASSERT_NE(result, nullptr);
     EXPECT_GT(max_difference(result.get(), target.get()), 50) << "occluder saw the generated face";
 
-    bl_occluder_shutdown();
+    bl_model_close(&occluder);
     open_parser("parser_mirror.onnx");
     result = swap();
     ASSERT_NE(result, nullptr);

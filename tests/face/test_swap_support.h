@@ -48,26 +48,34 @@ inline bl_face face_at(float left, float top, float size) {
     return face;
 }
 
-// Each test opens the slots it needs; all three close after it.
+// Each test opens the models it needs; all three close after it.
 class SwapSlots : public ::testing::Test {
 protected:
     void TearDown() override {
-        bl_swap_shutdown();
-        bl_occluder_shutdown();
-        bl_parser_shutdown();
+        bl_model_close(&swapper.model);
+        bl_model_close(&occluder);
+        bl_model_close(&parser);
     }
     void open_swapper(const std::string& name, const char* type) {
         bl_test::StderrCapture quiet;
-        ASSERT_EQ(bl_swap_init(model(name).c_str(), type, api()), 0) << quiet.text();
+        ASSERT_EQ(bl_swapper_open(bl_test::test_runtime(), model(name).c_str(), type, &swapper), 0)
+            << quiet.text();
     }
     void open_occluder(const std::string& name) {
         bl_test::StderrCapture quiet;
-        ASSERT_EQ(bl_occluder_init(model(name).c_str(), api()), 0) << quiet.text();
+        ASSERT_EQ(bl_occluder_open(bl_test::test_runtime(), model(name).c_str(), &occluder), 0)
+            << quiet.text();
     }
     void open_parser(const std::string& name) {
         bl_test::StderrCapture quiet;
-        ASSERT_EQ(bl_parser_init(model(name).c_str(), api()), 0) << quiet.text();
+        ASSERT_EQ(bl_parser_open(bl_test::test_runtime(), model(name).c_str(), &parser), 0)
+            << quiet.text();
     }
+    bl_paste_masks masks() const { return {&occluder, &parser}; }
+
+    bl_swapper swapper;
+    bl_model occluder;
+    bl_model parser;
 };
 
 }  // namespace swap_test

@@ -53,13 +53,16 @@ int max_difference(const uint8_t* got, const uint8_t* want) {
 
 class Colorizer : public ::testing::Test {
 protected:
-    void TearDown() override { bl_colorizer_shutdown(); }
+    void TearDown() override { bl_model_close(&colorizer); }
 
     void open(const std::string& generated) {
         StderrCapture quiet;
-        ASSERT_EQ(bl_colorizer_init(bl_test::model_path(generated).c_str(), bl_test::runtime_api()),
+        ASSERT_EQ(bl_colorizer_open(bl_test::test_runtime(), bl_test::model_path(generated).c_str(),
+                                    &colorizer),
                   0);
     }
+
+    bl_model colorizer;
 };
 
 image_ptr noise_image(int w, int h) {
@@ -117,7 +120,7 @@ TEST_F(Colorizer, KeepsTheFramesOwnLightness) {
         rgb[1] = blue ? 0 : static_cast<uint8_t>(90 + x);
         rgb[2] = blue ? 255 : 110;
     });
-    image_ptr result(bl_colorize_frame(frame.get(), 100));
+    image_ptr result(bl_colorize_frame(&colorizer, frame.get(), 100));
     ASSERT_TRUE(result);
     int worst = 0;
     for (int y = 0; y < 30; ++y)
@@ -134,9 +137,9 @@ TEST_F(Colorizer, KeepsTheFramesOwnLightness) {
 TEST_F(Colorizer, BlendZeroReturnsTheFrameAndHundredThePureResult) {
     open("frame/colorize_const.onnx");
     image_ptr frame = noise_image(33, 17);
-    image_ptr pure(bl_colorize_frame(frame.get(), 100));
-    image_ptr none(bl_colorize_frame(frame.get(), 0));
-    image_ptr half(bl_colorize_frame(frame.get(), 50));
+    image_ptr pure(bl_colorize_frame(&colorizer, frame.get(), 100));
+    image_ptr none(bl_colorize_frame(&colorizer, frame.get(), 0));
+    image_ptr half(bl_colorize_frame(&colorizer, frame.get(), 50));
     ASSERT_TRUE(pure && none && half);
     const size_t bytes = static_cast<size_t>(33) * 17 * 3;
     EXPECT_EQ(memcmp(none->data, frame->data, bytes), 0);
@@ -158,7 +161,7 @@ TEST_F(Colorizer, BlendZeroReturnsTheFrameAndHundredThePureResult) {
 TEST_F(Colorizer, SquareFrameOf512IsSampledOneToOne) {
     open("frame/colorize_probe.onnx");
     image_ptr frame = noise_image(512, 512);
-    image_ptr result(bl_colorize_frame(frame.get(), 100));
+    image_ptr result(bl_colorize_frame(&colorizer, frame.get(), 100));
     ASSERT_TRUE(result);
     int worst = 0;
     for (int y = 0; y < 512; y += 3)
@@ -177,7 +180,7 @@ TEST_F(Colorizer, SinglePixelFrameIsSampledAtItsOnlyPixelAndModelOrigin) {
     open("frame/colorize_probe.onnx");
     const uint8_t colour[3] = {200, 60, 30};
     image_ptr frame = make_image(1, 1, [&](int, int, uint8_t rgb[3]) { memcpy(rgb, colour, 3); });
-    image_ptr result(bl_colorize_frame(frame.get(), 100));
+    image_ptr result(bl_colorize_frame(&colorizer, frame.get(), 100));
     ASSERT_TRUE(result);
     uint8_t want[3];
     bytes_of(lab_of_pixel(colour).L, 30.0f * grey_rendering_red(colour) - 15.0f, -10.0f, want);
@@ -186,9 +189,9 @@ TEST_F(Colorizer, SinglePixelFrameIsSampledAtItsOnlyPixelAndModelOrigin) {
 
 TEST_F(Colorizer, ShortOutputOrClosedSessionFails) {
     image_ptr frame = noise_image(8, 8);
-    EXPECT_FALSE(bl_colorize_frame(frame.get(), 100));
+    EXPECT_FALSE(bl_colorize_frame(&colorizer, frame.get(), 100));
     open("frame/colorize_short.onnx");  // one chroma plane instead of two
     StderrCapture err;
-    EXPECT_FALSE(bl_colorize_frame(frame.get(), 100));
+    EXPECT_FALSE(bl_colorize_frame(&colorizer, frame.get(), 100));
     EXPECT_EQ(err.text(), "");
 }

@@ -43,6 +43,17 @@ const OrtApi* runtime_api() {
     return base ? base->GetApi(BL_ORT_API_VERSION) : nullptr;
 }
 
+const bl_runtime* test_runtime() {
+    // Opened once and never closed: the sessions of every test live in it.
+    static bl_runtime* runtime = [] {
+        static bl_runtime opened;
+        const OrtApi* api = runtime_api();
+        if (!api || bl_runtime_open(api, bl_session_tuning_for(0), &opened) != 0) return (bl_runtime*)nullptr;
+        return &opened;
+    }();
+    return runtime;
+}
+
 std::string assets_dir() {
     std::error_code ec;
     fs::path dir = fs::path(BL_TEST_SHARED_ASSETS_DIR);

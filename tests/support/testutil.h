@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "inference/model_session.h"
 #include "inference/ort_api.h"
 #include "support/posix_shims.h"
 
@@ -33,6 +34,9 @@ std::string last_error();
 
 // The runtime's function table, for tests that open model slots directly.
 const OrtApi* runtime_api();
+// A runtime for tests that open models directly (none when the runtime
+// library cannot be loaded).
+const bl_runtime* test_runtime();
 
 // Skips the current test, with a message, when the shared real assets are absent.
 #define BL_REQUIRE_ASSETS()                                                        \

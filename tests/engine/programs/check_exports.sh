@@ -12,7 +12,13 @@ face_swap_video_init face_swap_video_progress face_swap_video_set_reference
 face_swap_video_set_reference_distance face_swap_video_total frame_colorize
 frame_process_video_cancel frame_process_video_dir frame_process_video_progress
 frame_process_video_total frame_upscale
-brightloom_last_error brightloom_status_name"
+brightloom_last_error brightloom_status_name
+brightloom_engine_default_params brightloom_engine_open brightloom_engine_close
+brightloom_default_options brightloom_swap_image brightloom_enhance_image
+brightloom_colorize_image brightloom_upscale_image brightloom_detect_faces
+brightloom_swap_session_open brightloom_swap_session_frame brightloom_swap_session_close
+brightloom_image_decode brightloom_image_load brightloom_image_encode brightloom_image_save
+brightloom_image_release brightloom_bytes_release"
 case "$lib" in
   *.dll)
     # The names of the export table's name-pointer table, one "[ n] name" a line.

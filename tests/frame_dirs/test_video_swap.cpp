@@ -6,8 +6,8 @@
 #include "brightloom.h"
 #include "engine/bl_engine.h"
 #include "support/testutil.h"
-#include "video/video_fixture.h"
-#include "video/video_swap.h"
+#include "frame_dirs/video_fixture.h"
+#include "frame_dirs/video_swap.h"
 
 using bl_test::file_exists;
 using bl_test::StderrCapture;

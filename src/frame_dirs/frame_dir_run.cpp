@@ -1,6 +1,6 @@
 // The frame-directory procedure shared by both runners, and the runner that
 // applies one frame operation (restore, colorize or upscale) to every frame.
-#include "video/video_frames.h"
+#include "frame_dirs/frame_dir_run.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -13,6 +13,7 @@
 #include "engine/bl_engine.h"
 #include "image/image_io.h"
 #include "platform/dir_list.h"
+#include "platform/log_sink.h"
 #include "platform/platform.h"
 
 // ---------------------------------------------------------- frame list ---
@@ -102,7 +103,8 @@ static bool run_frame(const bl_frame_runner* runner, const char* input_dir, cons
 
     bool written = paths_fit && runner->process(input_path, output_path, runner->context) == 0;
     if (!written) {
-        fprintf(stderr, "[brightloom] %s: frame %s failed, passing through\n", runner->tag, name);
+        bl_log(BRIGHTLOOM_LOG_WARNING, "[brightloom] %s: frame %s failed, passing through\n",
+               runner->tag, name);
         written = paths_fit && pass_through(input_path, output_path);
     }
     // A frame that left nothing behind gets no second pass: the file of that
@@ -153,13 +155,14 @@ int32_t bl_frame_dir_run(const bl_frame_runner* runner, const char* input_dir,
     counters.total->store(list.count, std::memory_order_relaxed);
     counters.done->store(0, std::memory_order_relaxed);
     counters.cancel->store(0, std::memory_order_relaxed);
-    fprintf(stderr, "[brightloom] %s: %ld frames, %s\n", runner->tag, total, runner->settings);
+    bl_log(BRIGHTLOOM_LOG_INFO, "[brightloom] %s: %ld frames, %s\n", runner->tag, total,
+           runner->settings);
 
     int32_t failed = 0;
     for (int32_t j = 0; j < list.count; ++j) {
         if (cancel_requested(counters)) {
-            fprintf(stderr, "[brightloom] %s: cancelled at frame %ld/%ld\n", runner->tag,
-                    static_cast<long>(j), total);
+            bl_log(BRIGHTLOOM_LOG_INFO, "[brightloom] %s: cancelled at frame %ld/%ld\n",
+                   runner->tag, static_cast<long>(j), total);
             break;
         }
         if (!run_frame(runner, input_dir, output_dir, list.names[j])) ++failed;

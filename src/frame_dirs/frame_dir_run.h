@@ -2,8 +2,8 @@
 // images of a directory, process them in name order into an output
 // directory, pass failed frames through unchanged, count progress and stop
 // on request.
-#ifndef BL_VIDEO_FRAMES_H
-#define BL_VIDEO_FRAMES_H
+#ifndef BL_FRAME_DIR_RUN_H
+#define BL_FRAME_DIR_RUN_H
 
 #include <stdint.h>
 

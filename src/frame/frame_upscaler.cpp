@@ -1,4 +1,4 @@
-#include "frame/frame_enhancer.h"
+#include "frame/frame_upscaler.h"
 
 #include <stdint.h>
 #include <stdio.h>
@@ -9,30 +9,18 @@
 
 #include "image/image_blend.h"
 #include "inference/model_session.h"
+#include "platform/log_sink.h"
 
-static const OrtApi* g_ort = nullptr;
-static bl_slot g_frame_enhancer = {};
-static int g_scale = 2;
-
-static const bl_slot_lines FRAME_ENHANCER_LINES = {
-    "frame_enhancer",
-    "[frame_enhancer] CreateEnv failed: %s\n",
-    "[frame_enhancer] CreateMemoryInfo failed\n",
-    nullptr,
-    "[frame_enhancer] Load model failed: %s\n",
-};
-
-int bl_frame_enhancer_init(const char* path, int scale, const OrtApi* api) {
-    bl_slot_close(g_ort, &g_frame_enhancer);
-    g_ort = api;
-    g_scale = scale;
-    if (bl_slot_open(g_ort, &g_frame_enhancer, path, &FRAME_ENHANCER_LINES) != 0) return -1;
-    fprintf(stderr, "[frame_enhancer] Loaded: %s (scale=%d)\n", path, g_scale);
+// The log lines keep the tag "[frame_enhancer]" that hosts already read.
+int bl_upscaler_open(const bl_runtime* runtime, const char* path, int scale,
+                     bl_upscaler* upscaler) {
+    upscaler->scale = scale;
+    if (bl_model_open(runtime, path, "[frame_enhancer] Load model failed: %s\n",
+                      &upscaler->model) != 0)
+        return -1;
+    bl_log(BRIGHTLOOM_LOG_INFO, "[frame_enhancer] Loaded: %s (scale=%d)\n", path, scale);
     return 0;
 }
-
-void bl_frame_enhancer_shutdown(void) { bl_slot_close(g_ort, &g_frame_enhancer); }
-int bl_frame_enhancer_scale(void) { return g_scale; }
 
 // ------------------------------------------------------------------ tiling
 //
@@ -153,14 +141,13 @@ void stitch_tile(const float* upscaled, const tile_grid& grid, int tx, int ty, u
 }
 
 // Runs one tile through the model and stitches it; false when the tile failed.
-bool upscale_tile(const uint8_t* canvas, const tile_grid& grid, int tx, int ty, float* tensor,
-                  uint8_t* out) {
+bool upscale_tile(const bl_model* model, const uint8_t* canvas, const tile_grid& grid, int tx,
+                  int ty, float* tensor, uint8_t* out) {
     fill_tile_tensor(canvas, grid, tx, ty, tensor);
     static const int64_t SHAPE[4] = {1, 3, TILE, TILE};
     const bl_tensor input = {nullptr, tensor, SHAPE, 4};
     bl_run_result result;
-    if (bl_model_run(g_ort, g_frame_enhancer.session, g_frame_enhancer.mem, &input, 1, 1,
-                     &FRAME_ENHANCER_RUN_LINES, &result) != BL_RUN_OK)
+    if (bl_model_run(model, &input, 1, 1, &FRAME_ENHANCER_RUN_LINES, &result) != BL_RUN_OK)
         return false;
     size_t count = 0;
     const float* upscaled = result.floats(0, &count);
@@ -188,11 +175,12 @@ bl_image_ptr crop_result(const uint8_t* out, const tile_grid& grid, int w, int h
 
 }  // namespace
 
-bl_image* bl_enhance_frame(const bl_image* frame, float blend) {
-    if (!g_frame_enhancer.session || !frame || !frame->data || frame->channels != 3) return nullptr;
+bl_image* bl_upscale_frame(const bl_upscaler* upscaler, const bl_image* frame, float blend) {
+    if (!upscaler || !upscaler->model.is_open() || !frame || !frame->data || frame->channels != 3)
+        return nullptr;
     const int w = frame->width;
     const int h = frame->height;
-    const int s = g_scale;
+    const int s = upscaler->scale;
     tile_grid grid;
     if (!plan_grid(w, h, s, &grid)) return nullptr;
 
@@ -200,7 +188,7 @@ bl_image* bl_enhance_frame(const bl_image* frame, float blend) {
     if (!canvas) return nullptr;
 
     const int tiles = grid.tiles_x * grid.tiles_y;
-    fprintf(stderr, "[frame_enhancer] Processing %d tiles (%dx%d grid)...\n", tiles, grid.tiles_x,
+    bl_log(BRIGHTLOOM_LOG_INFO, "[frame_enhancer] Processing %d tiles (%dx%d grid)...\n", tiles, grid.tiles_x,
             grid.tiles_y);
 
     const size_t out_bytes = static_cast<size_t>(grid.canvas_w) * s * grid.canvas_h * s * 3;
@@ -210,8 +198,9 @@ bl_image* bl_enhance_frame(const bl_image* frame, float blend) {
 
     for (int ty = 0; ty < grid.tiles_y; ++ty) {
         for (int tx = 0; tx < grid.tiles_x; ++tx) {
-            if (!upscale_tile(canvas.get(), grid, tx, ty, tensor.get(), out.get()))
-                fprintf(stderr, "[frame_enhancer] Tile %d/%d failed\n", ty * grid.tiles_x + tx + 1,
+            if (!upscale_tile(&upscaler->model, canvas.get(), grid, tx, ty, tensor.get(),
+                              out.get()))
+                bl_log(BRIGHTLOOM_LOG_WARNING, "[frame_enhancer] Tile %d/%d failed\n", ty * grid.tiles_x + tx + 1,
                         tiles);
         }
     }
@@ -230,6 +219,6 @@ bl_image* bl_enhance_frame(const bl_image* frame, float blend) {
             bl_blend_bytes(result->data, resized->data, static_cast<size_t>(w) * s * h * s * 3,
                            blend / 100.0f);
     }
-    fprintf(stderr, "[frame_enhancer] Done: %dx%d → %dx%d (%dx)\n", w, h, w * s, h * s, s);
+    bl_log(BRIGHTLOOM_LOG_INFO, "[frame_enhancer] Done: %dx%d → %dx%d (%dx)\n", w, h, w * s, h * s, s);
     return result.release();
 }

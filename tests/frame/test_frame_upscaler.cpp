@@ -1,6 +1,6 @@
 #include <string>
 
-#include "frame/frame_enhancer.h"
+#include "frame/frame_upscaler.h"
 #include "support/test_images.h"
 #include "support/testutil.h"
 
@@ -14,23 +14,25 @@ namespace {
 
 class Upscaler : public ::testing::Test {
 protected:
-    void TearDown() override { bl_frame_enhancer_shutdown(); }
+    void TearDown() override { bl_model_close(&upscaler.model); }
 
     void open(const std::string& generated, int scale) {
         StderrCapture quiet;
-        ASSERT_EQ(bl_frame_enhancer_init(bl_test::model_path(generated).c_str(), scale,
-                                         bl_test::runtime_api()),
+        ASSERT_EQ(bl_upscaler_open(bl_test::test_runtime(), bl_test::model_path(generated).c_str(),
+                                   scale, &upscaler),
                   0);
     }
 
     // Runs the upscaler with stderr captured into `log`.
     image_ptr upscale(const bl_image* frame, float blend, std::string* log = nullptr) {
         StderrCapture err;
-        image_ptr result(bl_enhance_frame(frame, blend));
+        image_ptr result(bl_upscale_frame(&upscaler, frame, blend));
         std::string text = err.text();
         if (log) *log = text;
         return result;
     }
+
+    bl_upscaler upscaler;
 };
 
 image_ptr noise_image(int w, int h, int limit = 256) {
@@ -163,7 +165,7 @@ TEST_F(Upscaler, RefusesFramesWhoseCanvasWouldPassTwoGigabytes) {
 
 TEST_F(Upscaler, ClosedSessionGivesNone) {
     image_ptr frame = noise_image(8, 8);
-    EXPECT_FALSE(bl_enhance_frame(frame.get(), 100));
+    EXPECT_FALSE(bl_upscale_frame(&upscaler, frame.get(), 100));
 }
 
 TEST_F(Upscaler, RealFourTimesModel) {
@@ -172,7 +174,7 @@ TEST_F(Upscaler, RealFourTimesModel) {
     std::string model = bl_test::assets_dir() + "/models/realesr-animevideov3_x4.onnx";
     {
         StderrCapture quiet;
-        ASSERT_EQ(bl_frame_enhancer_init(model.c_str(), 4, bl_test::runtime_api()), 0);
+        ASSERT_EQ(bl_upscaler_open(bl_test::test_runtime(), model.c_str(), 4, &upscaler), 0);
     }
     // Bright flat areas drive this network slightly above 1: the bytes must
     // saturate at 255 instead of wrapping round to dark values.

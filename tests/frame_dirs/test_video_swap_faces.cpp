@@ -9,15 +9,17 @@
 
 #include "brightloom.h"
 #include "engine/bl_engine.h"
+#include "engine/engine.h"
+#include "engine/engine_ops.h"
 #include "face/face_detect.h"
 #include "face/face_landmark.h"
 #include "face/face_recognize.h"
 #include "image/image_io.h"
 #include "support/test_images.h"
+#include "frame_dirs/output_gate.h"
+#include "frame_dirs/video_fixture.h"
+#include "frame_dirs/video_swap.h"
 #include "support/testutil.h"
-#include "video/output_gate.h"
-#include "video/video_fixture.h"
-#include "video/video_swap.h"
 
 using bl_test::file_exists;
 using bl_test::image_ptr;
@@ -77,12 +79,15 @@ bool same_pixels(const std::string& before, const std::string& after) {
 bl_face analysed_face(const std::string& image_path, int index) {
     bl_face face = {};
     image_ptr image(bl_image_load(image_path.c_str()));
+    const bl_face_models& models = bl_process_engine()->faces;
     std::unique_ptr<bl_face_list> list(new bl_face_list());
-    EXPECT_GT(bl_detect_faces(image.get(), bl_get_detector_score(), 640, list.get()), index);
+    EXPECT_GT(bl_detect_faces(&models.detector, image.get(), bl_get_detector_score(), 640,
+                              list.get()),
+              index);
     if (list->count > index) {
         face = list->faces[index];
-        bl_detect_landmark68(image.get(), &face);
-        bl_recognize_face(image.get(), &face);
+        bl_detect_landmark68(&models.landmarker, image.get(), &face);
+        bl_recognize_face(&models.recognizer, image.get(), &face);
     }
     return face;
 }
@@ -145,7 +150,7 @@ TEST_F(VideoSwap, ReferenceFiltersFacesStrictlyBelowTheThreshold) {
     EXPECT_TRUE(swapped("frame.png", "default.png", RED_C));
     EXPECT_FALSE(swapped("frame.png", "default.png", GREEN_D));
 
-    float d = bl_video_embedding_distance(analysed_face(dir.file("frame.png"), 1).normed_embedding,
+    float d = bl_embedding_distance(analysed_face(dir.file("frame.png"), 1).normed_embedding,
                                           analysed_face(dir.file("ref.png"), 0).normed_embedding);
     ASSERT_GT(d, 0.3f);
     ASSERT_LE(d, 1.0f);

@@ -17,9 +17,9 @@
 #include "engine/bl_engine.h"
 #include "image/image_io.h"
 #include "support/testutil.h"
-#include "video/output_gate.h"
-#include "video/video_fixture.h"
-#include "video/video_frames.h"
+#include "frame_dirs/output_gate.h"
+#include "frame_dirs/video_fixture.h"
+#include "frame_dirs/frame_dir_run.h"
 
 namespace fs = std::filesystem;
 using bl_test::count_of;

@@ -1,0 +1,51 @@
+// One engine: the runtime, every model, what it was opened with and where
+// its lines go. Operations only read it (the upscalers excepted, which open
+// on first use under their lock), so any number of threads may share it.
+#ifndef BL_ENGINE_STATE_H
+#define BL_ENGINE_STATE_H
+
+#include <mutex>
+#include <string>
+
+#include "brightloom.h"
+#include "face/face_models.h"
+#include "frame/frame_upscaler.h"
+#include "inference/model_session.h"
+#include "platform/log_sink.h"
+
+struct brightloom_engine {
+    bl_runtime runtime;
+    bl_face_models faces;
+    bl_model colorizer;  // optional
+    // Factor 2 and factor 4, each opened on its first use and kept open.
+    std::mutex upscaler_lock;
+    bl_upscaler upscalers[2];
+    std::string model_dir;
+    bool swap = false;  // the recognizer and swapper are open
+    bl_log_sink log = {nullptr, nullptr};
+};
+
+// Opens an engine as brightloom_engine_open does, params already complete
+// (their size checked and defaults filled). On failure *engine is none and
+// this thread's message says why.
+brightloom_status bl_engine_open(const char* model_dir, const brightloom_engine_params& params,
+                                 brightloom_engine** engine);
+void bl_engine_close(brightloom_engine* engine);
+
+// The path of `file` in the engine's model directory, as the directory was given.
+std::string bl_engine_model_path(const brightloom_engine* engine, const char* file);
+
+// The model of an upscale factor (2 or 4), opened now when it is not yet.
+// With `reopen` it is closed and opened again, and the other factor's model
+// closed, as the file operation has always done. MODEL_MISSING or
+// MODEL_FAILED ("Failed to load frame enhancer: <path>") when it cannot open.
+brightloom_status bl_engine_upscaler(brightloom_engine* engine, int factor, bool reopen,
+                                     const bl_upscaler** upscaler);
+
+// Complete caller structs: `size` says how much of the struct the caller
+// knows; the fields past it keep their defaults. BAD_ARGUMENT for a size of 0.
+brightloom_status bl_complete_params(const brightloom_engine_params* given,
+                                     brightloom_engine_params* params);
+brightloom_status bl_complete_options(const brightloom_options* given, brightloom_options* options);
+
+#endif

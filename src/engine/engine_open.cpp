@@ -1,0 +1,235 @@
+// Opening and closing an engine: which model files it reads, in which order,
+// which are required, and what it logs on the way.
+#include <stdio.h>
+#include <string.h>
+
+#include <memory>
+#include <new>
+
+#include "engine/bl_status.h"
+#include "engine/engine.h"
+#include "face/face_detect.h"
+#include "face/face_enhancer.h"
+#include "face/face_landmark.h"
+#include "face/face_masks.h"
+#include "face/face_recognize.h"
+#include "face/face_swap.h"
+#include "frame/frame_colorizer.h"
+#include "frame/frame_upscaler.h"
+#include "inference/runtime_loader.h"
+#include "platform/platform.h"
+
+namespace {
+
+const char* const DETECTOR_FILES[] = {"scrfd_2.5g.onnx", "yoloface_8n.onnx", "yunet_2023mar.onnx"};
+
+const char* first_detector_file(const char* setting) {
+    if (strcmp(setting, "yoloface") == 0) return "yoloface_8n.onnx";
+    if (strcmp(setting, "yunet") == 0) return "yunet_2023mar.onnx";
+    return "scrfd_2.5g.onnx";
+}
+
+struct name_to_file {
+    const char* name;
+    const char* file;
+};
+
+const name_to_file SWAPPER_FILES[] = {
+    {"uniface_256", "uniface_256.onnx"},
+    {"inswapper_128", "inswapper_128.onnx"},
+    {"inswapper_128_fp16", "inswapper_128_fp16.onnx"},
+    {"blendswap_256", "blendswap_256.onnx"},
+    {"simswap_256", "simswap_256.onnx"},
+};
+
+const name_to_file ENHANCER_FILES[] = {
+    {"gfpgan_1.4", "gfpgan_1.4.onnx"},
+    {"gfpgan_1.3", "gfpgan_1.3.onnx"},
+    {"gfpgan_1.2", "gfpgan_1.2.onnx"},
+    {"restoreformer_plus_plus", "restoreformer_plus_plus.onnx"},
+};
+
+template <size_t N>
+const char* file_for(const name_to_file (&table)[N], const char* setting) {
+    for (const name_to_file& row : table)
+        if (strcmp(setting, row.name) == 0) return row.file;
+    return table[0].file;
+}
+
+const char* swapper_type_for(const char* setting) {
+    static const char* const TYPES[] = {"uniface", "inswapper", "blendswap", "simswap"};
+    for (const char* type : TYPES)
+        if (strstr(setting, type)) return type;
+    return "uniface";
+}
+
+// A model that did not open is missing when its file cannot be opened at
+// all, and failed when the file is there but the runtime refused it.
+brightloom_status missing_or_failed(const std::string& path) {
+    FILE* file = bl_fopen(path.c_str(), "rb");
+    if (!file) return BRIGHTLOOM_MODEL_MISSING;
+    fclose(file);
+    return BRIGHTLOOM_MODEL_FAILED;
+}
+
+// Tries the chosen detector first, then the other two in their fixed order.
+brightloom_status open_detector(brightloom_engine* engine, const char* setting) {
+    const char* first = first_detector_file(setting);
+    const char* candidates[3] = {first, nullptr, nullptr};
+    int n = 1;
+    for (const char* file : DETECTOR_FILES)
+        if (strcmp(file, first) != 0) candidates[n++] = file;
+
+    for (const char* file : candidates) {
+        const std::string path = bl_engine_model_path(engine, file);
+        if (bl_detector_open(&engine->runtime, path.c_str(), &engine->faces.detector) == 0) {
+            bl_log(BRIGHTLOOM_LOG_INFO, "[brightloom] detector loaded: %s\n", file);
+            return BRIGHTLOOM_OK;
+        }
+    }
+    return bl_fail(BRIGHTLOOM_MODEL_MISSING,
+                   "No face detector model found in %s (tried scrfd_2.5g.onnx, yoloface_8n.onnx, "
+                   "yunet_2023mar.onnx)",
+                   engine->model_dir.c_str());
+}
+
+brightloom_status open_swap_models(brightloom_engine* engine, const char* swapper_setting) {
+    std::string path = bl_engine_model_path(engine, "arcface_w600k_r50.onnx");
+    if (bl_recognizer_open(&engine->runtime, path.c_str(), &engine->faces.recognizer) != 0)
+        return bl_fail(missing_or_failed(path), "Failed to load face recognizer: %s", path.c_str());
+    path = bl_engine_model_path(engine, file_for(SWAPPER_FILES, swapper_setting));
+    if (bl_swapper_open(&engine->runtime, path.c_str(), swapper_type_for(swapper_setting),
+                        &engine->faces.swapper) != 0)
+        return bl_fail(missing_or_failed(path), "Failed to load face swapper: %s", path.c_str());
+    return BRIGHTLOOM_OK;
+}
+
+// An optional model that does not open only costs a warning.
+void open_optional(brightloom_engine* engine, const char* file,
+                   int (*open)(const bl_runtime*, const char*, bl_model*), bl_model* model,
+                   const char* warning) {
+    const std::string path = bl_engine_model_path(engine, file);
+    if (open(&engine->runtime, path.c_str(), model) != 0)
+        bl_log(BRIGHTLOOM_LOG_WARNING, "%s", warning);
+}
+
+const OrtApi* runtime_api(void) {
+    const OrtApiBase* base = bl_runtime_api_base();
+    if (!base || !base->GetApi) return nullptr;
+    return base->GetApi(BL_ORT_API_VERSION);
+}
+
+brightloom_status open_models(brightloom_engine* engine, const brightloom_engine_params& params) {
+    const OrtApi* api = runtime_api();
+    if (!api) return bl_fail(BRIGHTLOOM_MODEL_FAILED, "Failed to get ONNX Runtime API");
+    if (bl_runtime_open(api, bl_session_tuning_for(params.intra_threads), &engine->runtime) != 0)
+        return bl_fail(BRIGHTLOOM_MODEL_FAILED, "Failed to create the runtime environment");
+
+    if (brightloom_status status = open_detector(engine, params.detector)) return status;
+    open_optional(engine, "2dfan4.onnx", bl_landmarker_open, &engine->faces.landmarker,
+                  "[brightloom] Warning: 68-point landmarker not loaded (optional)\n");
+    if (params.open_swap) {
+        if (brightloom_status status = open_swap_models(engine, params.swapper)) return status;
+    } else {
+        bl_log(BRIGHTLOOM_LOG_INFO, "[brightloom] lite init: recognizer + swapper skipped\n");
+    }
+    open_optional(engine, file_for(ENHANCER_FILES, params.enhancer), bl_face_enhancer_open,
+                  &engine->faces.enhancer, "[brightloom] Warning: enhancer not loaded (optional)\n");
+    open_optional(engine, "face_occluder.onnx", bl_occluder_open, &engine->faces.occluder,
+                  "[brightloom] Warning: occluder not loaded (optional)\n");
+    open_optional(engine, "face_parser.onnx", bl_parser_open, &engine->faces.parser,
+                  "[brightloom] Warning: face_parser not loaded (optional)\n");
+    open_optional(engine, "ddcolor.onnx", bl_colorizer_open, &engine->colorizer,
+                  "[brightloom] Warning: DDColor colorizer not loaded (optional)\n");
+    engine->swap = params.open_swap != 0;
+    bl_log(BRIGHTLOOM_LOG_INFO, "[brightloom] Initialized with model_dir: %s (swap=%d)\n",
+           engine->model_dir.c_str(), engine->swap ? 1 : 0);
+    return BRIGHTLOOM_OK;
+}
+
+const char* or_default(const char* name, const char* fallback) { return name ? name : fallback; }
+
+}  // namespace
+
+std::string bl_engine_model_path(const brightloom_engine* engine, const char* file) {
+    return engine->model_dir + "/" + file;
+}
+
+brightloom_status bl_engine_open(const char* model_dir, const brightloom_engine_params& given,
+                                 brightloom_engine** engine) {
+    *engine = nullptr;
+    if (!model_dir || !model_dir[0])
+        return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "model_dir is NULL or empty");
+    std::unique_ptr<brightloom_engine> opened(new brightloom_engine());
+    opened->model_dir = model_dir;
+    opened->log = {given.log, given.log_user_data};
+    brightloom_engine_params params = given;
+    params.detector = or_default(given.detector, "scrfd");
+    params.swapper = or_default(given.swapper, "uniface_256");
+    params.enhancer = or_default(given.enhancer, "gfpgan_1.4");
+
+    bl_log_scope scope(&opened->log);
+    brightloom_status status;
+    try {
+        status = open_models(opened.get(), params);
+    } catch (...) {
+        bl_engine_close(opened.release());
+        throw;
+    }
+    if (status != BRIGHTLOOM_OK) {
+        bl_engine_close(opened.release());
+        return status;
+    }
+    *engine = opened.release();
+    return BRIGHTLOOM_OK;
+}
+
+void bl_engine_close(brightloom_engine* engine) {
+    if (!engine) return;
+    for (bl_upscaler& upscaler : engine->upscalers) bl_model_close(&upscaler.model);
+    bl_model_close(&engine->colorizer);
+    bl_face_models_close(&engine->faces);
+    bl_runtime_close(&engine->runtime);
+    delete engine;
+}
+
+brightloom_status bl_engine_upscaler(brightloom_engine* engine, int factor, bool reopen,
+                                     const bl_upscaler** upscaler) {
+    std::lock_guard<std::mutex> lock(engine->upscaler_lock);
+    bl_upscaler& wanted = engine->upscalers[factor == 4 ? 1 : 0];
+    if (reopen)
+        for (bl_upscaler& any : engine->upscalers) bl_model_close(&any.model);
+    if (!wanted.model.is_open()) {
+        const std::string path =
+            bl_engine_model_path(engine, factor == 4 ? "real_esrgan_x4.onnx" : "real_esrgan_x2.onnx");
+        if (bl_upscaler_open(&engine->runtime, path.c_str(), factor, &wanted) != 0)
+            return bl_fail(missing_or_failed(path), "Failed to load frame enhancer: %s",
+                           path.c_str());
+    }
+    *upscaler = &wanted;
+    return BRIGHTLOOM_OK;
+}
+
+// The caller's struct is copied as far as its size says it reaches, over
+// the defaults, so a caller compiled against a shorter struct still works.
+template <typename T>
+static brightloom_status complete(const T* given, T defaults, T* out, const char* what) {
+    *out = defaults;
+    if (!given) return BRIGHTLOOM_OK;
+    if (given->size == 0)
+        return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The %s' size is 0: start from the defaults",
+                       what);
+    const size_t known = given->size < sizeof(T) ? given->size : sizeof(T);
+    memcpy(static_cast<void*>(out), given, known);
+    out->size = sizeof(T);
+    return BRIGHTLOOM_OK;
+}
+
+brightloom_status bl_complete_params(const brightloom_engine_params* given,
+                                     brightloom_engine_params* params) {
+    return complete(given, brightloom_engine_default_params(), params, "engine params");
+}
+
+brightloom_status bl_complete_options(const brightloom_options* given, brightloom_options* options) {
+    return complete(given, brightloom_default_options(), options, "options");
+}
