@@ -1,6 +1,7 @@
 #include "engine_setup.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 
 #include "terminal.h"
 
@@ -18,6 +19,19 @@ void log_line(void* user_data, brightloom_log_level, const char* line) {
         *static_cast<std::string*>(user_data) = text.substr(at + DETECTOR.size());
     text += '\n';
     fwrite(text.data(), 1, text.size(), stderr);
+}
+
+// The inference runtime writes a session id and a debug log to TMPDIR (and
+// more under HOME) unless told not to before its environment is made; a
+// server that keeps nothing of its requests must not keep that either. A
+// value the user set stays.
+void keep_the_runtime_quiet() {
+    if (getenv("ORT_DISABLE_TELEMETRY")) return;
+#ifdef _WIN32
+    _putenv_s("ORT_DISABLE_TELEMETRY", "1");
+#else
+    setenv("ORT_DISABLE_TELEMETRY", "1", 0);
+#endif
 }
 
 const char* name_or_default(const std::string& name) {
@@ -48,6 +62,7 @@ bool open_engine(const Settings& s, int intra_threads, bool want_swap, EngineSet
         say("error: no model directory: give --models DIR or set BRIGHTLOOM_MODELS");
         return false;
     }
+    keep_the_runtime_quiet();
     brightloom_status status = try_open(s, intra_threads, want_swap, setup);
     if (want_swap &&
         (status == BRIGHTLOOM_MODEL_MISSING || status == BRIGHTLOOM_MODEL_FAILED)) {

@@ -120,14 +120,14 @@ bool wait_for_turn(const httplib::Request& request, httplib::Response& response,
 void run_job(const Operation& op, ServerState& state, const Form& form,
              const httplib::Request& request, httplib::Response& response) {
     Job job{state.defaults, "png"};
-    std::string problem = missing_image(op, form);
-    if (!problem.empty()) return answer_error(response, 400, problem);
-    problem = op.read_options(form, job);
+    std::string problem = op.read_options(form, job);
     if (!problem.empty()) return answer_error(response, 400, problem);
     std::string missing = first_missing(op.model_files(job), state.model_files);
     if (!missing.empty())
         return answer_error(response, 503,
                             op.name + " is not available: the model directory has no " + missing);
+    problem = missing_image(op, form);
+    if (!problem.empty()) return answer_error(response, 400, problem);
     problem = op.result_too_large ? op.result_too_large(form, job) : "";
     if (!problem.empty()) return answer_error(response, 413, problem);
 
