@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <memory>
+
 #include "answers.h"
 #include "brightloom.h"
 #include "client_connection.h"
@@ -57,6 +59,7 @@ std::string decode_images(const Operation& op, const Form& form,
         if (decoded == BRIGHTLOOM_OK) continue;
         status = http_status_for(decoded);
         if (status != 415) return brightloom_last_error();
+        // Bytes no decoder takes are named by their field, as clients know them.
         return "Failed to load " + (name == "image" ? name : name + " image") + ": " + name;
     }
     return "";
@@ -86,12 +89,13 @@ void answer_result(const Job& job, const Outcome& outcome, httplib::Response& re
     const bool png = job.format == "png";
     uint8_t* bytes = nullptr;
     size_t size = 0;
-    if (brightloom_image_encode(&outcome.image, png ? BRIGHTLOOM_FORMAT_PNG : BRIGHTLOOM_FORMAT_JPEG,
-                                0, &bytes, &size) != BRIGHTLOOM_OK)
-        return answer_error(response, 500, "Cannot encode the result");
-    response.set_content(reinterpret_cast<const char*>(bytes), size,
+    const brightloom_status status = brightloom_image_encode(
+        &outcome.image, png ? BRIGHTLOOM_FORMAT_PNG : BRIGHTLOOM_FORMAT_JPEG, 0, &bytes, &size);
+    if (status != BRIGHTLOOM_OK)
+        return answer_error(response, http_status_for(status), brightloom_last_error());
+    std::unique_ptr<uint8_t, void (*)(uint8_t*)> held(bytes, brightloom_bytes_release);
+    response.set_content(reinterpret_cast<const char*>(held.get()), size,
                          png ? "image/png" : "image/jpeg");
-    brightloom_bytes_release(bytes);
 }
 
 // Waits for the job's turn; false with the answer given when there is none.
