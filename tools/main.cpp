@@ -5,7 +5,7 @@
 
 #include "brightloom.h"
 #include "cli/common.h"
-#include "cli/os.h"
+#include "common/os.h"
 
 // The command groups this build has (see tools/CMakeLists.txt).
 #define BL_COMMAND_GROUP(group) void add_##group##_commands(CLI::App& app, CommandList& commands);
@@ -85,6 +85,8 @@ int main(int argc, char** argv) {
         int code = command->before_init();
         if (code != EXIT_OK) return code;
     }
+    // Commands with an engine of their own leave the process-wide library alone.
+    if (command->models == ModelSet::Engine) return command->run(settings);
     int code = initialize(settings, command->models);
     if (code != EXIT_OK) return code;
     code = command->run(settings);

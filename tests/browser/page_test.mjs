@@ -1,6 +1,7 @@
 // The serve command's web page in the system's chromium: pick two pictures,
 // run a face swap, see the result; then the error shown for a faceless
-// picture; keyboard use and a phone-sized screen along the way.
+// picture, the faces found drawn over a picture; keyboard use and a
+// phone-sized screen along the way.
 //
 //   node page_test.mjs CLI MODEL_DIR PICTURE_DIR [SCREENSHOT.png]
 import { spawn } from "node:child_process";
@@ -91,6 +92,34 @@ async function faceless(page) {
   assert.equal(await page.$eval("#run", (e) => e.disabled), false);
 }
 
+// The detect view draws one box per face the server reported, in the
+// picture's own pixels, with five points each (and the 68 of the landmarker).
+async function detectDrawsFaces(page) {
+  await page.click("input[value=detect]");
+  assert.equal(await page.$eval("#format", (e) => e.closest("[data-ops]").hidden), true);
+  await (await page.$("#image")).uploadFile(path.join(pictures, "group.png"));
+  const answer = page.waitForResponse((r) => r.url().endsWith("/api/detect"));
+  await page.click("#run");
+  const analysis = await (await answer).json();
+  await page.waitForSelector("#faces:not([hidden])", { timeout: 120 * SECONDS });
+  assert.ok(analysis.faces.length >= 2, `found ${analysis.faces.length} faces in the group`);
+  assert.deepEqual([analysis.width, analysis.height], [640, 640]);
+  const drawn = await page.$eval("#detect-overlay", (svg) => ({
+    viewBox: svg.getAttribute("viewBox"),
+    boxes: [...svg.querySelectorAll("rect.box")].map((r) => ["x", "y", "width", "height"].map(
+      (a) => Number(r.getAttribute(a)))),
+    points5: svg.querySelectorAll("circle.point5").length,
+    points68: svg.querySelectorAll("circle.point68").length,
+  }));
+  assert.equal(drawn.viewBox, "0 0 640 640");
+  assert.deepEqual(drawn.boxes, analysis.faces.map(({ box: [x1, y1, x2, y2] }) => [x1, y1, x2 - x1, y2 - y1]));
+  assert.equal(drawn.points5, 5 * analysis.faces.length);
+  assert.equal(drawn.points68, 68 * analysis.faces.filter((f) => f.points68).length);
+  assert.equal(await page.$eval("#output", (e) => e.hidden), true);
+  assert.match(await page.$eval("#faces-summary", (e) => e.textContent),
+    new RegExp(`^${analysis.faces.length} faces in 640 × 640 pixels`));
+}
+
 async function fitsAPhone(page) {
   await page.setViewport({ width: 375, height: 740 });
   const overflow = await page.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
@@ -118,6 +147,7 @@ try {
   await swapThroughTheForm(page);
   if (screenshot) await page.screenshot({ path: screenshot, fullPage: true });
   await faceless(page);
+  await detectDrawsFaces(page);
   await fitsAPhone(page);
   assert.deepEqual(problems, []);
   console.log("browser test passed" + (screenshot ? `; screenshot: ${screenshot}` : ""));

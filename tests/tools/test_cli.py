@@ -11,6 +11,7 @@ SUBCOMMANDS = {
     "process-dir": ["mode", "input_dir", "output_dir", "--scale", "--blend"],
     "swap-video": ["source", "input", "output", "--enhance", "--reference", "--reference-frame",
                    "--reference-position", "--reference-distance", "--crf", "--preset", "--codec"],
+    "detect": ["images", "--json", "--embedding"],
     "process-video": ["mode", "input", "output", "--scale", "--blend", "--crf", "--preset",
                       "--codec"],
 }

@@ -2,7 +2,7 @@
 // upscale.
 #include "brightloom.h"
 #include "common.h"
-#include "image_size.h"
+#include "../common/image_size.h"
 
 namespace {
 
@@ -37,9 +37,9 @@ void add_swap_command(CLI::App& app, CommandList& commands, const char* name, co
 // Only a result over the pixel limit is refused here; every other problem
 // with the input is the library's to report.
 int check_upscale() {
-    int64_t width = 0, height = 0;
-    if (!read_image_size(g_args.input, width, height)) return EXIT_OK;
-    std::string problem = upscale_limit_problem(width, height, g_args.scale, g_args.input);
+    ImageSize size;
+    if (!declared_file_image_size(g_args.input, size)) return EXIT_OK;
+    std::string problem = upscale_limit_problem(size, g_args.scale, g_args.input);
     if (problem.empty()) return EXIT_OK;
     say("error: " + problem);
     return EXIT_FAILED;

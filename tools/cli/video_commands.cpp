@@ -11,7 +11,7 @@
 #include "brightloom.h"
 #include "child_process.h"
 #include "common.h"
-#include "image_size.h"
+#include "../common/image_size.h"
 #include "progress_monitor.h"
 #include "video_job.h"
 
@@ -246,7 +246,7 @@ void add_video_commands(CLI::App& app, CommandList& commands) {
         g_video.encoding.scale = g_process.mode == "upscale" ? g_process.scale : 1;
         int code = check_video_job({});
         if (code != EXIT_OK || g_process.mode != "upscale") return code;
-        std::string problem = upscale_limit_problem(g_video.info.width, g_video.info.height,
+        std::string problem = upscale_limit_problem({g_video.info.width, g_video.info.height},
                                                     g_process.scale, g_video.input);
         return problem.empty() ? EXIT_OK : fail(problem);
     };

@@ -2,14 +2,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
-
-namespace {
-
-bool starts_with(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-
-}  // namespace
-
 void answer_error(httplib::Response& response, int status, const std::string& message) {
     response.status = status;
     // Library messages are UTF-8, but a client's text quoted in one may not be.
@@ -18,28 +10,35 @@ void answer_error(httplib::Response& response, int status, const std::string& me
                          "application/json");
 }
 
-int status_for_library_message(const std::string& message) {
-    if (starts_with(message, "No face")) return 422;
-    if (starts_with(message, "Failed to load source image") ||
-        starts_with(message, "Failed to load target image") ||
-        starts_with(message, "Failed to load image"))
-        return 415;
-    if (starts_with(message, "Face swap is not available") ||
-        starts_with(message, "Failed to load frame enhancer"))
-        return 503;
-    return 500;
+int http_status_for(brightloom_status status) {
+    switch (status) {
+        case BRIGHTLOOM_BAD_ARGUMENT:
+            return 400;
+        case BRIGHTLOOM_UNREADABLE_INPUT:
+        case BRIGHTLOOM_UNSUPPORTED_FORMAT:
+            return 415;
+        case BRIGHTLOOM_TOO_LARGE:
+            return 413;
+        case BRIGHTLOOM_NO_FACE:
+            return 422;
+        // The server cannot do this operation with the models it has; the
+        // health report says which it can.
+        case BRIGHTLOOM_MODEL_MISSING:
+        case BRIGHTLOOM_MODEL_FAILED:
+        case BRIGHTLOOM_OUT_OF_MEMORY:
+            return 503;
+        default:
+            return 500;
+    }
 }
 
-std::string without_server_paths(std::string message,
-                                 std::vector<std::pair<std::string, std::string>> files) {
-    // Longest first: "/proc/self/fd/12" must not be taken for a part of
-    // "/proc/self/fd/123".
-    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
-        return a.first.size() > b.first.size();
-    });
-    for (const auto& file : files)
-        for (size_t at = message.find(file.first); at != std::string::npos;
-             at = message.find(file.first, at + file.second.size()))
-            message.replace(at, file.first.size(), file.second);
+std::string without_folder(std::string message, const std::string& folder) {
+    if (folder.empty()) return message;
+    for (const std::string& prefix : {folder + "/", folder}) {
+        const std::string replacement = prefix == folder ? "the model directory" : "";
+        for (size_t at = message.find(prefix); at != std::string::npos;
+             at = message.find(prefix, at + replacement.size()))
+            message.replace(at, prefix.size(), replacement);
+    }
     return message;
 }

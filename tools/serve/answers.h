@@ -6,20 +6,21 @@
 #include <httplib.h>
 
 #include <string>
-#include <utility>
-#include <vector>
+
+#include "brightloom.h"
 
 // {"error": message} with `status`.
 void answer_error(httplib::Response& response, int status, const std::string& message);
 
-// The status for a failed library call, from its message: 415 for an input
-// that is not a readable image, 422 when there is no face, 503 for a model
-// that is not loaded, 500 for anything else.
-int status_for_library_message(const std::string& message);
+// The HTTP status for a failed library call: 400 for a bad argument, 415 for
+// bytes that are no readable image, 413 for a picture past the pixel cap,
+// 422 when there is no face, 503 for a model that is missing or does not
+// open or run and for a server out of memory, 500 for anything else.
+int http_status_for(brightloom_status status);
 
-// The message with every path of `files` (path, role) replaced by its role,
-// so the server's folders stay private: ".../7-source" becomes "source".
-std::string without_server_paths(std::string message,
-                                 std::vector<std::pair<std::string, std::string>> files);
+// The message with every mention of `folder` (the model directory) replaced
+// by its file names alone, or by "the model directory", so the server's
+// folders stay private.
+std::string without_folder(std::string message, const std::string& folder);
 
 #endif

@@ -12,8 +12,8 @@ constexpr std::chrono::milliseconds CLIENT_CHECK_INTERVAL{200};
 JobQueue::Admission JobQueue::wait_for_turn(const std::function<bool()>& still_wanted) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (closed_) return Admission::Closed;
-    if (!running_ && waiting_.empty()) {
-        running_ = true;
+    if (running_ < slots_ && waiting_.empty()) {
+        ++running_;
         return Admission::Run;
     }
     if (waiting_.size() >= capacity_) return Admission::Full;
@@ -24,9 +24,10 @@ JobQueue::Admission JobQueue::wait_for_turn(const std::function<bool()>& still_w
             leave(place);
             return Admission::Closed;
         }
-        if (!running_ && place == waiting_.begin()) {
-            waiting_.erase(place);
-            running_ = true;
+        if (running_ < slots_ && place == waiting_.begin()) {
+            // The one behind may take a second free slot.
+            leave(place);
+            ++running_;
             return Admission::Run;
         }
         lock.unlock();
@@ -47,7 +48,7 @@ void JobQueue::leave(std::list<uint64_t>::iterator place) {
 
 void JobQueue::finished() {
     std::lock_guard<std::mutex> lock(mutex_);
-    running_ = false;
+    --running_;
     changed_.notify_all();
 }
 
@@ -59,5 +60,5 @@ void JobQueue::close() {
 
 JobQueue::Length JobQueue::length() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return {running_ ? size_t{1} : size_t{0}, waiting_.size(), capacity_};
+    return {running_, waiting_.size(), capacity_, slots_};
 }

@@ -1,5 +1,5 @@
-// What the server offers: one entry per image operation of the library, with
-// the form fields it reads, the model files it needs and the call that runs it.
+// What the server offers: one entry per operation of the engine, with the
+// form fields it reads, the model files it needs and the call that runs it.
 #ifndef BL_TOOLS_SERVE_OPERATIONS_H
 #define BL_TOOLS_SERVE_OPERATIONS_H
 
@@ -10,17 +10,28 @@
 #include <string>
 #include <vector>
 
+#include "brightloom.h"
 #include "form_fields.h"
-#include "settings_scope.h"
 
 struct Settings;
 
-// One request's choices, read from its form.
+// One request's choices, read from its form over the server's defaults.
 struct Job {
-    JobSettings settings;
-    std::string format = "png";  // of the result: png or jpg
-    int scale = 2;
-    float blend = 100.0f;  // percent, for colorize and upscale
+    brightloom_options options = brightloom_default_options();
+    std::string format = "png";  // of an image result: png or jpg
+};
+
+// What a job gives back: a new image (released by the caller), or a JSON
+// text for an analysis.
+struct Outcome {
+    brightloom_image image{};
+    std::string json;
+};
+
+// What the operations need of the server besides their images.
+struct EngineContext {
+    brightloom_engine* engine;
+    std::string detector;  // the model file the engine detects with
 };
 
 struct Operation {
@@ -29,12 +40,12 @@ struct Operation {
     // Reads the optional fields into `job`: "" or the problem (a 400 answer).
     std::function<std::string(const Form&, Job&)> read_options;
     // "" or why the job's result would pass the library's pixel cap (a 413
-    // answer); only upscale can grow an image.
+    // answer before the job waits for its turn); only upscale grows an image.
     std::function<std::string(const Form&, const Job&)> result_too_large;
     // Model files the job needs besides the detector.
     std::function<std::vector<std::string>(const Job&)> model_files;
-    std::function<int32_t(const Job&, const std::vector<std::string>& inputs,
-                          const std::string& output)>
+    std::function<brightloom_status(const EngineContext&, const std::vector<brightloom_image>&,
+                                    const Job&, Outcome&)>
         run;
 };
 

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <memory>
+
 #include "answers.h"
 #include "brightloom.h"
 #include "client_connection.h"
@@ -45,22 +47,55 @@ int read_form(const httplib::ContentReader& read, uint64_t max_body_bytes,
     return too_large() ? 413 : 400;
 }
 
-// Writes the request's images to private files; "" or the problem.
-std::string store_images(const Operation& op, const Form& form, RequestFiles& files,
-                         std::vector<std::string>& paths, int& status) {
+// The request's images, decoded from memory in the operation's order; "" or
+// the problem, with its status.
+std::string decode_images(const Operation& op, const Form& form,
+                          std::vector<brightloom_image>& images, int& status) {
     for (const std::string& name : op.images) {
+        images.emplace_back();
         const std::string* bytes = form.field(name);
-        if (!bytes || bytes->empty()) {
-            status = 400;
-            return "Missing image: " + name;
-        }
-        paths.push_back(files.write(name, *bytes));
-        if (paths.back().empty()) {
-            status = 500;
-            return "Cannot store the uploaded image: " + name;
-        }
+        const brightloom_status decoded =
+            brightloom_image_decode(bytes->data(), bytes->size(), &images.back());
+        if (decoded == BRIGHTLOOM_OK) continue;
+        status = http_status_for(decoded);
+        if (status != 415) return brightloom_last_error();
+        // Bytes no decoder takes are named by their field, as clients know them.
+        return "Failed to load " + (name == "image" ? name : name + " image") + ": " + name;
     }
     return "";
+}
+
+std::string missing_image(const Operation& op, const Form& form) {
+    for (const std::string& name : op.images) {
+        const std::string* bytes = form.field(name);
+        if (!bytes || bytes->empty()) return "Missing image: " + name;
+    }
+    return "";
+}
+
+// Releases what the library made for one job, however the job ends.
+struct JobImages {
+    std::vector<brightloom_image> inputs;
+    Outcome outcome;
+    ~JobImages() {
+        for (brightloom_image& image : inputs) brightloom_image_release(&image);
+        brightloom_image_release(&outcome.image);
+    }
+};
+
+// The result as the request asked for it: an image file, or JSON.
+void answer_result(const Job& job, const Outcome& outcome, httplib::Response& response) {
+    if (!outcome.image.pixels) return response.set_content(outcome.json, "application/json");
+    const bool png = job.format == "png";
+    uint8_t* bytes = nullptr;
+    size_t size = 0;
+    const brightloom_status status = brightloom_image_encode(
+        &outcome.image, png ? BRIGHTLOOM_FORMAT_PNG : BRIGHTLOOM_FORMAT_JPEG, 0, &bytes, &size);
+    if (status != BRIGHTLOOM_OK)
+        return answer_error(response, http_status_for(status), brightloom_last_error());
+    std::unique_ptr<uint8_t, void (*)(uint8_t*)> held(bytes, brightloom_bytes_release);
+    response.set_content(reinterpret_cast<const char*>(held.get()), size,
+                         png ? "image/png" : "image/jpeg");
 }
 
 // Waits for the job's turn; false with the answer given when there is none.
@@ -84,42 +119,36 @@ bool wait_for_turn(const httplib::Request& request, httplib::Response& response,
     return false;
 }
 
-// Runs the job of a request whose form has arrived whole.
+// Runs the job of a request whose form has arrived whole. Its images are
+// decoded only once it is its turn, so the waiting hold compressed bytes.
 void run_job(const Operation& op, ServerState& state, const Form& form,
              const httplib::Request& request, httplib::Response& response) {
-    Job job;
+    Job job{state.defaults, "png"};
     std::string problem = op.read_options(form, job);
     if (!problem.empty()) return answer_error(response, 400, problem);
     std::string missing = first_missing(op.model_files(job), state.model_files);
     if (!missing.empty())
         return answer_error(response, 503,
                             op.name + " is not available: the model directory has no " + missing);
-
-    RequestFiles files(state.uploads);
-    std::vector<std::string> inputs;
-    int status = 0;
-    problem = store_images(op, form, files, inputs, status);
-    if (!problem.empty()) return answer_error(response, status, problem);
+    problem = missing_image(op, form);
+    if (!problem.empty()) return answer_error(response, 400, problem);
     problem = op.result_too_large ? op.result_too_large(form, job) : "";
     if (!problem.empty()) return answer_error(response, 413, problem);
-    const std::string output = files.reserve("result", "." + job.format);
 
     if (!wait_for_turn(request, response, state.queue)) return;
-    int32_t rc;
+    JobImages images;
+    brightloom_status status;
     {
         JobTurn turn(state.queue);
-        SettingsScope scope(state.settings, job.settings);
-        rc = op.run(job, inputs, output);
+        int decode_status = 0;
+        problem = decode_images(op, form, images.inputs, decode_status);
+        if (!problem.empty()) return answer_error(response, decode_status, problem);
+        status = op.run(state.engine, images.inputs, job, images.outcome);
     }
-    std::string result;
-    if (rc != 0) {
-        auto places = files.paths();
-        places.emplace_back(state.models_dir + "/", "");
-        std::string message = without_server_paths(brightloom_get_error(), places);
-        return answer_error(response, status_for_library_message(message), message);
-    }
-    if (!read_file(output, result)) return answer_error(response, 500, "Cannot read the result");
-    response.set_content(std::move(result), job.format == "png" ? "image/png" : "image/jpeg");
+    if (status != BRIGHTLOOM_OK)
+        return answer_error(response, http_status_for(status),
+                            without_folder(brightloom_last_error(), state.models_dir));
+    answer_result(job, images.outcome, response);
 }
 
 void run_operation(const Operation& op, ServerState& state, const httplib::Request& request,
@@ -152,7 +181,7 @@ nlohmann::json health(const ServerState& state) {
         operations[op.name] = first_missing(op.model_files(job), state.model_files).empty();
         if (op.name != "upscale") continue;
         for (int scale : {2, 4}) {
-            job.scale = scale;
+            job.options.upscale_factor = scale;
             if (first_missing(op.model_files(job), state.model_files).empty())
                 upscale_scales.push_back(scale);
         }
@@ -163,6 +192,8 @@ nlohmann::json health(const ServerState& state) {
             {"models", state.model_files},
             {"operations", operations},
             {"upscale_scales", upscale_scales},
+            {"jobs",
+             {{"running", length.running}, {"queued", length.waiting}, {"limit", length.slots}}},
             {"queue",
              {{"running", length.running},
               {"waiting", length.waiting},

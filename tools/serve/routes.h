@@ -1,5 +1,5 @@
-// The server's routes: the image operations under /api/, the health report,
-// and the web page.
+// The server's routes: the operations under /api/, the health report, and
+// the web page.
 #ifndef BL_TOOLS_SERVE_ROUTES_H
 #define BL_TOOLS_SERVE_ROUTES_H
 
@@ -11,18 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "brightloom.h"
 #include "job_queue.h"
 #include "operations.h"
-#include "settings_scope.h"
-#include "upload_dir.h"
 
 // What every request handler shares; lives as long as the server.
 struct ServerState {
     std::string models_dir;
     std::set<std::string> model_files;
     std::vector<Operation> operations;
-    ServerSettings settings;
-    UploadDir& uploads;
+    EngineContext engine;
+    brightloom_options defaults;  // the global options over the library's
     JobQueue& queue;
     uint64_t max_body_bytes;
     int upload_limit_mb;

@@ -4,7 +4,9 @@
 
 #include <memory>
 
-#include "../cli/common.h"
+#include "../common/cpu_cores.h"
+#include "../common/engine_setup.h"
+#include "../common/terminal.h"
 #include "answers.h"
 #include "connection_pool.h"
 #include "connection_watch.h"
@@ -50,18 +52,23 @@ bool is_loopback(const std::string& host) {
     return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
 }
 
-std::shared_ptr<ConnectionWatch> make_watch(const ServeOptions& options) {
-    const size_t upload_slots = static_cast<size_t>(options.queue) + 1 + REFUSAL_THREADS;
+// Requests that may hold a connection thread with an upload: the running
+// jobs, the waiting ones and the quick refusals.
+size_t upload_slots(const ServeOptions& options, int jobs) {
+    return static_cast<size_t>(options.queue) + static_cast<size_t>(jobs) + REFUSAL_THREADS;
+}
+
+std::shared_ptr<ConnectionWatch> make_watch(const ServeOptions& options, int jobs) {
     return std::make_shared<ConnectionWatch>(ConnectionWatch::Limits{
         max_body_bytes(options), options.max_upload_mb, HEAD_TIME,
-        std::chrono::seconds(options.request_timeout), upload_slots, MAX_OPEN_CONNECTIONS});
+        std::chrono::seconds(options.request_timeout), upload_slots(options, jobs),
+        MAX_OPEN_CONNECTIONS});
 }
 
 // Called once the port is known: the guard recognises connections by it.
-void use_connection_pool(httplib::Server& server, const ServeOptions& options, int port,
+void use_connection_pool(httplib::Server& server, const ServeOptions& options, int jobs, int port,
                          std::shared_ptr<ConnectionWatch> watch) {
-    const size_t threads =
-        static_cast<size_t>(options.queue) + 1 + REFUSAL_THREADS + LIGHT_THREADS;
+    const size_t threads = upload_slots(options, jobs) + LIGHT_THREADS;
     auto guard = std::make_shared<RequestHeadGuard>(port);
     server.new_task_queue = [threads, guard, watch] {
         return new ConnectionPool(threads, guard, watch);
@@ -128,17 +135,20 @@ int bind(httplib::Server& server, const ServeOptions& options) {
 }  // namespace
 
 int run_server(const ServeOptions& options, const Settings& s) {
-    std::string problem;
-    std::unique_ptr<UploadDir> uploads = UploadDir::create(problem);
-    if (!uploads) {
-        say("error: " + problem);
-        return EXIT_FAILED;
-    }
-    JobQueue queue(static_cast<size_t>(options.queue));
-    ServerState state{s.models,           list_model_files(s.models),
-                      make_operations(s), ServerSettings::from(s),
-                      *uploads,           queue,
-                      max_body_bytes(options), options.max_upload_mb};
+    const JobThreads share = share_cores(usable_cores(), options.jobs);
+    EngineSetup setup;
+    if (!open_engine(s, share.threads_per_job, true, setup)) return EXIT_FAILED;
+    say("running " + std::to_string(share.jobs) + (share.jobs == 1 ? " job" : " jobs") +
+        " at a time, " + std::to_string(share.threads_per_job) + " threads each");
+    JobQueue queue(static_cast<size_t>(options.queue), static_cast<size_t>(share.jobs));
+    ServerState state{s.models,
+                      list_model_files(s.models),
+                      make_operations(s),
+                      EngineContext{setup.engine.get(), setup.detector},
+                      options_from(s),
+                      queue,
+                      max_body_bytes(options),
+                      options.max_upload_mb};
     httplib::Server server;
     configure(server, options);
     auto routes = add_api_routes(server, state);
@@ -154,8 +164,8 @@ int run_server(const ServeOptions& options, const Settings& s) {
     rules->max_body_bytes = max_body_bytes(options);
     rules->upload_limit_mb = options.max_upload_mb;
     check_requests(server, rules);
-    std::shared_ptr<ConnectionWatch> watch = make_watch(options);
-    use_connection_pool(server, options, port, watch);
+    std::shared_ptr<ConnectionWatch> watch = make_watch(options, share.jobs);
+    use_connection_pool(server, options, share.jobs, port, watch);
     widen_listen_backlog(port, LISTEN_BACKLOG);
     if (!is_loopback(options.host)) {
         say("warning: listening on " + options.host +
@@ -164,13 +174,11 @@ int run_server(const ServeOptions& options, const Settings& s) {
             say("note: only requests that name the server by a loopback name or the --host "
                 "address are answered; --allow-host NAME accepts the names clients use");
     }
-    StopSignals signals(
-        [&server, &queue, watch] {
-            queue.close();
-            watch->stop();
-            server.stop();
-        },
-        uploads->path());
+    StopSignals signals([&server, &queue, watch] {
+        queue.close();
+        watch->stop();
+        server.stop();
+    });
     say("serving on http://" + options.host + ":" + std::to_string(port) + "/ (Ctrl-C stops)");
     server.listen_after_bind();
     say("stopped");

@@ -1,5 +1,5 @@
-// `brightloom serve`: the library stays initialized while an HTTP server
-// answers requests, one job at a time, until Ctrl-C or SIGTERM.
+// `brightloom serve`: one engine stays open while an HTTP server answers
+// requests, a fixed number of jobs side by side, until Ctrl-C or SIGTERM.
 #ifndef BL_TOOLS_SERVE_SERVER_H
 #define BL_TOOLS_SERVE_SERVER_H
 
@@ -13,6 +13,7 @@ struct ServeOptions {
     int port = 8080;  // 0: any free port (the one taken is printed)
     int max_upload_mb = 50;
     int queue = 8;
+    int jobs = 0;  // side by side; 0: chosen from the cores (see cpu_cores.h)
     int request_timeout = 60;  // seconds for a request's head and body together
     std::vector<std::string> allow_hosts;  // Host names accepted besides the server's own
 };

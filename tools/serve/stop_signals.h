@@ -1,19 +1,18 @@
 // Ctrl-C, SIGTERM and SIGHUP stop the server: the first one asks it to stop
-// after the job in progress; a second one empties and removes the server's
-// private folder and ends the process at once (exit 130).
+// after the jobs in progress; a second one ends the process at once (exit
+// 130).
 #ifndef BL_TOOLS_SERVE_STOP_SIGNALS_H
 #define BL_TOOLS_SERVE_STOP_SIGNALS_H
 
 #include <atomic>
 #include <functional>
-#include <string>
 #include <thread>
 
 class StopSignals {
 public:
     // Calls `on_stop` on a thread of its own, not in the signal handler, so
-    // it may lock and wait. `folder` holds files only, no subfolders.
-    StopSignals(std::function<void()> on_stop, const std::string& folder);
+    // it may lock and wait.
+    explicit StopSignals(std::function<void()> on_stop);
     ~StopSignals();
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;

@@ -85,8 +85,8 @@ def request(url, data=None, content_type=None, timeout=120):
 
 
 class Server:
-    """`brightloom serve --port 0` with the given arguments; uploads go under
-    `tmp_dir` (its TMPDIR)."""
+    """`brightloom serve --port 0` with the given arguments and `tmp_dir` (an
+    empty folder) as its TMPDIR."""
 
     def __init__(self, cli, models, tmp_dir, *args):
         self.tmp_dir = tmp_dir
@@ -129,9 +129,10 @@ class Server:
                 raise AssertionError("timed out; last health: " + json.dumps(self.health()))
             time.sleep(0.02)
 
-    def upload_dirs(self):
-        return [os.path.join(self.tmp_dir, name) for name in os.listdir(self.tmp_dir)
-                if name.startswith("brightloom-serve-")]
+    def left_in_tmp(self):
+        """Everything under the server's TMPDIR: no request writes a file."""
+        return sorted(os.path.join(folder, name) for folder, dirs, files in os.walk(self.tmp_dir)
+                      for name in dirs + files)
 
     def stop(self, timeout=120):
         if self.process.poll() is None:

@@ -1,6 +1,7 @@
-// The serve command's job queue: one job at a time, the others in arrival
-// order up to the capacity, places given up by clients that left, and
-// shutdown sending the waiting away while the running job goes on.
+// The serve command's job queue: as many jobs at a time as it has slots, the
+// others in arrival order up to the capacity, places given up by clients
+// that left, and shutdown sending the waiting away while the running jobs
+// go on.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -97,6 +98,31 @@ TEST(JobQueue, CloseSendsTheWaitingAwayAndTheRunningJobGoesOn) {
     EXPECT_EQ(queue.length().running, 1u);
     { JobTurn ends_the_running_job(queue); }
     EXPECT_EQ(queue.length().running, 0u);
+}
+
+TEST(JobQueue, SlotsRunSideBySideAndAFreedSlotGoesToTheFirstWaiting) {
+    JobQueue queue(4, 2);
+    ASSERT_EQ(queue.wait_for_turn(always), Admission::Run);
+    ASSERT_EQ(queue.wait_for_turn(always), Admission::Run);
+    EXPECT_EQ(queue.length().running, 2u);
+    std::atomic<int> started{0};
+    std::vector<std::thread> waiters;
+    for (int id = 0; id < 2; ++id) {
+        waiters.emplace_back([&] {
+            ASSERT_EQ(queue.wait_for_turn(always), Admission::Run);
+            ++started;
+        });
+        wait_until_waiting(queue, static_cast<size_t>(id) + 1);
+    }
+    // Both freed slots are taken: the two waiting run side by side.
+    queue.finished();
+    queue.finished();
+    for (std::thread& waiter : waiters) waiter.join();
+    EXPECT_EQ(started.load(), 2);
+    const JobQueue::Length length = queue.length();
+    EXPECT_EQ(length.running, 2u);
+    EXPECT_EQ(length.waiting, 0u);
+    EXPECT_EQ(length.slots, 2u);
 }
 
 }  // namespace

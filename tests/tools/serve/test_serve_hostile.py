@@ -24,12 +24,12 @@ DEADLINE = 3     # --request-timeout 3
 def hostile(cli, demo_models, tmp_path_factory):
     """Small limits, so that each misbehaviour shows within seconds: one
     waiting job, so four connection threads take uploads."""
-    server = Server(cli, demo_models, tmp_path_factory.mktemp("hostile-tmp"), "--queue", "1",
+    server = Server(cli, demo_models, tmp_path_factory.mktemp("hostile-tmp"), "--jobs", "1", "--queue", "1",
                     "--max-upload-mb", "1", "--request-timeout", str(DEADLINE),
                     "--allow-host", "photos.example")
     yield server
     assert server.stop() == 0, "".join(server.lines)
-    assert server.upload_dirs() == []
+    assert server.left_in_tmp() == []
 
 
 def post_head(url, framing, boundary="b0undary", path="/api/enhance"):
@@ -130,7 +130,7 @@ def test_sigterm_stops_within_seconds_whatever_clients_do(cli, demo_models, tmp_
         status, _, _ = read_answer(sock, 2)
         assert status in (503, 0)  # told, or only closed
         sock.close()
-    assert server.upload_dirs() == []
+    assert server.left_in_tmp() == []
 
 
 @pytest.mark.parametrize("signals, code", [
@@ -140,7 +140,7 @@ def test_sigterm_stops_within_seconds_whatever_clients_do(cli, demo_models, tmp_
 ])
 def test_signals_during_a_job_leave_no_upload_behind(cli, demo_models, pictures, tmp_path, signals, code):
     _, images = pictures
-    server = Server(cli, demo_models, tmp_path)
+    server = Server(cli, demo_models, tmp_path, "--jobs", "1")
 
     def upscale():
         try:
@@ -151,14 +151,13 @@ def test_signals_during_a_job_leave_no_upload_behind(cli, demo_models, pictures,
     slow = threading.Thread(target=upscale)
     slow.start()
     server.wait_for(lambda h: h["queue"]["running"] == 1)
-    (folder,) = server.upload_dirs()
-    assert not any(name.endswith("-image") for name in os.listdir(folder)), "an upload is on disk"
+    assert server.left_in_tmp() == [], "an upload is on disk"
     for number in signals:
         server.process.send_signal(number)
         time.sleep(0.1)
     assert server.process.wait(120) == code, "".join(server.lines)
     slow.join(120)
-    assert server.upload_dirs() == []
+    assert server.left_in_tmp() == []
 
 
 def exchange(url, method, path, headers, body=b""):

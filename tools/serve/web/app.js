@@ -1,7 +1,28 @@
 // The page's behaviour: shows the pickers and options of the chosen
 // operation, sends the form to /api/<operation>, shows the running state,
-// the result beside the input(s), or the server's error message.
+// the result beside the input(s), the faces found drawn over the picture,
+// or the server's error message.
 "use strict";
+
+const SVG = "http://www.w3.org/2000/svg";
+
+// Each picker is the one template filled in for its image field.
+function buildPickers() {
+  const template = document.getElementById("picker");
+  for (const slot of document.querySelectorAll("[data-picker]")) {
+    const picker = template.content.firstElementChild.cloneNode(true);
+    const name = slot.dataset.picker;
+    picker.dataset.for = name;
+    picker.dataset.ops = slot.dataset.ops;
+    picker.hidden = slot.hidden;
+    picker.querySelector(".drop-title").textContent = slot.dataset.title;
+    const input = picker.querySelector("input[type=file]");
+    input.id = name;
+    input.name = name;
+    slot.replaceWith(picker);
+  }
+}
+buildPickers();
 
 const form = document.getElementById("job");
 const statusLine = document.getElementById("status");
@@ -10,6 +31,7 @@ const runButton = document.getElementById("run");
 const output = document.getElementById("output");
 const resultImage = document.getElementById("result");
 const download = document.getElementById("download");
+const faces = document.getElementById("faces");
 let resultUrl = null;
 
 function operation() {
@@ -53,11 +75,15 @@ function setBusy(busy, message) {
 function formFor(op) {
   const data = new FormData();
   for (const input of visibleImageInputs()) data.append(input.name, input.files[0]);
-  for (const name of ["blur", "padding", "blend", "scale", "format"]) {
+  for (const name of ["blur", "padding", "blend", "scale", "format", "embedding"]) {
     const field = document.getElementById(name);
     const label = field.closest("[data-ops]");
     if (label && label.hidden) continue;
-    if (field.value.trim() !== "") data.append(name, field.value.trim());
+    if (field.type === "checkbox") {
+      if (field.checked) data.append(name, field.value);
+    } else if (field.value.trim() !== "") {
+      data.append(name, field.value.trim());
+    }
   }
   return data;
 }
@@ -90,6 +116,37 @@ function showResult(blob, op) {
   output.hidden = false;
 }
 
+function svgElement(kind, attributes) {
+  const element = document.createElementNS(SVG, kind);
+  for (const [name, value] of Object.entries(attributes)) element.setAttribute(name, value);
+  return element;
+}
+
+// The picture with every face's box and points drawn over it, in the
+// picture's own pixels (the overlay stretches with the picture).
+function showFaces(analysis) {
+  const picture = document.getElementById("detect-picture");
+  picture.src = visibleImageInputs()[0].closest(".drop").querySelector(".preview").src;
+  const overlay = document.getElementById("detect-overlay");
+  overlay.setAttribute("viewBox", `0 0 ${analysis.width} ${analysis.height}`);
+  overlay.setAttribute("preserveAspectRatio", "none");
+  const radius = Math.max(1.5, Math.max(analysis.width, analysis.height) / 250);
+  const shapes = [];
+  for (const face of analysis.faces) {
+    const [x1, y1, x2, y2] = face.box;
+    shapes.push(svgElement("rect", { class: "box", x: x1, y: y1, width: x2 - x1, height: y2 - y1 }));
+    for (const [x, y] of face.points68 || []) {
+      shapes.push(svgElement("circle", { class: "point68", cx: x, cy: y, r: radius * 0.6 }));
+    }
+    for (const [x, y] of face.points5) shapes.push(svgElement("circle", { class: "point5", cx: x, cy: y, r: radius }));
+  }
+  overlay.replaceChildren(...shapes);
+  const count = analysis.faces.length;
+  document.getElementById("faces-summary").textContent =
+    `${count} ${count === 1 ? "face" : "faces"} in ${analysis.width} × ${analysis.height} pixels (detector ${analysis.detector}).`;
+  faces.hidden = false;
+}
+
 async function run(event) {
   event.preventDefault();
   errorBox.hidden = true;
@@ -100,7 +157,7 @@ async function run(event) {
     missing.focus();
     return;
   }
-  setBusy(true, "Working… (the server runs one job at a time)");
+  setBusy(true, "Working…");
   try {
     const response = await fetch("/api/" + op, { method: "POST", body: formFor(op) });
     if (!response.ok) {
@@ -108,7 +165,10 @@ async function run(event) {
       setBusy(false, "");
       return;
     }
-    showResult(await response.blob(), op);
+    output.hidden = op === "detect";
+    faces.hidden = op !== "detect";
+    if (op === "detect") showFaces(await response.json());
+    else showResult(await response.blob(), op);
     setBusy(false, "Done.");
   } catch (failure) {
     showError("The server could not be reached: " + failure.message);

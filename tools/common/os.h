@@ -3,8 +3,8 @@
 // pipe that carries the library's log during a directory run, and Ctrl-C.
 // os_posix.cpp or os_windows.cpp implements them; nothing else in the tool
 // calls the system directly.
-#ifndef BL_TOOLS_CLI_OS_H
-#define BL_TOOLS_CLI_OS_H
+#ifndef BL_TOOLS_COMMON_OS_H
+#define BL_TOOLS_COMMON_OS_H
 
 #include <stddef.h>
 

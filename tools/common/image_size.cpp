@@ -3,6 +3,11 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "brightloom.h"
+#include "os.h"
 
 namespace {
 
@@ -124,4 +129,27 @@ bool declared_image_size(const std::string& bytes, ImageSize& size) {
     if (h.starts_with("BM")) return bmp_size(h, size);
     if (h.starts_with("P5") || h.starts_with("P6")) return pnm_size(h, size);
     return tga_size(h, size);
+}
+
+// A JPEG's frame header may follow large metadata segments; a head this long
+// covers ordinary files, and a longer one only skips the early refusal.
+static const size_t FILE_HEAD_BYTES = 1 << 20;
+
+bool declared_file_image_size(const std::string& path, ImageSize& size) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(os::path_from_utf8(path), error)) return false;
+    std::ifstream file(os::path_from_utf8(path), std::ios::binary);
+    std::string head(FILE_HEAD_BYTES, '\0');
+    file.read(&head[0], static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(file.gcount()));
+    return declared_image_size(head, size);
+}
+
+bool upscale_passes_pixel_limit(const ImageSize& size, int scale, ImageSize* result) {
+    const int64_t limit = BRIGHTLOOM_MAX_IMAGE_PIXELS;
+    *result = {size.width * scale, size.height * scale};
+    // A side alone over the limit is judged first, so the product below
+    // cannot overflow.
+    if (size.width > limit || size.height > limit) return true;
+    return result->width * result->height > limit;
 }

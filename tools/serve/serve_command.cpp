@@ -1,7 +1,7 @@
-// The serve command: the models are opened once and stay open while an HTTP
-// server takes requests (tools/serve/).
-#include "../serve/server.h"
-#include "common.h"
+// The serve command: an engine is opened once and stays open while an HTTP
+// server takes requests.
+#include "../common/command.h"
+#include "server.h"
 
 namespace {
 
@@ -22,8 +22,12 @@ void add_serve_commands(CLI::App& app, CommandList& commands) {
     sub->add_option("--max-upload-mb", g_serve.max_upload_mb, "Largest request body, in MB")
         ->check(CLI::Range(1, 4096))
         ->capture_default_str();
+    sub->add_option("--jobs", g_serve.jobs,
+                    "Jobs run side by side, the cores shared between them (default: one per 4 "
+                    "cores, at least one)")
+        ->check(CLI::Range(1, 256));
     sub->add_option("--queue", g_serve.queue,
-                    "Requests that may wait while a job runs; more get 429")
+                    "Requests that may wait while every job slot is taken; more get 429")
         ->check(CLI::Range(0, 256))
         ->capture_default_str();
     sub->add_option("--request-timeout", g_serve.request_timeout,
@@ -36,7 +40,7 @@ void add_serve_commands(CLI::App& app, CommandList& commands) {
         ->allow_extra_args(false);
     Command command;
     command.app = sub;
-    command.models = ModelSet::Available;
+    command.models = ModelSet::Engine;
     command.run = [](const Settings& s) { return run_server(g_serve, s); };
     commands.push_back(command);
 }

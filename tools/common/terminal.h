@@ -1,0 +1,21 @@
+// Where the tool speaks: its exit codes and its own messages, kept apart
+// from the library's log so that --quiet can silence one without the other.
+#ifndef BL_TOOLS_COMMON_TERMINAL_H
+#define BL_TOOLS_COMMON_TERMINAL_H
+
+#include <string>
+
+enum ExitCode { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2, EXIT_CANCELLED = 130 };
+
+// The tool's own messages ("brightloom: ..."), written to the original
+// standard error even when --quiet silences the library's log.
+void say(const std::string& text);
+// The descriptor say() writes to; the progress bar draws there too.
+int terminal_fd();
+// Keeps the original standard error for say() and, with `quiet`, sends the
+// library's log lines to /dev/null.
+void route_terminal(bool quiet);
+// Prints the library's last error message and returns EXIT_FAILED.
+int fail_with_library_error();
+
+#endif
