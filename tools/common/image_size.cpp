@@ -65,14 +65,16 @@ bool jpeg_size(const Header& h, ImageSize& size) {
 }
 
 bool webp_size(const Header& h, ImageSize& size) {
-    if (!h.has(0, 30) || !h.text_at(8, "WEBP")) return false;
-    if (h.text_at(12, "VP8X")) return done(size, h.le24(24) + 1, h.le24(27) + 1);
+    // Each chunk kind ends its size fields at its own offset: 25 bytes for
+    // lossless, 30 for the others.
+    if (!h.has(0, 25) || !h.text_at(8, "WEBP")) return false;
+    if (h.text_at(12, "VP8X")) return h.has(0, 30) && done(size, h.le24(24) + 1, h.le24(27) + 1);
     if (h.text_at(12, "VP8L")) {
         const uint32_t bits = h.le32(21);
         return h.byte(20) == 0x2F && done(size, (bits & 0x3FFF) + 1, (bits >> 14 & 0x3FFF) + 1);
     }
     if (h.text_at(12, "VP8 "))
-        return h.text_at(23, "\x9d\x01\x2a") &&
+        return h.has(0, 30) && h.text_at(23, "\x9d\x01\x2a") &&
                done(size, h.le16(26) & 0x3FFF, h.le16(28) & 0x3FFF);
     return false;
 }
