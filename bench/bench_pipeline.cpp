@@ -11,6 +11,10 @@
 //     --frames N      frames of the directory swap (default 30)
 //     --tuning T,S    sessions with T intra-op threads (0: the runtime picks)
 //                     and spinning S (0/1) instead of the library's choice
+//     --memory M      where the sessions keep run memory: arenas (each its
+//                     own), off (no arena), off-pattern (no arena, no
+//                     planned block per run), shared (one for all) or
+//                     shared-exact (one for all, grown by what is asked)
 //     --only LIST     comma-separated subset of: swap,group,enhance,colorize,
 //                     upscale,frames
 // Prints one "name<TAB>value<TAB>unit" line per figure.
@@ -42,7 +46,8 @@ struct options {
     int repeat = 3;
     int frames = 30;
     bool tuned = false;
-    bl_session_tuning tuning{0, 1};
+    bl_session_tuning tuning{0, 1, BL_MEMORY_SESSION_ARENAS};
+    int memory = -1;  // --memory; -1: the library's choice
     std::string only;
 };
 
@@ -102,6 +107,18 @@ void measure(const options& o, const std::string& name, const std::function<int3
     report(name + " steady CPU time", median.cpu_ms, "ms");
 }
 
+// The process's resident set now (VmRSS), in MiB.
+double resident_mib() {
+    double kib = 0;
+    if (FILE* status = fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (fgets(line, sizeof line, status))
+            if (sscanf(line, "VmRSS: %lf kB", &kib) == 1) break;
+        fclose(status);
+    }
+    return kib / 1024.0;
+}
+
 int thread_count() {
     int count = 0;
     if (DIR* dir = opendir("/proc/self/task")) {
@@ -126,6 +143,7 @@ void measure_init(const options& o) {
     for (const auto& session : timing->session_ns)
         report("init " + base_name(session.first), session.second / 1e6, "ms");
     report("threads after init", thread_count(), "");
+    report("resident after init", resident_mib(), "MiB");
     bl_session_tuning tuning = bl_session_tuning_for(0);
     report("intra-op threads", tuning.intra_threads, "");
 }
@@ -185,6 +203,15 @@ options parse(int argc, char** argv) {
             o.tuned = sscanf(argv[++i], "%d,%d", &o.tuning.intra_threads,
                              &o.tuning.allow_spinning) == 2;
             if (!o.tuned) return options{};
+        } else if (arg == "--memory" && has_value) {
+            const std::string mode = argv[++i];
+            o.memory = mode == "arenas" ? BL_MEMORY_SESSION_ARENAS
+                       : mode == "off"  ? BL_MEMORY_NO_ARENA
+                       : mode == "shared" ? BL_MEMORY_SHARED_ARENA
+                       : mode == "off-pattern" ? BL_MEMORY_NO_ARENA_NO_PATTERN
+                       : mode == "shared-exact" ? BL_MEMORY_SHARED_EXACT_ARENA
+                                                : -2;
+            if (o.memory == -2) return options{};
         } else if (arg == "--only" && has_value) {
             o.only = argv[++i];
         } else if (arg.compare(0, 2, "--") == 0) {
@@ -210,10 +237,15 @@ int main(int argc, char** argv) {
     if (o.models.empty()) {
         fprintf(stderr,
                 "usage: bench_pipeline MODELS_DIR [SOURCE [ONE_FACE [GROUP [SMALL]]]] "
-                "[--repeat N] [--frames N] [--tuning THREADS,SPIN] [--only LIST]\n");
+                "[--repeat N] [--frames N] [--tuning THREADS,SPIN] [--memory arenas|off|shared] "
+                "[--only LIST]\n");
         return 2;
     }
-    if (o.tuned) bl_session_set_tuning_for_testing(&o.tuning);
+    if (o.tuned || o.memory >= 0) {
+        if (!o.tuned) o.tuning = bl_session_tuning_for(0);
+        if (o.memory >= 0) o.tuning.memory = o.memory;
+        bl_session_set_tuning_for_testing(&o.tuning);
+    }
     char pattern[] = "/tmp/bl_pipeline_XXXXXX";
     if (!mkdtemp(pattern)) fail("making a work folder");
     const std::string work = pattern;
@@ -233,6 +265,7 @@ int main(int argc, char** argv) {
         measure(o, "frame_upscale x2", [&] { return frame_upscale(o.small.c_str(), out.c_str(), 2, 100.0f); });
     if (wanted(o, "frames")) measure_frames(o, work);
     report("threads at the end", thread_count(), "");
+    report("resident after every operation", resident_mib(), "MiB");
 
     brightloom_shutdown();
     rusage usage;

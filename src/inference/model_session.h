@@ -17,14 +17,26 @@
 // container), so the library sets it to the cores this process may use. Its
 // workers spinning between runs would take the core that our own work (and
 // the host's) needs next, so they sleep instead.
+// Where a run's intermediate tensors live. By default the runtime gives
+// every session an arena of its own that keeps its largest run's memory for
+// good; nine sessions then hold nine such high-water marks.
+enum bl_session_memory {
+    BL_MEMORY_SESSION_ARENAS = 0,  // the runtime's default
+    BL_MEMORY_NO_ARENA = 1,        // allocated and freed around every run
+    BL_MEMORY_SHARED_ARENA = 2,    // one arena in the environment for every session
+    BL_MEMORY_NO_ARENA_NO_PATTERN = 3,  // as NO_ARENA, each tensor allocated on its own
+    BL_MEMORY_SHARED_EXACT_ARENA = 4,   // as SHARED_ARENA, growing by what a run asks
+};
+
 struct bl_session_tuning {
     int intra_threads;   // worker threads of one run; 0: the runtime chooses
     int allow_spinning;  // 1: workers spin after a run waiting for more work
+    int memory = BL_MEMORY_SESSION_ARENAS;  // a bl_session_memory
 };
 
 // The tuning an engine opened now gets when it asks for `intra_threads`
-// (0: the cores this process may use, counted now), without spinning. A
-// benchmark's forced tuning (inference/session_tuning_testing.h) wins.
+// (0: the cores this process may use, counted now): no spinning, no arenas.
+// A benchmark's forced tuning (inference/session_tuning_testing.h) wins.
 bl_session_tuning bl_session_tuning_for(int intra_threads);
 
 // One engine's runtime: the function table, its environment, the CPU memory

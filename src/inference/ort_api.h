@@ -35,6 +35,7 @@ extern "C" {
 typedef struct OrtEnv OrtEnv;
 typedef struct OrtStatus OrtStatus;
 typedef struct OrtMemoryInfo OrtMemoryInfo;
+typedef struct OrtArenaCfg OrtArenaCfg;
 typedef struct OrtSession OrtSession;
 typedef struct OrtValue OrtValue;
 typedef struct OrtRunOptions OrtRunOptions;
@@ -108,9 +109,9 @@ typedef struct OrtApi {
     OrtUnusedSlot EnableProfiling;  // 14
     OrtUnusedSlot DisableProfiling;  // 15
     OrtUnusedSlot EnableMemPattern;  // 16
-    OrtUnusedSlot DisableMemPattern;  // 17
+    OrtStatus* (ORT_API_CALL* DisableMemPattern)(OrtSessionOptions* options);  // 17
     OrtUnusedSlot EnableCpuMemArena;  // 18
-    OrtUnusedSlot DisableCpuMemArena;  // 19
+    OrtStatus* (ORT_API_CALL* DisableCpuMemArena)(OrtSessionOptions* options);  // 19
     OrtUnusedSlot SetSessionLogId;  // 20
     OrtUnusedSlot SetSessionLogVerbosityLevel;  // 21
     OrtUnusedSlot SetSessionLogSeverityLevel;  // 22
@@ -222,6 +223,33 @@ typedef struct OrtApi {
     OrtUnusedSlot GetStringTensorElement;  // 128
     OrtUnusedSlot FillStringTensorElement;  // 129
     OrtStatus* (ORT_API_CALL* AddSessionConfigEntry)(OrtSessionOptions* options, const char* config_key, const char* config_value);  // 130
+    OrtUnusedSlot CreateAllocator;  // 131
+    OrtUnusedSlot ReleaseAllocator;  // 132
+    OrtUnusedSlot RunWithBinding;  // 133
+    OrtUnusedSlot CreateIoBinding;  // 134
+    OrtUnusedSlot ReleaseIoBinding;  // 135
+    OrtUnusedSlot BindInput;  // 136
+    OrtUnusedSlot BindOutput;  // 137
+    OrtUnusedSlot BindOutputToDevice;  // 138
+    OrtUnusedSlot GetBoundOutputNames;  // 139
+    OrtUnusedSlot GetBoundOutputValues;  // 140
+    OrtUnusedSlot ClearBoundInputs;  // 141
+    OrtUnusedSlot ClearBoundOutputs;  // 142
+    OrtUnusedSlot TensorAt;  // 143
+    OrtStatus* (ORT_API_CALL* CreateAndRegisterAllocator)(OrtEnv* env, const OrtMemoryInfo* mem_info, const OrtArenaCfg* arena_cfg);  // 144
+    OrtUnusedSlot SetLanguageProjection;  // 145
+    OrtUnusedSlot SessionGetProfilingStartTimeNs;  // 146
+    OrtUnusedSlot SetGlobalIntraOpNumThreads;  // 147
+    OrtUnusedSlot SetGlobalInterOpNumThreads;  // 148
+    OrtUnusedSlot SetGlobalSpinControl;  // 149
+    OrtUnusedSlot AddInitializer;  // 150
+    OrtUnusedSlot CreateEnvWithCustomLoggerAndGlobalThreadPools;  // 151
+    OrtUnusedSlot SessionOptionsAppendExecutionProvider_CUDA;  // 152
+    OrtUnusedSlot SessionOptionsAppendExecutionProvider_ROCM;  // 153
+    OrtUnusedSlot SessionOptionsAppendExecutionProvider_OpenVINO;  // 154
+    OrtUnusedSlot SetGlobalDenormalAsZero;  // 155
+    OrtStatus* (ORT_API_CALL* CreateArenaCfg)(size_t max_mem, int arena_extend_strategy, int initial_chunk_size_bytes, int max_dead_bytes_per_chunk, OrtArenaCfg** out);  // 156
+    void (ORT_API_CALL* ReleaseArenaCfg)(OrtArenaCfg* cfg);  // 157
 } OrtApi;
 
 typedef struct OrtApiBase {
@@ -270,6 +298,11 @@ BL_ORT_SLOT(ReleaseTypeInfo, 98);
 BL_ORT_SLOT(ReleaseTensorTypeAndShapeInfo, 99);
 BL_ORT_SLOT(ReleaseSessionOptions, 100);
 BL_ORT_SLOT(AddSessionConfigEntry, 130);
+BL_ORT_SLOT(DisableMemPattern, 17);
+BL_ORT_SLOT(DisableCpuMemArena, 19);
+BL_ORT_SLOT(CreateAndRegisterAllocator, 144);
+BL_ORT_SLOT(CreateArenaCfg, 156);
+BL_ORT_SLOT(ReleaseArenaCfg, 157);
 #undef BL_ORT_SLOT
 static_assert(sizeof(OrtApiBase) == 2 * sizeof(void*), "OrtApiBase holds two pointers");
 #endif

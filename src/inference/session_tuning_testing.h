@@ -14,6 +14,7 @@ struct bl_forced_tuning {
     std::atomic<bool> forced{false};
     std::atomic<int> intra_threads{0};
     std::atomic<int> allow_spinning{0};
+    std::atomic<int> memory{0};
 };
 extern bl_forced_tuning g_bl_forced_tuning;
 

@@ -28,7 +28,11 @@ private:
 
 // Writes one line. `format` ends in "\n" as the stderr line does; the
 // callback receives the line without it.
-#if defined(__GNUC__)
+// MinGW's own printf checking knows only the Windows formats; the library
+// prints through the C99 ones there too (%zu included).
+#if defined(__MINGW32__)
+__attribute__((format(gnu_printf, 2, 3)))
+#elif defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))
 #endif
 void bl_log(brightloom_log_level level, const char* format, ...);

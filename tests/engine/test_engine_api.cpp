@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "brightloom.h"
+#include "inference/model_session.h"
+#include "inference/session_tuning_testing.h"
 #include "support/engine_fixture.h"
 #include "support/test_images.h"
 #include "support/testutil.h"
@@ -493,5 +495,45 @@ TEST(EngineRealDetector, AgreesWithTheListedResults) {
         const float tx = 2.0f * image->width / 640, ty = 2.0f * image->height / 640;
         for (int i = 0; i < 4; ++i) EXPECT_NEAR(faces[0].box[i], c.best[i], i % 2 ? ty : tx) << i;
         EXPECT_NEAR(faces[0].score, c.best[4], 0.01f);
+    }
+}
+
+// ------------------------------------------------------------ run memory
+
+// Where the runtime keeps a run's tensors must not change a single pixel.
+TEST(EngineMemory, EveryMemoryModeGivesTheSamePixels) {
+    ModelDir models;
+    bl_test::add_engine_models(&models);
+    image_ptr source = bl_test::squares_image({{320, 320, 255, 255, 255}});
+    image_ptr target = bl_test::squares_image({{160, 160, 255, 40, 40}, {480, 400, 40, 40, 255}});
+    const brightloom_image in_source = bl_test::as_public(source.get());
+    const brightloom_image in_target = bl_test::as_public(target.get());
+    std::vector<std::vector<uint8_t>> results;
+    for (int memory : {BL_MEMORY_SESSION_ARENAS, BL_MEMORY_NO_ARENA, BL_MEMORY_SHARED_ARENA,
+                       BL_MEMORY_NO_ARENA_NO_PATTERN, BL_MEMORY_SHARED_EXACT_ARENA}) {
+        SCOPED_TRACE(memory);
+        bl_session_tuning tuning = bl_session_tuning_for(0);
+        tuning.memory = memory;
+        bl_session_set_tuning_for_testing(&tuning);
+        brightloom_engine* opened = nullptr;
+        {
+            StderrCapture quiet;
+            ASSERT_EQ(brightloom_engine_open(models.path().c_str(), nullptr, &opened), BRIGHTLOOM_OK);
+        }
+        bl_session_set_tuning_for_testing(nullptr);
+        engine_ptr engine(opened);
+        brightloom_options options = brightloom_default_options();
+        options.enhance_after_swap = 1;
+        owned_image swapped, colorized;
+        ASSERT_EQ(brightloom_swap_image(engine.get(), &in_source, &in_target, &options,
+                                        swapped.out()),
+                  BRIGHTLOOM_OK);
+        ASSERT_EQ(brightloom_colorize_image(engine.get(), &in_target, nullptr, colorized.out()),
+                  BRIGHTLOOM_OK);
+        std::vector<uint8_t> both = swapped.bytes();
+        const std::vector<uint8_t> colour = colorized.bytes();
+        both.insert(both.end(), colour.begin(), colour.end());
+        results.push_back(both);
+        EXPECT_EQ(results.back(), results.front());
     }
 }
