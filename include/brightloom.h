@@ -347,7 +347,7 @@ typedef struct brightloom_engine_params {
      * embeddings are refused with BRIGHTLOOM_MODEL_MISSING. */
     int32_t open_swap;
     /* Worker threads of one model run; 0 (default): the cores this process
-     * may use. */
+     * may use, counted when the engine opens. Negative: BAD_ARGUMENT. */
     int32_t intra_threads;
     /* Where log lines go; NULL (default): standard error, one line each. */
     brightloom_log_fn log;
@@ -357,11 +357,15 @@ typedef struct brightloom_engine_params {
 BRIGHTLOOM_API brightloom_engine_params brightloom_engine_default_params(void);
 
 /* Opens the models of model_dir as brightloom_init does (same files, order of
- * detectors, warnings for missing optional models). params may be NULL for
- * the defaults. On success *engine is the new engine; on failure it is NULL.
- * Statuses: BAD_ARGUMENT (NULL or empty dir, NULL engine), MODEL_MISSING (no
- * detector; recognizer or swapper absent when open_swap), MODEL_FAILED (the
- * runtime cannot be loaded, a model file that does not open), OUT_OF_MEMORY. */
+ * detectors, lines and warnings for missing optional models, with the same
+ * messages). params may be NULL for the defaults. On success *engine is the
+ * new engine; on failure it is NULL.
+ * Statuses: BAD_ARGUMENT (NULL or empty dir, NULL engine, params.size 0, a
+ * negative thread count), MODEL_MISSING (no detector opens; the recognizer's
+ * or swapper's file absent when open_swap), MODEL_FAILED (the runtime cannot
+ * be loaded, "Failed to get ONNX Runtime API"; the recognizer's or swapper's
+ * file present but refused), OUT_OF_MEMORY. The factor-2 and factor-4
+ * upscalers are opened by their first use, not here. */
 BRIGHTLOOM_API brightloom_status brightloom_engine_open(const char* model_dir,
                                                         const brightloom_engine_params* params,
                                                         brightloom_engine** engine);
@@ -426,6 +430,9 @@ typedef enum brightloom_target {
     BRIGHTLOOM_TARGET_REFERENCE = 2  /* faces within reference_distance of reference_embedding */
 } brightloom_target;
 
+/* Every operation that reads options checks them: size 0, an unknown
+ * target, a negative target_position, TARGET_REFERENCE without an embedding
+ * and a reference_distance outside (0, 1] give BAD_ARGUMENT. */
 typedef struct brightloom_options {
     uint32_t size;           /* as in brightloom_engine_params */
     float detector_score;    /* minimum confidence of a face; default 0.3 */
@@ -433,7 +440,9 @@ typedef struct brightloom_options {
     int32_t mask_padding[4]; /* top, right, bottom, left in percent; default 0 */
     int32_t soft_edge;       /* non-zero: face_blend's softer edge (mask blur 0.5) */
     float enhancer_blend;    /* share of the restored face, 0 ... 1; default 0.8 */
-    int32_t enhance_after_swap; /* non-zero: restore the swapped faces too */
+    int32_t enhance_after_swap; /* swaps and session frames: non-zero restores the
+                                 * faces of the swapped image too (when an
+                                 * enhancer is open) */
     float frame_blend;       /* colorize / upscale: share of the model result in percent; default 100 */
     int32_t upscale_factor;  /* 2 (default) or 4 */
     int32_t target;          /* a brightloom_target */
@@ -442,7 +451,8 @@ typedef struct brightloom_options {
      * brightloom_face.embedding; read during the call only. */
     const float* reference_embedding;
     float reference_distance; /* largest distance (0 same ... 1 opposite); default 0.3 */
-    int32_t reference_position; /* swap sessions: face of the reference image; default 0 */
+    int32_t reference_position; /* swap sessions: face of the reference image;
+                                 * default 0; negative counts as 0 */
     int32_t want_embedding;  /* brightloom_detect_faces: fill embeddings; default 0 */
 } brightloom_options;
 
@@ -471,17 +481,20 @@ BRIGHTLOOM_API brightloom_status brightloom_enhance_image(brightloom_engine* eng
                                                           const brightloom_options* options,
                                                           brightloom_image* result);
 
-/* Colorized with options->frame_blend. Statuses: BAD_ARGUMENT, MODEL_MISSING,
- * MODEL_FAILED ("Colorization failed"), OUT_OF_MEMORY. */
+/* Colorized with options->frame_blend. Statuses: BAD_ARGUMENT, MODEL_MISSING
+ * ("Colorization failed: no colorizer (ddcolor.onnx) in <dir>"), MODEL_FAILED
+ * ("Colorization failed"), OUT_OF_MEMORY. */
 BRIGHTLOOM_API brightloom_status brightloom_colorize_image(brightloom_engine* engine,
                                                            const brightloom_image* image,
                                                            const brightloom_options* options,
                                                            brightloom_image* result);
 
 /* Enlarged options->upscale_factor times; the factor's model opens on first
- * use and stays open. Statuses: BAD_ARGUMENT (a factor other than 2 or 4),
- * MODEL_MISSING, TOO_LARGE (the result would pass BRIGHTLOOM_MAX_IMAGE_PIXELS),
- * MODEL_FAILED, OUT_OF_MEMORY. */
+ * use and stays open. Statuses: BAD_ARGUMENT ("Unsupported upscale factor:
+ * <n> (use 2 or 4)"), TOO_LARGE (the result would pass
+ * BRIGHTLOOM_MAX_IMAGE_PIXELS; checked before anything runs), MODEL_MISSING
+ * (file absent) or MODEL_FAILED (file refused), both "Failed to load frame
+ * enhancer: <path>", MODEL_FAILED ("Frame enhancement failed"), OUT_OF_MEMORY. */
 BRIGHTLOOM_API brightloom_status brightloom_upscale_image(brightloom_engine* engine,
                                                           const brightloom_image* image,
                                                           const brightloom_options* options,
@@ -492,18 +505,19 @@ BRIGHTLOOM_API brightloom_status brightloom_upscale_image(brightloom_engine* eng
 typedef struct brightloom_face {
     float box[4];            /* x1, y1, x2, y2 in image pixels */
     float score;             /* detector confidence */
-    float points5[10];       /* eyes, nose, mouth corners: x, y pairs */
-    int32_t has_points68;    /* 1 when points68 holds the landmarker's points */
+    float points5[10];       /* the detector's eyes, nose, mouth corners: x, y pairs */
+    int32_t has_points68;    /* 1 when the landmarker is open and refined this face */
     float points68[136];
     int32_t has_embedding;   /* 1 when embedding was asked for and computed */
     float embedding[512];    /* identity at unit length */
 } brightloom_face;
 
-/* Finds every face (best score first, no cap). *count is how many were found;
- * the first min(count, capacity) are written to faces (faces may be NULL when
- * capacity is 0). Statuses: BAD_ARGUMENT, MODEL_MISSING (an embedding asked of
- * an engine opened without swap), MODEL_FAILED, OUT_OF_MEMORY; no face is
- * BRIGHTLOOM_OK with *count 0. */
+/* Finds every face (best score first, no cap: the 64 of the functions above
+ * do not apply). *count is how many were found; the first min(count,
+ * capacity) are written to faces (faces may be NULL when capacity is 0).
+ * Statuses: BAD_ARGUMENT, MODEL_MISSING (an embedding asked of an engine
+ * opened without swap), MODEL_FAILED ("Face detection failed": the detector's
+ * run failed), OUT_OF_MEMORY; no face is BRIGHTLOOM_OK with *count 0. */
 BRIGHTLOOM_API brightloom_status brightloom_detect_faces(brightloom_engine* engine,
                                                          const brightloom_image* image,
                                                          const brightloom_options* options,
@@ -527,8 +541,9 @@ BRIGHTLOOM_API brightloom_status brightloom_swap_session_open(brightloom_engine*
                                                               brightloom_swap_session** session);
 
 /* The cached face swapped into one frame; a frame without (matching) faces
- * comes back as an unchanged copy. options->target is not read (the session's
- * reference decides). Statuses: BAD_ARGUMENT, OUT_OF_MEMORY. */
+ * comes back as an unchanged copy. options->target and the reference fields
+ * are not read (the session's reference decides). Statuses: BAD_ARGUMENT,
+ * OUT_OF_MEMORY. */
 BRIGHTLOOM_API brightloom_status brightloom_swap_session_frame(brightloom_swap_session* session,
                                                                const brightloom_image* frame,
                                                                const brightloom_options* options,

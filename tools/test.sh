@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets the machine up, builds with warnings as errors, and runs the whole test
-# suite twice: as built, and under AddressSanitizer + UndefinedBehaviorSanitizer.
+# suite twice: as built, and under AddressSanitizer + UndefinedBehaviorSanitizer;
+# the threaded tests also run under ThreadSanitizer.
 # The ctest suite includes the command-line tool, its server and the server's
 # web page in a headless browser (chromium, driven through the npm package
 # puppeteer-core, both installed here), and the install test; the Python
@@ -34,6 +35,18 @@ echo "[test] the same tests under AddressSanitizer + UndefinedBehaviorSanitizer"
   -DBL_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
+
+echo "[test] the threaded tests under ThreadSanitizer"
+# Many threads on one engine, directory runs cancelled from another thread,
+# the server's job queue. The runtime is not built with the sanitizer, so
+# the hand-over from its worker threads is invisible to it: tests/tsan.supp
+# suppresses exactly the reports with a frame inside libonnxruntime (the
+# sessions keep their usual thread count, so the threads run as in use).
+"$root/tools/setup.sh" "$root/build-tsan" -DBL_WERROR=ON -DBL_SANITIZE=thread \
+  -DBL_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
+TSAN_OPTIONS="suppressions=$root/tests/tsan.supp halt_on_error=1" \
+  ctest --test-dir "$root/build-tsan" --output-on-failure -j "$jobs" \
+        -R "EngineThreads|AnotherThread|CancelDuring|JobQueue"
 
 echo "[test] every fuzz target for ${BL_FUZZ_SECONDS:-30} s (clang, libFuzzer)"
 "$root/fuzz/run.sh" "${BL_FUZZ_SECONDS:-30}"
