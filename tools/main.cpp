@@ -35,6 +35,7 @@ int initialize(const Settings& s, ModelSet models) {
         say("error: no model directory: give --models DIR or set BRIGHTLOOM_MODELS");
         return EXIT_USAGE;
     }
+    if (models == ModelSet::Own) return EXIT_OK;
     apply_settings(s);
     int32_t rc = models == ModelSet::Lite ? brightloom_init_lite(s.models.c_str(), 0)
                                           : brightloom_init(s.models.c_str());

@@ -46,7 +46,8 @@ void apply_settings(const Settings& s);
 // Which models a command needs opened before it runs. Available opens every
 // model that is there and, when the recognizer or swapper cannot be opened,
 // goes on without face swapping (a warning says so).
-enum class ModelSet { Full, Lite, Available };
+// Own: the command opens an engine of its own, so none is opened for it.
+enum class ModelSet { Full, Lite, Available, Own };
 
 // One subcommand: its parser and what it does once the library is up.
 // `before_init` (optional) checks what can be checked without models, so a
