@@ -291,7 +291,9 @@ BRIGHTLOOM_API void frame_process_video_cancel(void);
  *
  * Files. The engine reads the model files of its directory when it opens (an
  * upscaler on its first use); brightloom_image_load and brightloom_image_save
- * read and write the named file; nothing else is read or written.
+ * read and write the named file; the video-file jobs read and write their
+ * named files, a hidden partial output beside the output, and ffmpeg's
+ * messages in a private folder under TMPDIR; nothing else is read or written.
  */
 
 typedef enum brightloom_status {
@@ -622,10 +624,10 @@ BRIGHTLOOM_API brightloom_status brightloom_video_check_file(brightloom_video_op
  * the reference's face when reference is given or params->reference_frame is
  * set; not both), restoring them too with options->enhance_after_swap.
  * Statuses: those of brightloom_video_check_file and of
- * brightloom_swap_session_open, BAD_ARGUMENT ("No frame <n> in: <path>"),
- * UNREADABLE_INPUT ("No frames in: <path>", "Input ended early after <n>
- * frames: <path>"), CANNOT_WRITE (ffmpeg's last line in brackets), CANCELLED.
- * summary may be NULL. */
+ * brightloom_swap_session_open, UNREADABLE_INPUT ("No frame <n> in: <path>",
+ * "No frames in: <path>", "Input ended early after <n> frames: <path>"),
+ * CANNOT_WRITE (with ffmpeg's last line in brackets), CANCELLED. summary may
+ * be NULL. */
 BRIGHTLOOM_API brightloom_status brightloom_video_swap_file(
     brightloom_engine* engine, const brightloom_image* source, const brightloom_image* reference,
     const char* input_path, const char* output_path, const brightloom_options* options,

@@ -35,8 +35,6 @@ brightloom_status map_outcome(VideoJob::Outcome outcome, const std::string& erro
     brightloom_status status = BRIGHTLOOM_UNREADABLE_INPUT;
     if (error.rfind("Cannot write output", 0) == 0 || error.rfind("Cannot create", 0) == 0)
         status = BRIGHTLOOM_CANNOT_WRITE;
-    else if (error.rfind("No frame ", 0) == 0)
-        status = BRIGHTLOOM_BAD_ARGUMENT;
     else if (error.rfind("Not a video", 0) == 0)
         status = BRIGHTLOOM_UNSUPPORTED_FORMAT;
     return bl_fail(status, "%s", error.c_str());
@@ -94,7 +92,7 @@ brightloom_status open_session(VideoJob& job, brightloom_engine* engine,
     brightloom_image frame = {0, 0, 0, nullptr};
     std::string error;
     if (!job.extract_frame(reference_frame, &frame, error))
-        return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "%s", error.c_str());
+        return bl_fail(BRIGHTLOOM_UNREADABLE_INPUT, "%s", error.c_str());
     brightloom_status status = brightloom_swap_session_open(engine, source, &frame, &options, session);
     brightloom_image_release(&frame);
     return status;
