@@ -291,7 +291,9 @@ BRIGHTLOOM_API void frame_process_video_cancel(void);
  *
  * Files. The engine reads the model files of its directory when it opens (an
  * upscaler on its first use); brightloom_image_load and brightloom_image_save
- * read and write the named file; nothing else is read or written.
+ * read and write the named file; the video-file jobs read and write their
+ * named files, a hidden partial output beside the output, and ffmpeg's
+ * messages in a private folder under TMPDIR; nothing else is read or written.
  */
 
 typedef enum brightloom_status {
@@ -306,7 +308,8 @@ typedef enum brightloom_status {
     BRIGHTLOOM_CANNOT_WRITE = 8,       /* an output file that cannot be written */
     BRIGHTLOOM_OUT_OF_MEMORY = 9,
     BRIGHTLOOM_CANCELLED = 10,         /* stopped on the caller's request */
-    BRIGHTLOOM_INTERNAL = 11           /* a fault of the library itself */
+    BRIGHTLOOM_INTERNAL = 11,          /* a fault of the library itself */
+    BRIGHTLOOM_UNAVAILABLE = 12        /* a facility this build or machine lacks (ffmpeg, video files on Windows) */
 } brightloom_status;
 
 /* A short fixed name of a status ("ok", "bad argument", ...); never NULL. */
@@ -550,6 +553,96 @@ BRIGHTLOOM_API brightloom_status brightloom_swap_session_frame(brightloom_swap_s
                                                                brightloom_image* result);
 
 BRIGHTLOOM_API void brightloom_swap_session_close(brightloom_swap_session* session);
+
+/* ------------------------------------------------------------ Video files --
+ * One job over a whole video file: ffmpeg (found on PATH, run as a child
+ * process from an argument list, never a shell) decodes the frames, each frame
+ * goes through an operation of the engine in memory, and ffmpeg encodes the
+ * results as they come, keeping the frame count, the exact frame rate and
+ * timestamps, the rotation and the sound. The result is written to a hidden
+ * temporary file beside output_path (".<name>.XXXXXX.part", with the mode
+ * a new file gets under the umask) and renamed to output_path only when
+ * complete; on failure or cancel nothing is left behind. Output containers by
+ * extension: .mp4, .m4v, .mov, .mkv, .webm. A frame the operation fails on
+ * goes into the output as it came (enlarged, for an upscale) and is counted
+ * in brightloom_video_summary.failed_frames. The library installs no signal
+ * handlers. Not available in the Windows build (BRIGHTLOOM_UNAVAILABLE). */
+
+typedef enum brightloom_video_operation {
+    BRIGHTLOOM_VIDEO_ENHANCE = 0,  /* brightloom_enhance_image */
+    BRIGHTLOOM_VIDEO_COLORIZE = 1, /* brightloom_colorize_image (options->frame_blend) */
+    BRIGHTLOOM_VIDEO_UPSCALE = 2,  /* brightloom_upscale_image (options->upscale_factor, frame_blend) */
+    BRIGHTLOOM_VIDEO_SWAP = 3      /* a swap session (brightloom_video_swap_file) */
+} brightloom_video_operation;
+
+/* Frames done so far and frames expected (-1 when the input does not say;
+ * equal to done once the input has ended). Called on the job's thread after
+ * every frame. */
+typedef void (*brightloom_video_progress_fn)(void* user_data, int32_t done, int32_t total);
+
+typedef struct brightloom_video_params {
+    uint32_t size;        /* as in brightloom_engine_params */
+    int32_t crf;          /* quality: 0 best ... 51 smallest; default 18 */
+    const char* preset;   /* "ultrafast" ... "veryslow"; NULL: "medium" */
+    const char* codec;    /* "libx264", "libx265", "libvpx-vp9"; NULL: libx264, VP9 for .webm */
+    /* Swaps: -1 (default) or a frame number (0 = first) of the input whose
+     * face at options->reference_position becomes the reference, as a
+     * reference image would. */
+    int32_t reference_frame;
+    brightloom_video_progress_fn progress; /* NULL: none */
+    void* progress_user_data;
+    /* NULL or a flag another thread (or a signal handler) sets non-zero to
+     * stop the job before its next frame: BRIGHTLOOM_CANCELLED. */
+    const volatile int32_t* cancel;
+} brightloom_video_params;
+
+/* What a finished (or cancelled) job did. */
+typedef struct brightloom_video_summary {
+    int32_t frames;        /* frames decoded and encoded */
+    int32_t failed_frames; /* of which passed through unprocessed */
+} brightloom_video_summary;
+
+BRIGHTLOOM_API brightloom_video_params brightloom_video_default_params(void);
+
+/* Everything that can be refused without an engine, in this order: ffmpeg
+ * missing (UNAVAILABLE, "ffmpeg is not installed: install the Debian package
+ * ffmpeg"), encoding options that do not fit the output's container
+ * (BAD_ARGUMENT), the input unreadable (UNREADABLE_INPUT, "Cannot read input:
+ * <path>"), output_path naming the input or an unwritable place (CANNOT_WRITE,
+ * "Output is the input: <path>", "Cannot write output: <path>"), no video
+ * (UNSUPPORTED_FORMAT, "Not a video: <path>", "No video stream in: <path>"),
+ * an upscale over BRIGHTLOOM_MAX_IMAGE_PIXELS (TOO_LARGE). options may be NULL.
+ * The jobs below make the same checks; a host calls this to refuse before it
+ * opens an engine. */
+BRIGHTLOOM_API brightloom_status brightloom_video_check_file(brightloom_video_operation operation,
+                                                             const char* input_path,
+                                                             const char* output_path,
+                                                             const brightloom_options* options,
+                                                             const brightloom_video_params* params);
+
+/* Swaps the best face of source into every frame (only into faces resembling
+ * the reference's face when reference is given or params->reference_frame is
+ * set; not both), restoring them too with options->enhance_after_swap.
+ * Statuses: those of brightloom_video_check_file and of
+ * brightloom_swap_session_open, UNREADABLE_INPUT ("No frame <n> in: <path>",
+ * "No frames in: <path>", "Input ended early after <n> frames: <path>"),
+ * CANNOT_WRITE (with ffmpeg's last line in brackets), CANCELLED. summary may
+ * be NULL. */
+BRIGHTLOOM_API brightloom_status brightloom_video_swap_file(
+    brightloom_engine* engine, const brightloom_image* source, const brightloom_image* reference,
+    const char* input_path, const char* output_path, const brightloom_options* options,
+    const brightloom_video_params* params, brightloom_video_summary* summary);
+
+/* One of ENHANCE, COLORIZE, UPSCALE over every frame; statuses as above. */
+BRIGHTLOOM_API brightloom_status brightloom_video_process_file(
+    brightloom_engine* engine, brightloom_video_operation operation, const char* input_path,
+    const char* output_path, const brightloom_options* options,
+    const brightloom_video_params* params, brightloom_video_summary* summary);
+
+/* For a host's signal handler that must end the process at once:
+ * async-signal-safe, kills the ffmpeg children of every job in progress and
+ * removes their temporary and partial files. The jobs then fail. */
+BRIGHTLOOM_API void brightloom_video_hard_stop(void);
 
 #ifdef __cplusplus
 }

@@ -4,7 +4,8 @@ import ctypes
 import os
 import threading
 
-from ._structs import EngineHandle, EngineParams, Face, Image, Options, SwapSessionHandle
+from ._structs import (EngineHandle, EngineParams, Face, Image, Options, SwapSessionHandle,
+                       VideoParams, VideoSummary)
 
 LIBRARY_FILE = "libkalderon-brightloom-inference.so.1"
 
@@ -74,6 +75,13 @@ SIGNATURES = {
     "brightloom_swap_session_open": (_enum, [_engine, _image, _image, _options, _P(_session)]),
     "brightloom_swap_session_frame": (_enum, [_session, _image, _options, _image]),
     "brightloom_swap_session_close": (None, [_session]),
+    "brightloom_video_default_params": (VideoParams, []),
+    "brightloom_video_check_file": (_enum, [_enum, _str, _str, _options, _P(VideoParams)]),
+    "brightloom_video_swap_file": (_enum, [_engine, _image, _image, _str, _str, _options,
+                                           _P(VideoParams), _P(VideoSummary)]),
+    "brightloom_video_process_file": (_enum, [_engine, _enum, _str, _str, _options,
+                                              _P(VideoParams), _P(VideoSummary)]),
+    "brightloom_video_hard_stop": (None, []),
 }
 
 _lock = threading.Lock()

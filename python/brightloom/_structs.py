@@ -73,6 +73,32 @@ class Face(ctypes.Structure):
     ]
 
 
+# brightloom_video_progress_fn(user_data, done, total)
+VideoProgressFunction = ctypes.CFUNCTYPE(None, ctypes.c_void_p, _i32, _i32)
+
+
+class VideoParams(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("crf", _i32),
+        ("preset", ctypes.c_char_p),
+        ("codec", ctypes.c_char_p),
+        ("reference_frame", _i32),
+        ("progress", VideoProgressFunction),
+        ("progress_user_data", ctypes.c_void_p),
+        ("cancel", ctypes.POINTER(_i32)),
+    ]
+
+
+class VideoSummary(ctypes.Structure):
+    _fields_ = [
+        ("frames", _i32),
+        ("failed_frames", _i32),
+    ]
+
+
+# brightloom_video_operation
+VIDEO_ENHANCE, VIDEO_COLORIZE, VIDEO_UPSCALE, VIDEO_SWAP = 0, 1, 2, 3
 # brightloom_target
 TARGET_ALL, TARGET_POSITION, TARGET_REFERENCE = 0, 1, 2
 # brightloom_format

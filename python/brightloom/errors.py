@@ -17,6 +17,7 @@ class Status(enum.IntEnum):
     OUT_OF_MEMORY = 9
     CANCELLED = 10
     INTERNAL = 11
+    UNAVAILABLE = 12
 
 
 class BrightloomError(RuntimeError):

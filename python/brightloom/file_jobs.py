@@ -5,11 +5,25 @@ import os
 import threading
 
 from . import video as _video
+from ._structs import VIDEO_SWAP as _VIDEO_SWAP
+from .images import Picture
+from .options import COMMON as _COMMON
 from ._process_engine import call_lock as _call_lock
 from ._process_engine import error_text
 from .errors import BrightloomError
 
 FRAME_MODES = {"enhance": 0, "colorize": 1, "upscale": 2}
+# The options the video jobs read.
+_SWAP_OPTIONS = _COMMON + ("enhance", "reference_position", "reference_distance")
+_FRAME_OPTIONS = _COMMON + ("scale", "blend")
+
+
+class _no_picture:
+    def __enter__(self):
+        return None
+
+    def __exit__(self, *exc):
+        pass
 
 
 def _path(value):
@@ -131,26 +145,16 @@ class FileJobs:
         cancelled or failed run leaves no output."""
         if reference is not None and reference_frame is not None:
             raise ValueError("give reference or reference_frame, not both")
-
-        def swap_frame(lib, in_path, out_path):
-            if lib.face_swap_video_frame(_path(in_path), _path(out_path)) != 0:
-                return False
-            if enhance:
-                lib.face_enhance(_path(out_path), _path(out_path))
-            return True
-
-        def prepare(job):
-            self._call("face_swap_video_init", _path(source))
-            lib = self._legacy()
-            if reference_distance is not None:
-                lib.face_swap_video_set_reference_distance(float(reference_distance))
-            image = job.extract_frame(reference_frame) if reference_frame is not None else reference
-            if image is not None:
-                self._call("face_swap_video_set_reference", _path(image),
-                           int(reference_position))
-
-        return self._run_video(input, output, _video.Options(output, crf, preset, codec),
-                               prepare, swap_frame, "face_swap_video_cleanup", progress)
+        keywords = {"enhance": enhance, "reference_position": max(0, int(reference_position))}
+        if reference_distance is not None:
+            keywords["reference_distance"] = reference_distance
+        options = self._options(_SWAP_OPTIONS, keywords)
+        params = _video.params(self._lib, crf, preset, codec, reference_frame)
+        with Picture(self._lib, source) as face:
+            with (Picture(self._lib, reference) if reference is not None
+                  else _no_picture()) as ref:
+                return self._run_video(_VIDEO_SWAP, input, output, options, params, progress,
+                                       face.ref, ref.ref if ref is not None else None)
 
     def process_video(self, mode, input, output, scale=2, blend=100, crf=18, preset="medium",
                       codec=None, progress=None):
@@ -162,37 +166,20 @@ class FileJobs:
             raise ValueError(f"unknown mode {mode!r}; one of {tuple(FRAME_MODES)}")
         if mode == "upscale" and int(scale) not in (2, 4):
             raise ValueError("scale is 2 or 4")
-        operations = {
-            "enhance": lambda lib, i, o: lib.face_enhance(i, o),
-            "colorize": lambda lib, i, o: lib.frame_colorize(i, o, float(blend)),
-            "upscale": lambda lib, i, o: lib.frame_upscale(i, o, int(scale), float(blend)),
-        }
-        operation = operations[mode]
-        options = _video.Options(output, crf, preset, codec,
-                                 scale=int(scale) if mode == "upscale" else 1)
-        return self._run_video(input, output, options, None,
-                               lambda lib, i, o: operation(lib, _path(i), _path(o)) == 0, None,
-                               progress)
+        options = self._options(_FRAME_OPTIONS, {"scale": int(scale), "blend": float(blend)})
+        params = _video.params(self._lib, crf, preset, codec)
+        return self._run_video(FRAME_MODES[mode], input, output, options, params, progress)
 
-    def _run_video(self, input, output, options, prepare, process_frame, cleanup, progress):
-        with _call_lock:
-            lib = self._legacy()
+    def _run_video(self, operation, input, output, options, params, progress, *images):
+        _video.check_file(self._lib, operation, input, output, options, params)
+        job = _video.Job(self._lib, params, progress)
+        with self._handle.use() as engine:
+            self._active_runner = job
             try:
-                job = _video.VideoJob(input, output, options)
-            except _video.VideoError as error:
-                raise BrightloomError(str(error)) from None
-            try:
-                with job, _video.TerminationAsInterrupt():
-                    if prepare is not None:
-                        prepare(job)
-                    self._active_runner = job
-                    return job.run(lambda i, o: process_frame(lib, i, o), progress)
-            except _video.VideoError as error:
-                raise BrightloomError(str(error)) from None
+                return _video.run(self._lib, job, operation, engine, input, output, options,
+                                  *images)
             finally:
                 self._active_runner = None
-                if cleanup is not None:
-                    getattr(lib, cleanup)()
 
     def cancel(self):
         """Asks the running directory or video job to stop after its current

@@ -38,6 +38,7 @@ const char* brightloom_status_name(brightloom_status status) {
         case BRIGHTLOOM_OUT_OF_MEMORY: return "out of memory";
         case BRIGHTLOOM_CANCELLED: return "cancelled";
         case BRIGHTLOOM_INTERNAL: return "internal";
+        case BRIGHTLOOM_UNAVAILABLE: return "unavailable";
     }
     return "unknown status";
 }

@@ -15,7 +15,11 @@ NAMED = {"brightloom_engine": _structs.EngineHandle,
          "brightloom_swap_session": _structs.SwapSessionHandle,
          "brightloom_engine_params": _structs.EngineParams, "brightloom_image": _structs.Image,
          "brightloom_options": _structs.Options, "brightloom_face": _structs.Face,
-         "brightloom_log_fn": _structs.LogFunction}
+         "brightloom_log_fn": _structs.LogFunction,
+         "brightloom_video_params": _structs.VideoParams,
+         "brightloom_video_summary": _structs.VideoSummary,
+         "brightloom_video_progress_fn": _structs.VideoProgressFunction}
+CALLBACKS = ("brightloom_log_fn", "brightloom_video_progress_fn")
 
 
 class Header:
@@ -30,7 +34,8 @@ class Header:
 
     def ctype(self, declared):
         """The ctypes type of a C type such as "const brightloom_image*"."""
-        declared = " ".join(declared.replace("const ", "").split()).replace(" *", "*")
+        declared = " ".join(declared.replace("const ", "").replace("volatile ", "").split())
+        declared = declared.replace(" *", "*")
         base, stars = declared.rstrip("*"), declared.count("*")
         if stars == 1 and base in ("char", "void"):
             return ctypes.c_char_p if base == "char" else ctypes.c_void_p
@@ -64,8 +69,8 @@ class Header:
             found[name] = fields
         return found
 
-    def log_function(self):
-        result, args = re.search(r"typedef (\w+) \(\*brightloom_log_fn\)\(([^)]*)\)",
+    def callback(self, name):
+        result, args = re.search(r"typedef (\w+) \(\*" + name + r"\)\(([^)]*)\)",
                                  self.text).groups()
         return self.ctype(result), [self.ctype(re.sub(r"\s*\w+$", "", a.strip()))
                                     for a in args.split(",")]
@@ -92,9 +97,10 @@ def test_every_public_function_is_declared_with_the_header_types(header):
 def test_structures_and_callback_match_the_header_field_by_field(header):
     for name, fields in header.structs().items():
         assert NAMED[name]._fields_ == fields, name
-    restype, argtypes = header.log_function()
-    assert _structs.LogFunction._restype_ is restype
-    assert list(_structs.LogFunction._argtypes_) == argtypes
+    for name in CALLBACKS:
+        restype, argtypes = header.callback(name)
+        assert NAMED[name]._restype_ is restype, name
+        assert list(NAMED[name]._argtypes_) == argtypes, name
 
 
 def test_status_numbers_match_the_header(header):

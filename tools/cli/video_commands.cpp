@@ -1,28 +1,23 @@
-// Commands over whole video files: swap-video and process-video. ffmpeg
-// decodes and encodes; every frame goes through the library's single-frame
-// operation under the same live bar and Ctrl-C handling as the directory runs.
+// Commands over whole video files: swap-video and process-video. The
+// library's video-file job does the work on an engine of the command's own;
+// the command adds the live bar and the Ctrl-C handling of the directory runs.
 #include <signal.h>
 #include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 
 #include "brightloom.h"
-#include "child_process.h"
 #include "common.h"
-#include "../common/image_size.h"
 #include "progress_monitor.h"
-#include "video_job.h"
 
 namespace {
 
 struct VideoArgs {
     std::string input, output;
-    EncodeOptions encoding;
-    // Found and checked before the models load.
-    std::string ffmpeg;
-    VideoInfo info;
+    int crf = 18;
+    std::string preset = "medium";
+    std::string codec;
 };
 VideoArgs g_video;
 
@@ -43,6 +38,12 @@ struct ProcessVideoArgs {
 };
 ProcessVideoArgs g_process;
 
+// The codecs and presets the library's job takes.
+const std::vector<std::string> VIDEO_CODECS = {"libx264", "libx265", "libvpx-vp9"};
+const std::vector<std::string> VIDEO_PRESETS = {"ultrafast", "superfast", "veryfast", "faster",
+                                                "fast",      "medium",    "slow",     "slower",
+                                                "veryslow"};
+
 bool same_file(const std::string& a, const std::string& b) {
     std::error_code error;
     if (std::filesystem::exists(b, error))
@@ -50,130 +51,165 @@ bool same_file(const std::string& a, const std::string& b) {
     return std::filesystem::weakly_canonical(a, error) == std::filesystem::weakly_canonical(b, error);
 }
 
-bool readable_file(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), R_OK) == 0;
-}
-
-// OUTPUT can be created (or replaced) by a rename in its folder.
-bool writable_output(const std::string& path) {
-    std::filesystem::path folder = std::filesystem::absolute(path).parent_path();
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return false;
-    return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
-           access(folder.c_str(), W_OK | X_OK) == 0;
-}
-
 int fail(const std::string& message, int code = EXIT_FAILED) {
     say("error: " + message);
     return code;
 }
 
+brightloom_video_operation process_operation() {
+    if (g_process.mode == "enhance") return BRIGHTLOOM_VIDEO_ENHANCE;
+    if (g_process.mode == "colorize") return BRIGHTLOOM_VIDEO_COLORIZE;
+    return BRIGHTLOOM_VIDEO_UPSCALE;
+}
+
+brightloom_video_params video_params() {
+    brightloom_video_params params = brightloom_video_default_params();
+    params.crf = g_video.crf;
+    params.preset = g_video.preset.c_str();
+    params.codec = g_video.codec.empty() ? nullptr : g_video.codec.c_str();
+    params.reference_frame = g_swap.reference_frame;
+    return params;
+}
+
+brightloom_options frame_options(const Settings& s) {
+    brightloom_options options = options_from(s);
+    options.frame_blend = g_process.blend;
+    options.upscale_factor = g_process.scale;
+    options.enhance_after_swap = g_swap.enhance;
+    options.reference_position = g_swap.reference_position < 0 ? 0 : g_swap.reference_position;
+    options.reference_distance = g_swap.reference_distance;
+    return options;
+}
+
 // A file the command reads, which OUTPUT must not replace: its path and
-// what the refusal calls it ("the input").
+// what the refusal calls it ("the source image").
 struct ReadFile {
     std::string path;
     const char* name;
 };
 
-// Everything that can be refused without models: ffmpeg, the options, the
-// paths and the input's streams.
-int check_video_job(const std::vector<ReadFile>& also_read) {
-    VideoArgs& a = g_video;
-    a.ffmpeg = find_program("ffmpeg");
-    std::string ffprobe = find_program("ffprobe");
-    if (a.ffmpeg.empty() || ffprobe.empty())
-        return fail("ffmpeg is not installed: install the Debian package ffmpeg");
-    std::string problem = check_encode_options(a.output, a.encoding);
-    if (!problem.empty()) return fail(problem, EXIT_USAGE);
-    if (!readable_file(a.input)) return fail("Cannot read input: " + a.input);
-    std::vector<ReadFile> read = {{a.input, "the input"}};
-    read.insert(read.end(), also_read.begin(), also_read.end());
-    for (const ReadFile& file : read)
-        if (same_file(file.path, a.output))
-            return fail(std::string("Output is ") + file.name + ": " + a.output);
-    if (!writable_output(a.output)) return fail("Cannot write output: " + a.output);
-    if (!probe_video(ffprobe, a.input, a.info, problem)) return fail(problem);
+// Everything that can be refused without models.
+int check_video_job(brightloom_video_operation operation, const std::vector<ReadFile>& also_read) {
+    brightloom_options options = brightloom_default_options();
+    options.upscale_factor = g_process.scale;
+    brightloom_video_params params = video_params();
+    brightloom_status status = brightloom_video_check_file(operation, g_video.input.c_str(),
+                                                           g_video.output.c_str(), &options, &params);
+    if (status != BRIGHTLOOM_OK)
+        return fail(brightloom_last_error(), status == BRIGHTLOOM_BAD_ARGUMENT ? EXIT_USAGE : EXIT_FAILED);
+    for (const ReadFile& file : also_read)
+        if (same_file(file.path, g_video.output))
+            return fail(std::string("Output is ") + file.name + ": " + g_video.output);
     return EXIT_OK;
 }
 
-int report(VideoJob& job, VideoJob::Outcome outcome, const std::string& error, double seconds) {
-    char summary[512];
-    if (outcome == VideoJob::Outcome::Cancelled) {
-        snprintf(summary, sizeof summary, "cancelled after %d frames; %s not written", job.done(),
+int open_engine(const Settings& s, bool swap, brightloom_engine** engine) {
+    brightloom_engine_params params = brightloom_engine_default_params();
+    params.detector = s.detector.empty() ? nullptr : s.detector.c_str();
+    params.swapper = s.swapper.empty() ? nullptr : s.swapper.c_str();
+    params.enhancer = s.enhancer.empty() ? nullptr : s.enhancer.c_str();
+    params.open_swap = swap;
+    if (brightloom_engine_open(s.models.c_str(), &params, engine) != BRIGHTLOOM_OK)
+        return fail(brightloom_last_error());
+    return EXIT_OK;
+}
+
+// What the job tells, for the monitor's thread to read.
+struct JobCounters {
+    std::atomic<int32_t> done{0}, total{-1};
+    volatile int32_t cancel = 0;
+};
+
+void count_frames(void* user_data, int32_t done, int32_t total) {
+    JobCounters* counters = static_cast<JobCounters*>(user_data);
+    counters->done = done;
+    counters->total = total;
+}
+
+int report(brightloom_status status, const brightloom_video_summary& summary, double seconds) {
+    char line[512];
+    if (status == BRIGHTLOOM_CANCELLED) {
+        snprintf(line, sizeof line, "cancelled after %d frames; %s not written", summary.frames,
                  g_video.output.c_str());
-        say(summary);
+        say(line);
         return EXIT_CANCELLED;
     }
-    if (outcome == VideoJob::Outcome::Failed) return fail(error);
-    if (job.failed_frames() > 0) {
-        snprintf(summary, sizeof summary,
+    if (status != BRIGHTLOOM_OK) return fail(brightloom_last_error());
+    if (summary.failed_frames > 0) {
+        snprintf(line, sizeof line,
                  "warning: %d of %d frames could not be processed and were kept unchanged",
-                 job.failed_frames(), job.done());
-        say(summary);
+                 summary.failed_frames, summary.frames);
+        say(line);
     }
-    snprintf(summary, sizeof summary, "%d frames in %.1f s (%.1f fps) written to %s", job.done(),
-             seconds, seconds > 0 ? job.done() / seconds : 0.0, g_video.output.c_str());
-    say(summary);
+    snprintf(line, sizeof line, "%d frames in %.1f s (%.1f fps) written to %s", summary.frames,
+             seconds, seconds > 0 ? summary.frames / seconds : 0.0, g_video.output.c_str());
+    say(line);
     return EXIT_OK;
 }
 
-// Runs `operation` over every frame under the progress bar; `prepare` (the
-// reference face) runs first, inside the same Ctrl-C handling.
-int run_video_job(const Settings& s, const VideoJob::FrameOperation& operation,
-                  const std::function<bool(VideoJob&, std::string&)>& prepare) {
+// Runs `job` under the progress bar: the first Ctrl-C cancels it, a second
+// one (or SIGTERM, SIGHUP, SIGQUIT) stops ffmpeg and removes the partial
+// output before the process ends.
+int run_video_job(const Settings& s,
+                  const std::function<brightloom_status(const brightloom_video_params&,
+                                                        brightloom_video_summary*)>& job) {
     // A broken pipe to ffmpeg is reported as ffmpeg's failure, not a signal.
     signal(SIGPIPE, SIG_IGN);
-    VideoArgs& a = g_video;
-    VideoJob job(a.ffmpeg, a.input, a.output, a.encoding, a.info);
-    RunnerCounters counters = {[&job] { return job.done(); }, [&job] { return job.total(); },
-                               [&job] { job.cancel(); }};
-    ProgressMonitor monitor(counters, terminal_fd(), s.quiet, VideoJob::hard_stop);
-    std::string error;
-    VideoJob::Outcome outcome = VideoJob::Outcome::Failed;
-    if (job.prepare(error) && (!prepare || prepare(job, error)))
-        outcome = job.run(operation, error);
-    // Before the signal handling ends: a second Ctrl-C now still removes
-    // what a cancelled run leaves.
-    job.clean_up();
+    JobCounters counters;
+    RunnerCounters polled = {[&counters] { return counters.done.load(); },
+                             [&counters] { return counters.total.load(); },
+                             [&counters] { counters.cancel = 1; }};
+    ProgressMonitor monitor(polled, terminal_fd(), s.quiet, brightloom_video_hard_stop);
+    brightloom_video_params params = video_params();
+    params.progress = count_frames;
+    params.progress_user_data = &counters;
+    params.cancel = &counters.cancel;
+    brightloom_video_summary summary = {0, 0};
+    brightloom_status status = job(params, &summary);
     monitor.finish();
-    return report(job, outcome, error, monitor.elapsed_seconds());
+    return report(status, summary, monitor.elapsed_seconds());
 }
 
-bool set_reference(VideoJob& job, std::string& error) {
-    const SwapVideoArgs& a = g_swap;
-    std::string image = a.reference;
-    if (a.reference_frame >= 0 && !job.extract_frame(a.reference_frame, image, error)) return false;
-    if (image.empty()) return true;
-    if (face_swap_video_set_reference(image.c_str(), a.reference_position) != 0) {
-        error = brightloom_get_error();
-        return false;
-    }
-    return true;
+int load_image(const std::string& path, const char* what, brightloom_image* image) {
+    if (brightloom_image_load(path.c_str(), image) == BRIGHTLOOM_OK) return EXIT_OK;
+    return fail(std::string("Failed to load ") + what + ": " + path);
 }
 
 int run_swap_video(const Settings& s) {
     const SwapVideoArgs& a = g_swap;
-    if (face_swap_video_init(a.source.c_str()) != 0) return fail_with_library_error();
-    if (a.distance_option->count()) face_swap_video_set_reference_distance(a.reference_distance);
-    bool enhance = a.enhance;
-    int code = run_video_job(s, [enhance](const std::string& in, const std::string& out) {
-        if (face_swap_video_frame(in.c_str(), out.c_str()) != 0) return false;
-        // A swapped frame whose faces cannot be restored stays as swapped.
-        if (enhance) face_enhance(out.c_str(), out.c_str());
-        return true;
-    }, set_reference);
-    face_swap_video_cleanup();
+    brightloom_engine* engine = nullptr;
+    brightloom_image source = {0, 0, 0, nullptr}, reference = {0, 0, 0, nullptr};
+    int code = open_engine(s, true, &engine);
+    if (code == EXIT_OK) code = load_image(a.source, "source image", &source);
+    if (code == EXIT_OK && !a.reference.empty())
+        code = load_image(a.reference, "reference image", &reference);
+    if (code == EXIT_OK) {
+        brightloom_options options = frame_options(s);
+        const brightloom_image* with = a.reference.empty() ? nullptr : &reference;
+        code = run_video_job(s, [&](const brightloom_video_params& params,
+                                    brightloom_video_summary* summary) {
+            return brightloom_video_swap_file(engine, &source, with, g_video.input.c_str(),
+                                              g_video.output.c_str(), &options, &params, summary);
+        });
+    }
+    brightloom_image_release(&reference);
+    brightloom_image_release(&source);
+    brightloom_engine_close(engine);
     return code;
 }
 
 int run_process_video(const Settings& s) {
-    const ProcessVideoArgs& a = g_process;
-    return run_video_job(s, [&a](const std::string& in, const std::string& out) {
-        if (a.mode == "enhance") return face_enhance(in.c_str(), out.c_str()) == 0;
-        if (a.mode == "colorize") return frame_colorize(in.c_str(), out.c_str(), a.blend) == 0;
-        return frame_upscale(in.c_str(), out.c_str(), a.scale, a.blend) == 0;
-    }, nullptr);
+    brightloom_engine* engine = nullptr;
+    int code = open_engine(s, false, &engine);
+    if (code != EXIT_OK) return code;
+    brightloom_options options = frame_options(s);
+    code = run_video_job(s, [&](const brightloom_video_params& params,
+                                brightloom_video_summary* summary) {
+        return brightloom_video_process_file(engine, process_operation(), g_video.input.c_str(),
+                                             g_video.output.c_str(), &options, &params, summary);
+    });
+    brightloom_engine_close(engine);
+    return code;
 }
 
 void add_video_file_options(CLI::App* sub) {
@@ -184,7 +220,7 @@ void add_video_file_options(CLI::App* sub) {
 }
 
 void add_encoding_options(CLI::App* sub) {
-    EncodeOptions& e = g_video.encoding;
+    VideoArgs& e = g_video;
     sub->add_option("--crf", e.crf, "Quality: 0 best ... 51 smallest")
         ->check(CLI::Range(0, 51))
         ->capture_default_str();
@@ -230,26 +266,20 @@ CLI::App* add_process_video_command(CLI::App& app) {
 void add_video_commands(CLI::App& app, CommandList& commands) {
     Command swap_video;
     swap_video.app = add_swap_video_command(app);
-    swap_video.models = ModelSet::Full;
+    swap_video.models = ModelSet::Engine;
     swap_video.before_init = [] {
         std::vector<ReadFile> also_read = {{g_swap.source, "the source image"}};
         if (!g_swap.reference.empty())
             also_read.push_back({g_swap.reference, "the reference image"});
-        return check_video_job(also_read);
+        return check_video_job(BRIGHTLOOM_VIDEO_SWAP, also_read);
     };
     swap_video.run = run_swap_video;
     commands.push_back(swap_video);
 
     Command process_video;
     process_video.app = add_process_video_command(app);
-    process_video.before_init = [] {
-        g_video.encoding.scale = g_process.mode == "upscale" ? g_process.scale : 1;
-        int code = check_video_job({});
-        if (code != EXIT_OK || g_process.mode != "upscale") return code;
-        std::string problem = upscale_limit_problem({g_video.info.width, g_video.info.height},
-                                                    g_process.scale, g_video.input);
-        return problem.empty() ? EXIT_OK : fail(problem);
-    };
+    process_video.models = ModelSet::Engine;
+    process_video.before_init = [] { return check_video_job(process_operation(), {}); };
     process_video.run = run_process_video;
     commands.push_back(process_video);
 }

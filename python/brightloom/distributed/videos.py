@@ -5,7 +5,7 @@ import os
 import shutil
 import tempfile
 
-from .. import video
+from . import ffmpeg_tools
 from ..engine import FRAME_MODES, BrightloomError, Engine
 from . import scheduling, video_segments
 from .frame_tasks import WORK_PREFIX
@@ -22,7 +22,7 @@ def swap_video(client, source, input, output, *, models, enhance=False, referenc
         raise ValueError("give reference or reference_frame, not both")
     operation = SwapOperation.of(source, reference, reference_position, reference_distance,
                                  enhance)
-    options = video.Options(output, crf, preset, codec)
+    options = ffmpeg_tools.Options(output, crf, preset, codec)
     return _run_video(client, operation, input, output, options, models, chunk, progress,
                       settings, reference_frame)
 
@@ -44,7 +44,7 @@ def process_video(client, mode, input, output, *, models, scale=2, blend=100, cr
     if mode == "upscale" and int(scale) not in (2, 4):
         raise ValueError("scale is 2 or 4")
     operation = FrameOperation(mode=mode, scale=int(scale), blend=float(blend))
-    options = video.Options(output, crf, preset, codec,
+    options = ffmpeg_tools.Options(output, crf, preset, codec,
                             scale=int(scale) if mode == "upscale" else 1)
     return _run_video(client, operation, input, output, options, models, chunk, progress,
                       settings, None)
@@ -61,7 +61,7 @@ def _run_video(client, operation, input, output, options, models, chunk, progres
             return job.run(chunk, progress, reference_frame)
         finally:
             shutil.rmtree(job.work_dir, ignore_errors=True)
-    except video.VideoError as error:
+    except ffmpeg_tools.VideoError as error:
         raise BrightloomError(str(error)) from None
 
 
@@ -73,9 +73,9 @@ class _VideoRun:
         self.client, self.operation, self.options = client, operation, options
         self.input, self.output = os.path.abspath(input), os.path.abspath(output)
         self.models, self.settings = os.fspath(models), settings
-        self.ffmpeg, self.ffprobe = video.programs()
-        video.check_paths(self.input, self.output)
-        self.info = video.probe(self.ffprobe, self.input)
+        self.ffmpeg, self.ffprobe = ffmpeg_tools.programs()
+        ffmpeg_tools.check_paths(self.input, self.output)
+        self.info = ffmpeg_tools.probe(self.ffprobe, self.input)
         scheduling.check_workers(client, self.models)
         self.run_id = scheduling.new_run_id()
         self.work_dir = tempfile.mkdtemp(prefix=f"{WORK_PREFIX}{self.run_id}-",

@@ -18,7 +18,9 @@ brightloom_default_options brightloom_swap_image brightloom_enhance_image
 brightloom_colorize_image brightloom_upscale_image brightloom_detect_faces
 brightloom_swap_session_open brightloom_swap_session_frame brightloom_swap_session_close
 brightloom_image_decode brightloom_image_load brightloom_image_encode brightloom_image_save
-brightloom_image_release brightloom_bytes_release"
+brightloom_image_release brightloom_bytes_release
+brightloom_video_default_params brightloom_video_check_file brightloom_video_swap_file
+brightloom_video_process_file brightloom_video_hard_stop"
 case "$lib" in
   *.dll)
     # The names of the export table's name-pointer table, one "[ n] name" a line.

@@ -1,7 +1,7 @@
 // Child programs (ffmpeg, ffprobe) started from an argument vector, never
 // through a shell, with their standard streams on pipes or files.
-#ifndef BL_TOOLS_CHILD_PROCESS_H
-#define BL_TOOLS_CHILD_PROCESS_H
+#ifndef BL_VIDEO_FILE_CHILD_PROCESS_H
+#define BL_VIDEO_FILE_CHILD_PROCESS_H
 
 #include <sys/types.h>
 

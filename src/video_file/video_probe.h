@@ -1,7 +1,7 @@
 // What ffprobe tells about a video file: its first video stream's rate,
 // rotation and frame count, and the codecs of its sound streams.
-#ifndef BL_TOOLS_VIDEO_PROBE_H
-#define BL_TOOLS_VIDEO_PROBE_H
+#ifndef BL_VIDEO_FILE_VIDEO_PROBE_H
+#define BL_VIDEO_FILE_VIDEO_PROBE_H
 
 #include <stdint.h>
 

@@ -9,59 +9,103 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 
 #include "child_process.h"
-#include "video_frame_files.h"
 #include "video_frame_stream.h"
 #include "video_temp_files.h"
 
 namespace {
 
 // Every file a job may leave in its temporary directory.
-const char* const TEMP_FILES[] = {"frame.ppm",     "frame.bmp",   "decoder.log",
-                                  "encoder.log",   "reference.png", "reference.log"};
+const char* const TEMP_FILES[] = {"decoder.log", "encoder.log", "reference.png", "reference.log"};
 const int TEMP_FILE_COUNT = sizeof TEMP_FILES / sizeof TEMP_FILES[0];
 
-// What hard_stop() removes, kept in fixed buffers it can read from a signal
-// handler. One job runs per process.
+enum ChildSlot { DECODER, ENCODER, HELPER };
+
+}  // namespace
+
+// What hard_stop() removes for one job, kept in fixed buffers it can read
+// from a signal handler.
 struct HardStopState {
     char temp_dir[PATH_MAX];
     char partials[2][PATH_MAX];
     volatile pid_t children[3];
     volatile sig_atomic_t armed;
 };
-HardStopState g_hard_stop;
 
-void note_child(int slot, pid_t pid) { g_hard_stop.children[slot] = pid; }
+namespace {
 
-enum ChildSlot { DECODER, ENCODER, HELPER };
+// Jobs of several threads run side by side; a job beyond these runs without
+// the hard stop's cover.
+const int HARD_STOP_SLOTS = 16;
+HardStopState g_hard_stop[HARD_STOP_SLOTS];
+std::atomic<bool> g_slot_taken[HARD_STOP_SLOTS];
+
+HardStopState* claim_hard_stop_slot() {
+    for (int i = 0; i < HARD_STOP_SLOTS; ++i) {
+        bool expected = false;
+        if (g_slot_taken[i].compare_exchange_strong(expected, true)) {
+            HardStopState* state = &g_hard_stop[i];
+            state->armed = 0;
+            state->temp_dir[0] = state->partials[0][0] = state->partials[1][0] = '\0';
+            for (volatile pid_t& pid : state->children) pid = 0;
+            state->armed = 1;
+            return state;
+        }
+    }
+    return nullptr;
+}
+
+void release_hard_stop_slot(HardStopState* state) {
+    if (!state) return;
+    state->armed = 0;
+    g_slot_taken[state - g_hard_stop].store(false);
+}
+
+// A scratch slot for a job without one, so publishing never needs a check.
+thread_local HardStopState t_uncovered;
 
 // For hard_stop(): async-signal-safe calls only.
-void end_children() {
-    for (volatile pid_t& pid : g_hard_stop.children)
+void end_children(HardStopState& state) {
+    for (volatile pid_t& pid : state.children)
         if (pid > 0) kill(pid, SIGKILL);
     // An encoder killed while it opens the partial output would create it
     // again after it is unlinked: it must be gone first.
-    for (volatile pid_t& pid : g_hard_stop.children)
+    for (volatile pid_t& pid : state.children)
         if (pid > 0)
             while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
             }
 }
 
-void remove_temp_dir() {
+void remove_temp_dir(const char* dir) {
     char path[PATH_MAX];
     for (int i = 0; i < TEMP_FILE_COUNT; ++i) {
         // strcpy/strcat are async-signal-safe in practice; snprintf is not.
-        size_t dir_length = strlen(g_hard_stop.temp_dir), name_length = strlen(TEMP_FILES[i]);
+        size_t dir_length = strlen(dir), name_length = strlen(TEMP_FILES[i]);
         if (dir_length + 1 + name_length >= sizeof path) continue;
-        memcpy(path, g_hard_stop.temp_dir, dir_length);
+        memcpy(path, dir, dir_length);
         path[dir_length] = '/';
         memcpy(path + dir_length + 1, TEMP_FILES[i], name_length + 1);
         unlink(path);
     }
-    rmdir(g_hard_stop.temp_dir);
+    rmdir(dir);
+}
+
+// Nearest-neighbour enlargement, for a frame an upscale could not process.
+std::vector<uint8_t> enlarge(const std::vector<uint8_t>& rgb, int width, int height, int scale) {
+    if (scale == 1) return rgb;
+    size_t out_width = size_t(width) * size_t(scale);
+    std::vector<uint8_t> out(out_width * size_t(height) * size_t(scale) * 3);
+    for (size_t y = 0; y < out.size() / (out_width * 3); ++y) {
+        const uint8_t* row = rgb.data() + (y / size_t(scale)) * size_t(width) * 3;
+        uint8_t* target = out.data() + y * out_width * 3;
+        for (size_t x = 0; x < out_width; ++x)
+            for (int c = 0; c < 3; ++c) target[x * 3 + c] = row[(x / size_t(scale)) * 3 + c];
+    }
+    return out;
 }
 
 std::string last_line_of(const std::string& path) {
@@ -75,22 +119,22 @@ std::string last_line_of(const std::string& path) {
 }  // namespace
 
 void VideoJob::hard_stop() {
-    if (!g_hard_stop.armed) return;
     int saved_errno = errno;
-    end_children();
-    for (const char* partial : g_hard_stop.partials)
-        if (partial[0]) unlink(partial);
-    if (g_hard_stop.temp_dir[0]) remove_temp_dir();
+    for (HardStopState& state : g_hard_stop) {
+        if (!state.armed) continue;
+        end_children(state);
+        for (const char* partial : state.partials)
+            if (partial[0]) unlink(partial);
+        if (state.temp_dir[0]) remove_temp_dir(state.temp_dir);
+    }
     errno = saved_errno;
 }
 
 VideoJob::VideoJob(std::string ffmpeg, std::string input, std::string output,
-                   EncodeOptions options, VideoInfo info)
+                   EncodeOptions options, VideoInfo info, const volatile int32_t* cancel)
     : ffmpeg_(std::move(ffmpeg)), input_(std::move(input)), output_(std::move(output)),
-      options_(std::move(options)), info_(std::move(info)) {
-    memset(&g_hard_stop, 0, sizeof g_hard_stop);
-    g_hard_stop.armed = 1;
-}
+      options_(std::move(options)), info_(std::move(info)), cancel_(cancel),
+      stop_state_(claim_hard_stop_slot()) {}
 
 VideoJob::~VideoJob() { clean_up(); }
 
@@ -107,7 +151,12 @@ void VideoJob::clean_up() {
         std::filesystem::remove_all(temp_dir_, ignored);
         temp_dir_.clear();
     }
-    g_hard_stop.armed = 0;
+    release_hard_stop_slot(stop_state_);
+    stop_state_ = nullptr;
+}
+
+void VideoJob::note_child(int slot, pid_t pid) {
+    if (stop_state_) stop_state_->children[slot] = pid;
 }
 
 int32_t VideoJob::total() const {
@@ -123,7 +172,7 @@ bool VideoJob::prepare(std::string& error) {
     std::error_code code;
     std::string pattern = (std::filesystem::temp_directory_path(code) / "brightloom-video-XXXXXX").string();
     if (code) pattern = "/tmp/brightloom-video-XXXXXX";
-    temp_dir_ = create_unique(pattern, TempKind::Directory, g_hard_stop.temp_dir);
+    temp_dir_ = create_unique(pattern, TempKind::Directory, (stop_state_ ? *stop_state_ : t_uncovered).temp_dir);
     if (temp_dir_.empty()) {
         error = "Cannot create a temporary directory: " + pattern + " (" + strerror(errno) + ")";
         return false;
@@ -131,34 +180,42 @@ bool VideoJob::prepare(std::string& error) {
     return true;
 }
 
-bool VideoJob::extract_frame(int number, std::string& image, std::string& error) {
-    image = temp_path("reference.png");
+bool VideoJob::extract_frame(int number, brightloom_image* image, std::string& error) {
+    const std::string path = temp_path("reference.png");
     ChildProcess extractor;
     ChildProcess::Streams streams;
     streams.error_file = temp_path("reference.log");
-    if (!extractor.start(frame_extract_args(ffmpeg_, input_, number, image), streams, error))
+    if (!extractor.start(frame_extract_args(ffmpeg_, input_, number, path), streams, error))
         return false;
     note_child(HELPER, extractor.pid());
     int code = extractor.wait();
     note_child(HELPER, 0);
-    if (code != 0 || !std::filesystem::exists(image)) {
+    if (code != 0 || !std::filesystem::exists(path) ||
+        brightloom_image_load(path.c_str(), image) != BRIGHTLOOM_OK) {
         error = "No frame " + std::to_string(number) + " in: " + input_;
         return false;
     }
     return true;
 }
 
-std::vector<uint8_t> VideoJob::process_frame(const FrameOperation& operation,
-                                             const RawFrame& frame, int width, int height) {
-    const std::string in = temp_path("frame.ppm"), out = temp_path("frame.bmp");
-    int scale = options_.scale;
+// The processed frame, or the frame as it came (enlarged for an upscale)
+// when the operation fails on it.
+std::vector<uint8_t> VideoJob::process_frame(const FrameOperation& operation, RawFrame& frame,
+                                             int width, int height) {
+    const int scale = options_.scale;
+    brightloom_image in = {width, height, width * 3, frame.rgb.data()};
+    brightloom_image out = {0, 0, 0, nullptr};
     std::vector<uint8_t> result;
-    int out_width = 0, out_height = 0;
-    if (write_ppm(in, width, height, frame.rgb) && operation(in, out) &&
-        read_bmp(out, out_width, out_height, result) && out_width == width * scale &&
-        out_height == height * scale)
+    if (operation(in, &out) == BRIGHTLOOM_OK && out.width == width * scale &&
+        out.height == height * scale) {
+        const size_t row = size_t(out.width) * 3;
+        result.resize(row * size_t(out.height));
+        for (int y = 0; y < out.height; ++y)
+            memcpy(result.data() + size_t(y) * row, out.pixels + size_t(y) * size_t(out.stride), row);
+        brightloom_image_release(&out);
         return result;
-    // A frame the library cannot process goes through as it came.
+    }
+    brightloom_image_release(&out);
     ++failed_;
     return enlarge(frame.rgb, width, height, scale);
 }
@@ -169,7 +226,7 @@ bool VideoJob::make_partial(int slot, std::string& path, std::string& error) {
     std::filesystem::path target = std::filesystem::absolute(output_);
     std::string pattern =
         (target.parent_path() / ("." + target.filename().string() + ".XXXXXX.part")).string();
-    path = create_unique(pattern, TempKind::File, g_hard_stop.partials[slot]);
+    path = create_unique(pattern, TempKind::File, (stop_state_ ? *stop_state_ : t_uncovered).partials[slot]);
     if (path.empty()) {
         error = "Cannot write output: " + output_ + " (" + strerror(errno) + ")";
         return false;
@@ -202,7 +259,8 @@ std::string VideoJob::encoder_failure() {
     return "Cannot write output: " + output_ + (reason.empty() ? "" : " (" + reason + ")");
 }
 
-VideoJob::Outcome VideoJob::run(const FrameOperation& operation, std::string& error) {
+VideoJob::Outcome VideoJob::run(const FrameOperation& operation, const Progress& progress,
+                                std::string& error) {
     decoder_.reset(new ChildProcess());
     ChildProcess::Streams streams;
     streams.pipe_output = true;
@@ -211,8 +269,9 @@ VideoJob::Outcome VideoJob::run(const FrameOperation& operation, std::string& er
     note_child(DECODER, decoder_->pid());
     FrameStreamReader reader(decoder_->output_fd());
     RawFrame frame;
+    if (progress) progress(0, total());
     for (;;) {
-        if (cancelled_) return Outcome::Cancelled;
+        if (cancelled()) return Outcome::Cancelled;
         FrameStreamReader::Result result = reader.next(frame);
         if (result == FrameStreamReader::Result::End) break;
         int width = reader.width(), height = reader.height();
@@ -225,11 +284,12 @@ VideoJob::Outcome VideoJob::run(const FrameOperation& operation, std::string& er
         if (!encoder_ && !start_encoder(width * options_.scale, height * options_.scale,
                                         reader.timestamp_scale(), error))
             return Outcome::Failed;
-        if (!writer_->write(frame.timestamp, processed)) {
+        if (!writer_->write(frame.timestamp, processed.data(), processed.size())) {
             error = encoder_failure();
             return Outcome::Failed;
         }
         ++done_;
+        if (progress) progress(done_, total());
     }
     input_ended_ = true;
     note_child(DECODER, 0);
@@ -238,7 +298,7 @@ VideoJob::Outcome VideoJob::run(const FrameOperation& operation, std::string& er
         error = "No frames in: " + input_;
         return Outcome::Failed;
     }
-    if (cancelled_) return Outcome::Cancelled;
+    if (cancelled()) return Outcome::Cancelled;
     encoder_->close_input();
     note_child(ENCODER, 0);
     if (encoder_->wait() != 0) {
@@ -257,7 +317,7 @@ VideoJob::Outcome VideoJob::run(const FrameOperation& operation, std::string& er
         return Outcome::Failed;
     }
     finished.clear();
-    g_hard_stop.partials[slot][0] = '\0';
+    if (stop_state_) stop_state_->partials[slot][0] = '\0';
     return Outcome::Complete;
 }
 

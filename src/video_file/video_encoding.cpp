@@ -81,7 +81,7 @@ std::string check_encode_options(const std::string& output, EncodeOptions& optio
     options.container = container->second;
     if (options.codec.empty()) options.codec = options.container == "webm" ? "libvpx-vp9" : "libx264";
     if (options.container == "webm" && options.codec != "libvpx-vp9")
-        return "WebM holds only VP9 video: use --codec libvpx-vp9 or another container";
+        return "WebM holds only VP9 video: use the codec libvpx-vp9 or another container";
     return "";
 }
 

@@ -158,16 +158,16 @@ bool FrameStreamWriter::start(int width, int height, uint64_t timestamp_scale) {
     return write_all(fd_, header.data(), header.size());
 }
 
-bool FrameStreamWriter::write(int64_t timestamp, const std::vector<uint8_t>& rgb) {
+bool FrameStreamWriter::write(int64_t timestamp, const uint8_t* rgb, size_t size) {
     std::string block_start;
     put_id(block_start, SIMPLE_BLOCK);
-    put_size(block_start, rgb.size() + BLOCK_HEADER);
+    put_size(block_start, size + BLOCK_HEADER);
     block_start += std::string("\x81\x00\x00\x80", BLOCK_HEADER);  // track 1, +0, key frame
     std::string cluster_start;
     std::string time = uint_element(CLUSTER_TIMESTAMP, static_cast<uint64_t>(timestamp < 0 ? 0 : timestamp));
     put_id(cluster_start, CLUSTER);
-    put_size(cluster_start, time.size() + block_start.size() + rgb.size());
+    put_size(cluster_start, time.size() + block_start.size() + size);
     cluster_start += time + block_start;
     return write_all(fd_, cluster_start.data(), cluster_start.size()) &&
-           write_all(fd_, rgb.data(), rgb.size());
+           write_all(fd_, rgb, size);
 }

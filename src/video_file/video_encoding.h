@@ -1,8 +1,8 @@
 // The ffmpeg command lines of a video job: decoding to raw RGB frames,
 // taking one frame out, and encoding the processed frames with the sound of
 // the input, for the container OUTPUT's extension names.
-#ifndef BL_TOOLS_VIDEO_ENCODING_H
-#define BL_TOOLS_VIDEO_ENCODING_H
+#ifndef BL_VIDEO_FILE_VIDEO_ENCODING_H
+#define BL_VIDEO_FILE_VIDEO_ENCODING_H
 
 #include <string>
 #include <vector>

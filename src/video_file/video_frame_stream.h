@@ -1,8 +1,8 @@
 // Raw RGB frames with their timestamps on a pipe, as a minimal Matroska
 // stream: the simplest form in which ffmpeg hands each frame's timestamp to
 // us and takes it back, so variable frame rates survive the trip.
-#ifndef BL_TOOLS_VIDEO_FRAME_STREAM_H
-#define BL_TOOLS_VIDEO_FRAME_STREAM_H
+#ifndef BL_VIDEO_FILE_VIDEO_FRAME_STREAM_H
+#define BL_VIDEO_FILE_VIDEO_FRAME_STREAM_H
 
 #include <stddef.h>
 #include <stdint.h>
@@ -44,7 +44,7 @@ class FrameStreamWriter {
 public:
     explicit FrameStreamWriter(int fd) : fd_(fd) {}
     bool start(int width, int height, uint64_t timestamp_scale);
-    bool write(int64_t timestamp, const std::vector<uint8_t>& rgb);
+    bool write(int64_t timestamp, const uint8_t* rgb, size_t size);
 
 private:
     int fd_;

@@ -1,8 +1,8 @@
 // The temporary files and folders of a video run, named so that a signal
 // handler can remove them whenever the signal comes: each name is written
 // where the handler reads it before the file exists, and never half-written.
-#ifndef BL_TOOLS_VIDEO_TEMP_FILES_H
-#define BL_TOOLS_VIDEO_TEMP_FILES_H
+#ifndef BL_VIDEO_FILE_VIDEO_TEMP_FILES_H
+#define BL_VIDEO_FILE_VIDEO_TEMP_FILES_H
 
 #include <string>
 

@@ -1,0 +1,194 @@
+// The video-file jobs of the engine interface: the checks, a VideoJob, and
+// the engine operation each frame goes through.
+#include <string.h>
+
+#include <string>
+
+#include "brightloom.h"
+#include "engine/bl_status.h"
+#include "engine/engine.h"
+#include "video_file_check.h"
+#include "video_job.h"
+
+namespace {
+
+brightloom_status complete_params(const brightloom_video_params* given,
+                                  brightloom_video_params* params) {
+    *params = brightloom_video_default_params();
+    if (!given) return BRIGHTLOOM_OK;
+    if (given->size == 0)
+        return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The video params' size is 0: start from the defaults");
+    const size_t known = given->size < sizeof *params ? given->size : sizeof *params;
+    memcpy(static_cast<void*>(params), given, known);
+    params->size = sizeof *params;
+    return BRIGHTLOOM_OK;
+}
+
+brightloom_status map_outcome(VideoJob::Outcome outcome, const std::string& error) {
+    switch (outcome) {
+        case VideoJob::Outcome::Complete: return BRIGHTLOOM_OK;
+        case VideoJob::Outcome::Cancelled:
+            return bl_fail(BRIGHTLOOM_CANCELLED, "Cancelled");
+        case VideoJob::Outcome::Failed: break;
+    }
+    // The job's messages, by the step that failed.
+    brightloom_status status = BRIGHTLOOM_UNREADABLE_INPUT;
+    if (error.rfind("Cannot write output", 0) == 0 || error.rfind("Cannot create", 0) == 0)
+        status = BRIGHTLOOM_CANNOT_WRITE;
+    else if (error.rfind("Not a video", 0) == 0)
+        status = BRIGHTLOOM_UNSUPPORTED_FORMAT;
+    return bl_fail(status, "%s", error.c_str());
+}
+
+// A job from its checked plan, run over `operation`; `prepare` (may be
+// empty) runs inside the job before the first frame.
+brightloom_status run_job(const char* input, const char* output, VideoFilePlan& plan,
+                          const brightloom_video_params& params,
+                          const std::function<brightloom_status(VideoJob&)>& prepare,
+                          const VideoJob::FrameOperation& operation,
+                          brightloom_video_summary* summary) {
+    VideoJob job(plan.ffmpeg, input, output, plan.encoding, plan.info, params.cancel);
+    VideoJob::Progress progress;
+    if (params.progress)
+        progress = [&params](int32_t done, int32_t total) {
+            params.progress(params.progress_user_data, done, total);
+        };
+    std::string error;
+    brightloom_status status = BRIGHTLOOM_OK;
+    if (!job.prepare(error)) {
+        status = bl_fail(BRIGHTLOOM_CANNOT_WRITE, "%s", error.c_str());
+    } else if (prepare && (status = prepare(job)) != BRIGHTLOOM_OK) {
+    } else {
+        VideoJob::Outcome outcome = job.run(operation, progress, error);
+        status = map_outcome(outcome, error);
+    }
+    if (summary) {
+        summary->frames = job.done();
+        summary->failed_frames = job.failed_frames();
+    }
+    return status;
+}
+
+brightloom_status checked_start(brightloom_engine* engine, brightloom_video_operation operation,
+                                const char* input, const char* output,
+                                const brightloom_options* given_options,
+                                const brightloom_video_params* given_params,
+                                brightloom_options& options, brightloom_video_params& params,
+                                VideoFilePlan& plan, brightloom_video_summary* summary) {
+    if (summary) summary->frames = summary->failed_frames = 0;
+    if (!engine) return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The engine is NULL");
+    if (brightloom_status status = bl_complete_options(given_options, &options)) return status;
+    if (brightloom_status status = complete_params(given_params, &params)) return status;
+    return plan_video_file(operation, input, output, options, params, plan);
+}
+
+// The session's reference: the caller's image, or a frame of the input.
+brightloom_status open_session(VideoJob& job, brightloom_engine* engine,
+                               const brightloom_image* source, const brightloom_image* reference,
+                               const brightloom_options& options, int32_t reference_frame,
+                               brightloom_swap_session** session) {
+    if (reference_frame < 0)
+        return brightloom_swap_session_open(engine, source, reference, &options, session);
+    brightloom_image frame = {0, 0, 0, nullptr};
+    std::string error;
+    if (!job.extract_frame(reference_frame, &frame, error))
+        return bl_fail(BRIGHTLOOM_UNREADABLE_INPUT, "%s", error.c_str());
+    brightloom_status status = brightloom_swap_session_open(engine, source, &frame, &options, session);
+    brightloom_image_release(&frame);
+    return status;
+}
+
+}  // namespace
+
+extern "C" {
+
+brightloom_video_params brightloom_video_default_params(void) {
+    brightloom_video_params params;
+    memset(&params, 0, sizeof params);
+    params.size = sizeof params;
+    params.crf = 18;
+    params.reference_frame = -1;
+    return params;
+}
+
+brightloom_status brightloom_video_check_file(brightloom_video_operation operation,
+                                              const char* input_path, const char* output_path,
+                                              const brightloom_options* given_options,
+                                              const brightloom_video_params* given_params) {
+    bl_clear_thread_error();
+    return bl_status_guarded([&]() -> brightloom_status {
+        brightloom_options options;
+        brightloom_video_params params;
+        if (brightloom_status status = bl_complete_options(given_options, &options)) return status;
+        if (brightloom_status status = complete_params(given_params, &params)) return status;
+        VideoFilePlan plan;
+        return plan_video_file(operation, input_path, output_path, options, params, plan);
+    });
+}
+
+brightloom_status brightloom_video_swap_file(brightloom_engine* engine,
+                                             const brightloom_image* source,
+                                             const brightloom_image* reference,
+                                             const char* input_path, const char* output_path,
+                                             const brightloom_options* given_options,
+                                             const brightloom_video_params* given_params,
+                                             brightloom_video_summary* summary) {
+    bl_clear_thread_error();
+    return bl_status_guarded([&]() -> brightloom_status {
+        brightloom_options options;
+        brightloom_video_params params;
+        VideoFilePlan plan;
+        if (brightloom_status status =
+                checked_start(engine, BRIGHTLOOM_VIDEO_SWAP, input_path, output_path, given_options,
+                              given_params, options, params, plan, summary))
+            return status;
+        if (reference && params.reference_frame >= 0)
+            return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "A reference image and a reference frame: give one");
+        brightloom_swap_session* session = nullptr;
+        auto prepare = [&](VideoJob& job) {
+            return open_session(job, engine, source, reference, options, params.reference_frame,
+                                &session);
+        };
+        auto swap = [&](const brightloom_image& frame, brightloom_image* out) {
+            return brightloom_swap_session_frame(session, &frame, &options, out);
+        };
+        brightloom_status status =
+            run_job(input_path, output_path, plan, params, prepare, swap, summary);
+        // Closing is a call of its own, which clears the thread's message.
+        std::string message = bl_thread_error();
+        brightloom_swap_session_close(session);
+        return status == BRIGHTLOOM_OK ? status : bl_fail(status, "%s", message.c_str());
+    });
+}
+
+brightloom_status brightloom_video_process_file(brightloom_engine* engine,
+                                                brightloom_video_operation operation,
+                                                const char* input_path, const char* output_path,
+                                                const brightloom_options* given_options,
+                                                const brightloom_video_params* given_params,
+                                                brightloom_video_summary* summary) {
+    bl_clear_thread_error();
+    return bl_status_guarded([&]() -> brightloom_status {
+        if (operation == BRIGHTLOOM_VIDEO_SWAP)
+            return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "Swaps go through brightloom_video_swap_file");
+        brightloom_options options;
+        brightloom_video_params params;
+        VideoFilePlan plan;
+        if (brightloom_status status = checked_start(engine, operation, input_path, output_path,
+                                                     given_options, given_params, options, params,
+                                                     plan, summary))
+            return status;
+        auto process = [&](const brightloom_image& frame, brightloom_image* out) {
+            switch (operation) {
+                case BRIGHTLOOM_VIDEO_ENHANCE: return brightloom_enhance_image(engine, &frame, &options, out);
+                case BRIGHTLOOM_VIDEO_COLORIZE: return brightloom_colorize_image(engine, &frame, &options, out);
+                default: return brightloom_upscale_image(engine, &frame, &options, out);
+            }
+        };
+        return run_job(input_path, output_path, plan, params, {}, process, summary);
+    });
+}
+
+void brightloom_video_hard_stop(void) { VideoJob::hard_stop(); }
+
+}  // extern "C"

@@ -1,0 +1,54 @@
+// The Windows build has no child-process video pipeline: the video-file jobs
+// answer that they are not available, so hosts can tell rather than fail late.
+#include <string.h>
+
+#include "brightloom.h"
+#include "engine/bl_status.h"
+
+namespace {
+
+brightloom_status unavailable() {
+    bl_clear_thread_error();
+    return bl_fail(BRIGHTLOOM_UNAVAILABLE, "Video files are not supported in this build");
+}
+
+}  // namespace
+
+extern "C" {
+
+brightloom_video_params brightloom_video_default_params(void) {
+    brightloom_video_params params;
+    memset(&params, 0, sizeof params);
+    params.size = sizeof params;
+    params.crf = 18;
+    params.reference_frame = -1;
+    return params;
+}
+
+brightloom_status brightloom_video_check_file(brightloom_video_operation, const char*, const char*,
+                                              const brightloom_options*,
+                                              const brightloom_video_params*) {
+    return unavailable();
+}
+
+brightloom_status brightloom_video_swap_file(brightloom_engine*, const brightloom_image*,
+                                             const brightloom_image*, const char*, const char*,
+                                             const brightloom_options*,
+                                             const brightloom_video_params*,
+                                             brightloom_video_summary* summary) {
+    if (summary) summary->frames = summary->failed_frames = 0;
+    return unavailable();
+}
+
+brightloom_status brightloom_video_process_file(brightloom_engine*, brightloom_video_operation,
+                                                const char*, const char*,
+                                                const brightloom_options*,
+                                                const brightloom_video_params*,
+                                                brightloom_video_summary* summary) {
+    if (summary) summary->frames = summary->failed_frames = 0;
+    return unavailable();
+}
+
+void brightloom_video_hard_stop(void) {}
+
+}  // extern "C"

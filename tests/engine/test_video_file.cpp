@@ -1,0 +1,192 @@
+// The video-file jobs through their C interface: a clip of face squares made
+// by ffmpeg goes through a swap and a colorize with every frame counted, a
+// cancel from the progress callback leaves nothing, and the refusals come
+// before anything is written. (The hosts' own tests cover rate, rotation,
+// sound and signals.)
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "brightloom.h"
+#include "support/engine_fixture.h"
+#include "support/testutil.h"
+
+using bl_test::engine_ptr;
+using bl_test::ModelDir;
+using bl_test::TempDir;
+
+namespace {
+
+#if !defined(_WIN32)
+
+const int CLIP_FRAMES = 6;
+
+bool run_program(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+struct ProgressLog {
+    std::vector<std::pair<int32_t, int32_t>> calls;
+    int32_t cancel_at = -1;
+    volatile int32_t cancel = 0;
+};
+
+void log_progress(void* user_data, int32_t done, int32_t total) {
+    ProgressLog* log = static_cast<ProgressLog*>(user_data);
+    log->calls.push_back({done, total});
+    if (done == log->cancel_at) log->cancel = 1;
+}
+
+class VideoFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bl_test::add_engine_models(&models);
+        face = dir.file("face.png");
+        clip = dir.file("clip.mp4");
+        bl_test::image_ptr squares = bl_test::squares_image({{320, 320, 230, 40, 40}});
+        ASSERT_EQ(bl_image_save(squares.get(), face.c_str()), 0);
+        if (!run_program({"ffmpeg", "-nostdin", "-v", "error", "-loop", "1", "-i", "file:" + face,
+                          "-frames:v", std::to_string(CLIP_FRAMES), "-r", "25", "-pix_fmt",
+                          "yuv444p", "-c:v", "libx264", "-preset", "ultrafast", "file:" + clip}))
+            GTEST_SKIP() << "ffmpeg cannot make the test clip";
+        brightloom_engine* opened = nullptr;
+        ASSERT_EQ(brightloom_engine_open(models.path().c_str(), nullptr, &opened), BRIGHTLOOM_OK)
+            << brightloom_last_error();
+        engine.reset(opened);
+        params.progress = log_progress;
+        params.progress_user_data = &progress;
+        params.cancel = &progress.cancel;
+    }
+
+    std::vector<std::string> files() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    ModelDir models;
+    TempDir dir;
+    std::string face, clip;
+    engine_ptr engine;
+    brightloom_video_params params = brightloom_video_default_params();
+    ProgressLog progress;
+    brightloom_video_summary summary = {-1, -1};
+};
+
+TEST_F(VideoFile, EveryFrameGoesThroughAndIsCounted) {
+    brightloom_image source = {0, 0, 0, nullptr};
+    ASSERT_EQ(brightloom_image_load(face.c_str(), &source), BRIGHTLOOM_OK);
+    const std::string swapped = dir.file("swapped.mkv"), colorized = dir.file("colorized.mov");
+    EXPECT_EQ(brightloom_video_swap_file(engine.get(), &source, nullptr, clip.c_str(),
+                                         swapped.c_str(), nullptr, &params, &summary),
+              BRIGHTLOOM_OK)
+        << brightloom_last_error();
+    brightloom_image_release(&source);
+    EXPECT_EQ(summary.frames, CLIP_FRAMES);
+    EXPECT_EQ(summary.failed_frames, 0);
+    ASSERT_EQ(progress.calls.size(), size_t(CLIP_FRAMES + 1));
+    for (int32_t i = 0; i <= CLIP_FRAMES; ++i)
+        EXPECT_EQ(progress.calls[i], std::make_pair(i, CLIP_FRAMES));
+
+    EXPECT_EQ(brightloom_video_process_file(engine.get(), BRIGHTLOOM_VIDEO_COLORIZE, clip.c_str(),
+                                            colorized.c_str(), nullptr, nullptr, &summary),
+              BRIGHTLOOM_OK)
+        << brightloom_last_error();
+    EXPECT_EQ(summary.frames, CLIP_FRAMES);
+    EXPECT_EQ(files(), (std::vector<std::string>{"clip.mp4", "colorized.mov", "face.png",
+                                                 "swapped.mkv"}));
+}
+
+TEST_F(VideoFile, CancelFromTheProgressCallbackLeavesNothing) {
+    progress.cancel_at = 2;
+    const std::string output = dir.file("out.mp4");
+    EXPECT_EQ(brightloom_video_process_file(engine.get(), BRIGHTLOOM_VIDEO_ENHANCE, clip.c_str(),
+                                            output.c_str(), nullptr, &params, &summary),
+              BRIGHTLOOM_CANCELLED);
+    EXPECT_EQ(summary.frames, 2);
+    EXPECT_EQ(files(), (std::vector<std::string>{"clip.mp4", "face.png"}));
+}
+
+TEST_F(VideoFile, RefusalsComeBeforeAnythingIsWritten) {
+    const std::string notes = dir.file("notes.mp4");
+    FILE* file = fopen(notes.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    fputs("not a video", file);
+    fclose(file);
+    brightloom_options scale3 = brightloom_default_options();
+    scale3.upscale_factor = 3;
+    brightloom_video_params bad_crf = brightloom_video_default_params();
+    bad_crf.crf = 52;
+    struct Case {
+        brightloom_video_operation operation;
+        std::string input, output;
+        const brightloom_options* options;
+        const brightloom_video_params* params;
+        brightloom_status status;
+        std::string message;
+    } cases[] = {
+        {BRIGHTLOOM_VIDEO_COLORIZE, clip, dir.path() + "/./clip.mp4", nullptr, nullptr,
+         BRIGHTLOOM_CANNOT_WRITE, "Output is the input: "},
+        {BRIGHTLOOM_VIDEO_COLORIZE, clip, dir.file("none/out.mp4"), nullptr, nullptr,
+         BRIGHTLOOM_CANNOT_WRITE, "Cannot write output: "},
+        {BRIGHTLOOM_VIDEO_COLORIZE, dir.file("absent.mp4"), dir.file("out.mp4"), nullptr,
+         nullptr, BRIGHTLOOM_UNREADABLE_INPUT, "Cannot read input: "},
+        {BRIGHTLOOM_VIDEO_COLORIZE, notes, dir.file("out.mp4"), nullptr, nullptr,
+         BRIGHTLOOM_UNSUPPORTED_FORMAT, "Not a video: "},
+        {BRIGHTLOOM_VIDEO_COLORIZE, clip, dir.file("out.avi"), nullptr, nullptr,
+         BRIGHTLOOM_BAD_ARGUMENT, "Unsupported output container: "},
+        {BRIGHTLOOM_VIDEO_COLORIZE, clip, dir.file("out.mp4"), nullptr, &bad_crf,
+         BRIGHTLOOM_BAD_ARGUMENT, "crf must be 0 ... 51: 52"},
+        {BRIGHTLOOM_VIDEO_UPSCALE, clip, dir.file("out.mp4"), &scale3, nullptr,
+         BRIGHTLOOM_BAD_ARGUMENT, "Unsupported upscale factor: 3"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(brightloom_video_check_file(c.operation, c.input.c_str(), c.output.c_str(),
+                                              c.options, c.params),
+                  c.status)
+            << c.message;
+        EXPECT_EQ(std::string(brightloom_last_error()).rfind(c.message, 0), 0u)
+            << brightloom_last_error();
+        EXPECT_EQ(brightloom_video_process_file(engine.get(), c.operation, c.input.c_str(),
+                                                c.output.c_str(), c.options, c.params, &summary),
+                  c.status)
+            << c.message;
+    }
+    EXPECT_EQ(brightloom_video_process_file(engine.get(), BRIGHTLOOM_VIDEO_SWAP, clip.c_str(),
+                                            dir.file("out.mp4").c_str(), nullptr, nullptr,
+                                            nullptr),
+              BRIGHTLOOM_BAD_ARGUMENT);
+    EXPECT_EQ(files(), (std::vector<std::string>{"clip.mp4", "face.png", "notes.mp4"}));
+}
+
+#else
+
+TEST(VideoFile, AnswersUnavailableOnWindows) {
+    brightloom_video_summary summary = {-1, -1};
+    EXPECT_EQ(brightloom_video_process_file(nullptr, BRIGHTLOOM_VIDEO_COLORIZE, "in.mp4",
+                                            "out.mp4", nullptr, nullptr, &summary),
+              BRIGHTLOOM_UNAVAILABLE);
+    EXPECT_STREQ(brightloom_last_error(), "Video files are not supported in this build");
+    EXPECT_EQ(summary.frames, 0);
+}
+
+#endif
+
+}  // namespace
