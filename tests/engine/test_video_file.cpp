@@ -4,8 +4,10 @@
 // before anything is written. (The hosts' own tests cover rate, rotation,
 // sound and signals.)
 #include <stdlib.h>
+#if !defined(_WIN32)
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
