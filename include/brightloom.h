@@ -393,7 +393,11 @@ typedef enum brightloom_format {
     BRIGHTLOOM_FORMAT_PNG = 0,
     BRIGHTLOOM_FORMAT_JPEG = 1, /* quality 1 ... 100 */
     BRIGHTLOOM_FORMAT_BMP = 2,
-    BRIGHTLOOM_FORMAT_WEBP = 3  /* lossy, quality 1 ... 100, sides up to 16383 */
+    BRIGHTLOOM_FORMAT_WEBP = 3, /* lossy, quality 1 ... 100, sides up to 16383 */
+    /* Not a format: makes every 32-bit value one the enum can hold, so that a
+     * value from a newer header is refused ("Unknown image format") instead of
+     * being undefined. */
+    BRIGHTLOOM_FORMAT_RANGE_ = 2147483647
 } brightloom_format;
 
 /* Decodes an image file held in memory with the decoders, limits and EXIF

@@ -38,6 +38,7 @@ bool known_format(brightloom_format format, bl_image_format* out) {
         case BRIGHTLOOM_FORMAT_JPEG: *out = bl_image_format::jpeg; return true;
         case BRIGHTLOOM_FORMAT_BMP: *out = bl_image_format::bmp; return true;
         case BRIGHTLOOM_FORMAT_WEBP: *out = bl_image_format::webp; return true;
+        case BRIGHTLOOM_FORMAT_RANGE_: break;
     }
     return false;
 }

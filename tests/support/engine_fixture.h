@@ -57,15 +57,18 @@ inline brightloom_image as_public(const bl_image* image) {
     return brightloom_image{image->width, image->height, image->width * 3, image->data};
 }
 
-// Owns an image the library returned. Its pixels come from malloc, which is
-// what brightloom_image_release gives back.
+// Owns an image the library returned. A call clears its result on failure,
+// so out() releases what the last call gave before handing the record on.
 struct owned_image {
     brightloom_image image = {0, 0, 0, nullptr};
     owned_image() = default;
     owned_image(const owned_image&) = delete;
     owned_image& operator=(const owned_image&) = delete;
-    ~owned_image() { free(image.pixels); }
-    brightloom_image* out() { return &image; }
+    ~owned_image() { brightloom_image_release(&image); }
+    brightloom_image* out() {
+        brightloom_image_release(&image);
+        return &image;
+    }
     std::vector<uint8_t> bytes() const {
         const uint8_t* p = image.pixels;
         return p ? std::vector<uint8_t>(p, p + static_cast<size_t>(image.stride) * image.height)
