@@ -8,9 +8,12 @@
 
 #include "image/image_decode.h"
 
+// A real (anonymous, self-deleting) file rather than a stream over memory:
+// such a stream refuses to seek past its end where a file allows it, and that
+// difference is the stream's, not the reader's.
 static bl_image* decode_as_file(const uint8_t* data, size_t size, load_failure* failure) {
-    FILE* file = fmemopen(const_cast<uint8_t*>(data), size, "rb");
-    if (!file) abort();
+    FILE* file = tmpfile();
+    if (!file || fwrite(data, 1, size, file) != size || fseek(file, 0, SEEK_SET) != 0) abort();
     decode_input input = decode_input::of_file(file, static_cast<int64_t>(size));
     bl_image* image = decode_image(input, failure);
     fclose(file);

@@ -62,6 +62,18 @@ struct expected_call {
     std::string message;
 };
 
+// The header of a 16-bit grey TGA of `width` x `height` that announces a
+// 255-byte identification field and ends after the header.
+bytes tga_with_long_id(int width, int height) {
+    bytes header(18, 0);
+    header[0] = 255;
+    header[2] = 3;
+    header[12] = static_cast<uint8_t>(width), header[13] = static_cast<uint8_t>(width >> 8);
+    header[14] = static_cast<uint8_t>(height), header[15] = static_cast<uint8_t>(height >> 8);
+    header[16] = 16;
+    return header;
+}
+
 }  // namespace
 
 TEST(ImageMemory, DecodeAndLoadGiveWhatTheFileLoaderGivesOnTheCorpus) {
@@ -95,6 +107,10 @@ TEST(ImageMemory, RefusedBytesGiveTheirStatusAndMessage) {
         {bl_test::png_declaring(16385, 16384), BRIGHTLOOM_TOO_LARGE, "Image too large"},
         {bl_test::bmp_declaring(4000, 4000), BRIGHTLOOM_UNREADABLE_INPUT, "Corrupt or truncated image data"},
         {bytes(jpeg.begin(), jpeg.end() - 200), BRIGHTLOOM_UNREADABLE_INPUT, "Corrupt or truncated image data"},
+        // A grey TGA whose identification field runs past the end: a file
+        // may be sought beyond its end, and memory must judge it alike.
+        {tga_with_long_id(10, 10), BRIGHTLOOM_UNREADABLE_INPUT, "Corrupt or truncated image data"},
+        {tga_with_long_id(16000, 20000), BRIGHTLOOM_TOO_LARGE, "Image too large"},
     };
     const std::string path = dir.file("refused");
     for (const auto& c : cases) {
