@@ -1,7 +1,7 @@
 // Our own declarations of the part of the inference runtime's C interface that
 // the library calls. No header package of the runtime is available to us, so
 // the function table is declared here as an exact prefix of the runtime's
-// `OrtApi` (slots 0 to 130, every one a function pointer, in the runtime's
+// `OrtApi` (slots 0 to 176, every one a function pointer, in the runtime's
 // order). The runtime promises never to reorder or remove shipped slots, so a
 // prefix is valid for every runtime at or above the interface version we ask
 // for (26). Slots we never call keep their place as `OrtUnusedSlot`; the
@@ -42,7 +42,17 @@ typedef struct OrtRunOptions OrtRunOptions;
 typedef struct OrtTypeInfo OrtTypeInfo;
 typedef struct OrtTensorTypeAndShapeInfo OrtTensorTypeAndShapeInfo;
 typedef struct OrtSessionOptions OrtSessionOptions;
-typedef struct OrtAllocator OrtAllocator;
+// The one runtime struct we implement rather than only point at: an
+// allocator the environment may hand to its sessions. The runtime reads the
+// members after Info only when `version` says they are there (18 and up), so
+// ours declares version 17 and the first three.
+typedef struct OrtAllocator {
+    uint32_t version;
+    void* (ORT_API_CALL* Alloc)(struct OrtAllocator* self, size_t size);
+    void (ORT_API_CALL* Free)(struct OrtAllocator* self, void* p);
+    const struct OrtMemoryInfo* (ORT_API_CALL* Info)(const struct OrtAllocator* self);
+} OrtAllocator;
+#define BL_ORT_ALLOCATOR_VERSION 17
 
 typedef enum OrtErrorCode {
     ORT_OK = 0,
@@ -131,7 +141,7 @@ typedef struct OrtApi {
     OrtStatus* (ORT_API_CALL* SessionGetInputName)(const OrtSession* session, size_t index, OrtAllocator* allocator, char** value);  // 36
     OrtStatus* (ORT_API_CALL* SessionGetOutputName)(const OrtSession* session, size_t index, OrtAllocator* allocator, char** value);  // 37
     OrtUnusedSlot SessionGetOverridableInitializerName;  // 38
-    OrtUnusedSlot CreateRunOptions;  // 39
+    OrtStatus* (ORT_API_CALL* CreateRunOptions)(OrtRunOptions** out);  // 39
     OrtUnusedSlot RunOptionsSetRunLogVerbosityLevel;  // 40
     OrtUnusedSlot RunOptionsSetRunLogSeverityLevel;  // 41
     OrtUnusedSlot RunOptionsSetRunTag;  // 42
@@ -189,7 +199,7 @@ typedef struct OrtApi {
     void (ORT_API_CALL* ReleaseMemoryInfo)(OrtMemoryInfo* input);  // 94
     void (ORT_API_CALL* ReleaseSession)(OrtSession* input);  // 95
     void (ORT_API_CALL* ReleaseValue)(OrtValue* input);  // 96
-    OrtUnusedSlot ReleaseRunOptions;  // 97
+    void (ORT_API_CALL* ReleaseRunOptions)(OrtRunOptions* input);  // 97
     void (ORT_API_CALL* ReleaseTypeInfo)(OrtTypeInfo* input);  // 98
     void (ORT_API_CALL* ReleaseTensorTypeAndShapeInfo)(OrtTensorTypeAndShapeInfo* input);  // 99
     void (ORT_API_CALL* ReleaseSessionOptions)(OrtSessionOptions* input);  // 100
@@ -250,6 +260,25 @@ typedef struct OrtApi {
     OrtUnusedSlot SetGlobalDenormalAsZero;  // 155
     OrtStatus* (ORT_API_CALL* CreateArenaCfg)(size_t max_mem, int arena_extend_strategy, int initial_chunk_size_bytes, int max_dead_bytes_per_chunk, OrtArenaCfg** out);  // 156
     void (ORT_API_CALL* ReleaseArenaCfg)(OrtArenaCfg* cfg);  // 157
+    OrtUnusedSlot ModelMetadataGetGraphDescription;  // 158
+    OrtUnusedSlot SessionOptionsAppendExecutionProvider_TensorRT;  // 159
+    OrtUnusedSlot SetCurrentGpuDeviceId;  // 160
+    OrtUnusedSlot GetCurrentGpuDeviceId;  // 161
+    OrtUnusedSlot KernelInfoGetAttributeArray_float;  // 162
+    OrtUnusedSlot KernelInfoGetAttributeArray_int64;  // 163
+    OrtUnusedSlot CreateArenaCfgV2;  // 164
+    OrtStatus* (ORT_API_CALL* AddRunConfigEntry)(OrtRunOptions* options, const char* config_key, const char* config_value);  // 165
+    OrtUnusedSlot CreatePrepackedWeightsContainer;  // 166
+    OrtUnusedSlot ReleasePrepackedWeightsContainer;  // 167
+    OrtUnusedSlot CreateSessionWithPrepackedWeightsContainer;  // 168
+    OrtUnusedSlot CreateSessionFromArrayWithPrepackedWeightsContainer;  // 169
+    OrtUnusedSlot SessionOptionsAppendExecutionProvider_TensorRT_V2;  // 170
+    OrtUnusedSlot CreateTensorRTProviderOptions;  // 171
+    OrtUnusedSlot UpdateTensorRTProviderOptions;  // 172
+    OrtUnusedSlot GetTensorRTProviderOptionsAsString;  // 173
+    OrtUnusedSlot ReleaseTensorRTProviderOptions;  // 174
+    OrtUnusedSlot EnableOrtCustomOps;  // 175
+    OrtStatus* (ORT_API_CALL* RegisterAllocator)(OrtEnv* env, OrtAllocator* allocator);  // 176
 } OrtApi;
 
 typedef struct OrtApiBase {
@@ -303,6 +332,10 @@ BL_ORT_SLOT(DisableCpuMemArena, 19);
 BL_ORT_SLOT(CreateAndRegisterAllocator, 144);
 BL_ORT_SLOT(CreateArenaCfg, 156);
 BL_ORT_SLOT(ReleaseArenaCfg, 157);
+BL_ORT_SLOT(CreateRunOptions, 39);
+BL_ORT_SLOT(ReleaseRunOptions, 97);
+BL_ORT_SLOT(AddRunConfigEntry, 165);
+BL_ORT_SLOT(RegisterAllocator, 176);
 #undef BL_ORT_SLOT
 static_assert(sizeof(OrtApiBase) == 2 * sizeof(void*), "OrtApiBase holds two pointers");
 #endif

