@@ -13,8 +13,10 @@
 //                     and spinning S (0/1) instead of the library's choice
 //     --memory M      where the sessions keep run memory: arenas (each its
 //                     own), off (no arena), off-pattern (no arena, no
-//                     planned block per run), shared (one for all) or
-//                     shared-exact (one for all, grown by what is asked)
+//                     planned block per run), shared (one for all),
+//                     shared-exact (one for all, grown by what is asked),
+//                     shrunk (an arena each, emptied after every run) or
+//                     cache (freed blocks kept up to a budget for all)
 //     --only LIST     comma-separated subset of: swap,group,enhance,colorize,
 //                     upscale,frames
 // Prints one "name<TAB>value<TAB>unit" line per figure.
@@ -35,6 +37,7 @@
 #include "brightloom.h"
 #include "image/image_io.h"
 #include "inference/bench_timing.h"
+#include "inference/block_cache.h"
 #include "inference/model_session.h"
 #include "inference/session_tuning_testing.h"
 
@@ -210,6 +213,8 @@ options parse(int argc, char** argv) {
                        : mode == "shared" ? BL_MEMORY_SHARED_ARENA
                        : mode == "off-pattern" ? BL_MEMORY_NO_ARENA_NO_PATTERN
                        : mode == "shared-exact" ? BL_MEMORY_SHARED_EXACT_ARENA
+                       : mode == "shrunk" ? BL_MEMORY_SHRUNK_ARENAS
+                       : mode == "cache" ? BL_MEMORY_BLOCK_CACHE
                                                 : -2;
             if (o.memory == -2) return options{};
         } else if (arg == "--only" && has_value) {
@@ -237,7 +242,7 @@ int main(int argc, char** argv) {
     if (o.models.empty()) {
         fprintf(stderr,
                 "usage: bench_pipeline MODELS_DIR [SOURCE [ONE_FACE [GROUP [SMALL]]]] "
-                "[--repeat N] [--frames N] [--tuning THREADS,SPIN] [--memory arenas|off|shared] "
+                "[--repeat N] [--frames N] [--tuning THREADS,SPIN] [--memory arenas|off|off-pattern|shared|shared-exact|shrunk|cache] "
                 "[--only LIST]\n");
         return 2;
     }
@@ -266,6 +271,11 @@ int main(int argc, char** argv) {
     if (wanted(o, "frames")) measure_frames(o, work);
     report("threads at the end", thread_count(), "");
     report("resident after every operation", resident_mib(), "MiB");
+    const bl_block_cache_stats cache = bl_block_cache_read_stats();
+    if (cache.hits + cache.misses > 0) {
+        report("block cache kept", cache.kept_bytes / 1048576.0, "MiB");
+        report("block cache hits", 100.0 * cache.hits / (cache.hits + cache.misses), "%");
+    }
 
     brightloom_shutdown();
     rusage usage;

@@ -26,6 +26,8 @@ enum bl_session_memory {
     BL_MEMORY_SHARED_ARENA = 2,    // one arena in the environment for every session
     BL_MEMORY_NO_ARENA_NO_PATTERN = 3,  // as NO_ARENA, each tensor allocated on its own
     BL_MEMORY_SHARED_EXACT_ARENA = 4,   // as SHARED_ARENA, growing by what a run asks
+    BL_MEMORY_SHRUNK_ARENAS = 5,        // an arena each, handed back at the end of every run
+    BL_MEMORY_BLOCK_CACHE = 6,          // freed blocks kept up to a budget for every session
 };
 
 struct bl_session_tuning {
@@ -35,7 +37,8 @@ struct bl_session_tuning {
 };
 
 // The tuning an engine opened now gets when it asks for `intra_threads`
-// (0: the cores this process may use, counted now): no spinning, no arenas.
+// (0: the cores this process may use, counted now): no spinning, and run
+// memory in the block cache.
 // A benchmark's forced tuning (inference/session_tuning_testing.h) wins.
 bl_session_tuning bl_session_tuning_for(int intra_threads);
 
@@ -46,6 +49,7 @@ struct bl_runtime {
     const OrtApi* ort = nullptr;
     OrtEnv* env = nullptr;
     OrtMemoryInfo* mem = nullptr;
+    OrtRunOptions* run_options = nullptr;  // none: the runtime's defaults
     bl_session_tuning tuning = {0, 0};
 };
 

@@ -510,7 +510,8 @@ TEST(EngineMemory, EveryMemoryModeGivesTheSamePixels) {
     const brightloom_image in_target = bl_test::as_public(target.get());
     std::vector<std::vector<uint8_t>> results;
     for (int memory : {BL_MEMORY_SESSION_ARENAS, BL_MEMORY_NO_ARENA, BL_MEMORY_SHARED_ARENA,
-                       BL_MEMORY_NO_ARENA_NO_PATTERN, BL_MEMORY_SHARED_EXACT_ARENA}) {
+                       BL_MEMORY_NO_ARENA_NO_PATTERN, BL_MEMORY_SHARED_EXACT_ARENA,
+                       BL_MEMORY_SHRUNK_ARENAS, BL_MEMORY_BLOCK_CACHE}) {
         SCOPED_TRACE(memory);
         bl_session_tuning tuning = bl_session_tuning_for(0);
         tuning.memory = memory;

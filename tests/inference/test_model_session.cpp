@@ -249,7 +249,7 @@ TEST(SessionTuning, FollowsTheProcessCoresUntilForcedAndBackAfter) {
     const bl_session_tuning decided = bl_session_tuning_for(0);
     EXPECT_EQ(decided.intra_threads, bl_cpu_cores_for_process());
     EXPECT_EQ(decided.allow_spinning, 0);
-    EXPECT_EQ(decided.memory, BL_MEMORY_NO_ARENA);
+    EXPECT_EQ(decided.memory, BL_MEMORY_BLOCK_CACHE);
     EXPECT_EQ(bl_session_tuning_for(3).intra_threads, 3);
 
     const bl_session_tuning forced{0, 1};
