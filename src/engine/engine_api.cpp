@@ -78,6 +78,22 @@ brightloom_status start_image_op(brightloom_engine* engine, const brightloom_ima
     return take_input(image, what, in);
 }
 
+// An operation on one image: the shared checks, then `run(options, image,
+// &made)`, whose result is handed to the caller when it succeeds.
+template <typename Run>
+brightloom_status one_image_op(brightloom_engine* engine, const brightloom_image* image,
+                               const brightloom_options* given, brightloom_image* result,
+                               Run run) {
+    return engine_call(engine, [&]() -> brightloom_status {
+        brightloom_options options;
+        input_image in;
+        if (brightloom_status status = start_image_op(engine, image, "image", given, result, &options, &in))
+            return status;
+        bl_image_ptr made;
+        return hand_over(run(options, &in.view, &made), &made, result);
+    });
+}
+
 void copy_face(const bl_face& face, bool points68, bool embedding, brightloom_face* out) {
     memset(out, 0, sizeof *out);
     memcpy(out->box, face.box, sizeof out->box);
@@ -161,42 +177,30 @@ brightloom_status brightloom_enhance_image(brightloom_engine* engine,
                                            const brightloom_image* image,
                                            const brightloom_options* given,
                                            brightloom_image* result) {
-    return engine_call(engine, [&]() -> brightloom_status {
-        brightloom_options options;
-        input_image in;
-        if (brightloom_status status = start_image_op(engine, image, "image", given, result, &options, &in))
-            return status;
-        bl_image_ptr made;
-        int found = 0;
-        return hand_over(
-            bl_engine_enhance(engine, &in.view, options, BL_ALL_FACES, &made, &found), &made,
-            result);
-    });
+    return one_image_op(engine, image, given, result,
+                        [&](const brightloom_options& options, const bl_image* in, bl_image_ptr* made) {
+                            int found = 0;
+                            return bl_engine_enhance(engine, in, options, BL_ALL_FACES, made, &found);
+                        });
 }
 
 brightloom_status brightloom_colorize_image(brightloom_engine* engine,
                                             const brightloom_image* image,
                                             const brightloom_options* given,
                                             brightloom_image* result) {
-    return engine_call(engine, [&]() -> brightloom_status {
-        brightloom_options options;
-        input_image in;
-        if (brightloom_status status = start_image_op(engine, image, "image", given, result, &options, &in))
-            return status;
-        bl_image_ptr made;
-        return hand_over(bl_engine_colorize(engine, &in.view, options, &made), &made, result);
-    });
+    return one_image_op(engine, image, given, result,
+                        [&](const brightloom_options& options, const bl_image* in, bl_image_ptr* made) {
+                            return bl_engine_colorize(engine, in, options, made);
+                        });
 }
 
 brightloom_status brightloom_upscale_image(brightloom_engine* engine,
                                            const brightloom_image* image,
                                            const brightloom_options* given,
                                            brightloom_image* result) {
-    return engine_call(engine, [&]() -> brightloom_status {
-        brightloom_options options;
-        input_image in;
-        if (brightloom_status status = start_image_op(engine, image, "image", given, result, &options, &in))
-            return status;
+    return one_image_op(engine, image, given, result,
+                        [&](const brightloom_options& options, const bl_image* in,
+                            bl_image_ptr* made) -> brightloom_status {
         const int factor = options.upscale_factor;
         if (factor != 2 && factor != 4)
             return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "Unsupported upscale factor: %d (use 2 or 4)",
@@ -212,8 +216,7 @@ brightloom_status brightloom_upscale_image(brightloom_engine* engine,
         const bl_upscaler* upscaler = nullptr;
         if (brightloom_status status = bl_engine_upscaler(engine, factor, false, &upscaler))
             return status;
-        bl_image_ptr made;
-        return hand_over(bl_engine_upscale(upscaler, &in.view, options, &made), &made, result);
+        return bl_engine_upscale(upscaler, in, options, made);
     });
 }
 
