@@ -102,15 +102,6 @@ brightloom_status open_session(VideoJob& job, brightloom_engine* engine,
 
 extern "C" {
 
-brightloom_video_params brightloom_video_default_params(void) {
-    brightloom_video_params params;
-    memset(&params, 0, sizeof params);
-    params.size = sizeof params;
-    params.crf = 18;
-    params.reference_frame = -1;
-    return params;
-}
-
 brightloom_status brightloom_video_check_file(brightloom_video_operation operation,
                                               const char* input_path, const char* output_path,
                                               const brightloom_options* given_options,

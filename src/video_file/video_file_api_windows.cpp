@@ -1,7 +1,5 @@
 // The Windows build has no child-process video pipeline: the video-file jobs
 // answer that they are not available, so hosts can tell rather than fail late.
-#include <string.h>
-
 #include "brightloom.h"
 #include "engine/bl_status.h"
 
@@ -15,15 +13,6 @@ brightloom_status unavailable() {
 }  // namespace
 
 extern "C" {
-
-brightloom_video_params brightloom_video_default_params(void) {
-    brightloom_video_params params;
-    memset(&params, 0, sizeof params);
-    params.size = sizeof params;
-    params.crf = 18;
-    params.reference_frame = -1;
-    return params;
-}
 
 brightloom_status brightloom_video_check_file(brightloom_video_operation, const char*, const char*,
                                               const brightloom_options*,
