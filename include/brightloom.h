@@ -461,6 +461,18 @@ typedef struct brightloom_options {
     int32_t reference_position; /* swap sessions: face of the reference image;
                                  * default 0; negative counts as 0 */
     int32_t want_embedding;  /* brightloom_detect_faces: fill embeddings; default 0 */
+    /* NULL (default) or a flag another thread sets non-zero to stop the
+     * operation between faces (and between tiles of an upscale):
+     * BRIGHTLOOM_CANCELLED, and no result. Read during the call only. */
+    const volatile int32_t* cancel;
+    /* Most faces one operation processes, the best-scoring first; 0 (default):
+     * no ceiling. Negative: BAD_ARGUMENT. */
+    int32_t max_faces;
+    /* Swap sessions and video jobs: how strongly a face's alignment points are
+     * smoothed along its track from frame to frame, 0 (off: every frame on its
+     * own) ... 1; negative (default): automatic, on for video-file jobs and
+     * swap sessions, off for still images. */
+    float smoothing;
 } brightloom_options;
 
 BRIGHTLOOM_API brightloom_options brightloom_default_options(void);

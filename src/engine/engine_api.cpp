@@ -128,6 +128,7 @@ brightloom_options brightloom_default_options(void) {
     options.upscale_factor = 2;
     options.target = BRIGHTLOOM_TARGET_ALL;
     options.reference_distance = 0.3f;
+    options.smoothing = -1.0f;
     return options;
 }
 
