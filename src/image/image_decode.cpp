@@ -19,6 +19,12 @@ int64_t min_bytes_at_ratio(int64_t pixels, int64_t pixels_per_byte) {
     return pixels <= free_pixels ? 0 : (pixels - free_pixels) / pixels_per_byte;
 }
 
+bool declared_size_allowed(int64_t width, int64_t height, load_failure* failure) {
+    if (image_size_allowed(width, height)) return true;
+    *failure = width > 0 && height > 0 ? load_failure::too_large : load_failure::corrupt;
+    return false;
+}
+
 // ------------------------------------------------------------------ rows
 
 row_sink::~row_sink() {
@@ -31,10 +37,7 @@ static bool transposes(int orientation) { return orientation >= 5 && orientation
 
 bool row_sink::begin(int64_t width, int64_t height, const decode_input& input,
                      int64_t min_file_bytes, int orientation) {
-    if (!image_size_allowed(width, height)) {
-        failure = width > 0 && height > 0 ? load_failure::too_large : load_failure::corrupt;
-        return false;
-    }
+    if (!declared_size_allowed(width, height, &failure)) return false;
     if (input.length() < min_file_bytes) {
         failure = load_failure::corrupt;
         return false;

@@ -50,6 +50,11 @@ private:
 // within the pixel limit, and a byte count the image record can hold.
 bool image_size_allowed(int64_t width, int64_t height);
 
+// The same for the size a header declares, judged before anything is
+// allocated for its pixels; when refused, *failure says why: too large, or
+// corrupt for a side that is not positive.
+bool declared_size_allowed(int64_t width, int64_t height, load_failure* failure);
+
 // The fewest file bytes that can hold `pixels` at most `pixels_per_byte`
 // pixels a byte, with the first megapixel free: every format compresses a
 // plain picture, and no small file should be refused for that.

@@ -74,6 +74,9 @@ void draw_line(const GifPixelType* line, int width, const ColorMapObject* colour
 }
 
 bool draw_first_frame(GifFileType* gif, const decode_input& input, row_sink& sink) {
+    // The screen holds every frame, so its declared size is judged first,
+    // before any frame is read.
+    if (!declared_size_allowed(gif->SWidth, gif->SHeight, &sink.failure)) return false;
     int transparent = -1;
     if (!find_first_frame(gif, &transparent)) return false;
     const GifImageDesc& frame = gif->Image;

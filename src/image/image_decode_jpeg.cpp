@@ -149,7 +149,12 @@ static bool layout_supported(const jpeg_decompress_struct& cinfo) {
 // Kept free of objects with destructors: libjpeg leaves it by longjmp.
 static bool read_jpeg(jpeg_decompress_struct* cinfo, jpeg_context* context, decode_input& input,
                       row_sink& sink) {
-    if (setjmp(context->escape)) return false;
+    if (setjmp(context->escape)) {
+        // libjpeg refuses sides past its own maximum (65,500) while reading
+        // the header: a declared size, judged as ours are.
+        if (context->errors.msg_code == JERR_IMAGE_TOO_BIG) sink.failure = load_failure::too_large;
+        return false;
+    }
     jpeg_create_decompress(cinfo);
     cinfo->progress = &context->progress;
     use_input_source(cinfo, context, input);
@@ -160,6 +165,8 @@ static bool read_jpeg(jpeg_decompress_struct* cinfo, jpeg_context* context, deco
         return false;
     }
     cinfo->out_color_space = JCS_RGB;
+    // Judged here, from the header: jpeg_start_decompress sets up the rows
+    // (and a progressive file's coefficients) for the declared size.
     const int orientation =
         context->exif_found ? exif_orientation(context->exif, context->exif_length) : 1;
     const int64_t pixels = static_cast<int64_t>(cinfo->image_width) * cinfo->image_height;

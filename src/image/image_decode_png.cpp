@@ -14,6 +14,13 @@ static const int64_t DEFLATE_MAX_RATIO = 1032;
 static const png_uint_32 PNG_MAX_CHUNK_COUNT = 1000;
 static const png_alloc_size_t PNG_MAX_CHUNK_BYTES = 8u << 20;
 
+// libpng works on each row in two buffers as wide as the row gets among our
+// transformations: at most four samples a pixel (palette or tRNS expanded to
+// alpha) of the file's sample size. A header may declare a row of gigabytes
+// that a few bytes of compressed data fill, so that cost is capped too; the
+// cap passes rows of 8 million pixels (4 million at 16 bits).
+static const int64_t PNG_MAX_ROW_BYTES = 32 << 20;
+
 static void png_fail(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 static void png_ignore_warning(png_structp, png_const_charp) {}
 
@@ -34,6 +41,24 @@ static void request_rgb8(png_structp png, png_infop info) {
     if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
     png_set_strip_alpha(png);
     png_set_strip_16(png);
+}
+
+// What libpng would set up for one row of the picture, at the widest.
+static int64_t working_row_bytes(int64_t width, int bit_depth) {
+    return width * 4 * (bit_depth > 8 ? 2 : 1);
+}
+
+// Whether the header's picture may be decoded: judged from the declared
+// size and from what its rows cost, before png_read_update_info sets those
+// rows up (a 74-byte file declaring 2^31 - 1 pixels a row once cost 6 GB).
+static bool header_allowed(png_structp png, png_infop info, load_failure* failure) {
+    png_uint_32 width = 0, height = 0;
+    int bit_depth = 0, colour = 0;
+    png_get_IHDR(png, info, &width, &height, &bit_depth, &colour, nullptr, nullptr, nullptr);
+    if (!declared_size_allowed(width, height, failure)) return false;
+    if (working_row_bytes(width, bit_depth) <= PNG_MAX_ROW_BYTES) return true;
+    *failure = load_failure::too_large;
+    return false;
 }
 
 // The stored bytes (filter bytes included) the picture's rows take.
@@ -74,6 +99,7 @@ static void read_from_input(png_structp png, png_bytep data, size_t length) {
 static bool read_png(png_structp png, png_infop info, const decode_input& input, row_sink& sink) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_read_info(png, info);
+    if (!header_allowed(png, info, &sink.failure)) return false;
     const int64_t min_bytes = raw_bytes(png, info) / DEFLATE_MAX_RATIO;
     request_rgb8(png, info);
     const int passes = png_set_interlace_handling(png);
@@ -100,6 +126,9 @@ bl_image* decode_png(decode_input& input, load_failure* failure) {
         *failure = load_failure::out_of_memory;
         return nullptr;
     }
+    // libpng's own side limits (a million by default) are opened to the
+    // format's: header_allowed judges the sides, and its refusal says the
+    // picture is too large rather than that its header is damaged.
     png_set_user_limits(reader.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     png_set_chunk_cache_max(reader.png, PNG_MAX_CHUNK_COUNT);
     png_set_chunk_malloc_max(reader.png, PNG_MAX_CHUNK_BYTES);

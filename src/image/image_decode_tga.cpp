@@ -65,6 +65,8 @@ bool read_layout(decode_input& input, tga_layout* t, load_failure* failure) {
         !valid_pixel_bits(base, t->pixel_bits) || t->width == 0 || t->height == 0)
         return false;
     if (map_type == 1 && map_bits != 15 && map_bits != 16 && map_bits != 24 && map_bits != 32) return false;
+    // The declared size is judged before the colour map is read.
+    if (!declared_size_allowed(t->width, t->height, failure)) return false;
     *failure = load_failure::corrupt;
     t->pixel_bytes = (t->pixel_bits + 7) / 8;
     const int64_t id_start = input.tell();  // the identification field is skipped

@@ -36,12 +36,13 @@ void png_chunk(bytes& out, const char* type, const bytes& body) {
     put_be32(out, static_cast<uint32_t>(crc32(0, typed.data(), static_cast<uInt>(typed.size()))));
 }
 
-bytes png_start(uint32_t width, uint32_t height, int bit_depth, int colour_type) {
+bytes png_start(uint32_t width, uint32_t height, int bit_depth, int colour_type, int interlace) {
     bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     bytes ihdr;
     put_be32(ihdr, width);
     put_be32(ihdr, height);
-    ihdr.insert(ihdr.end(), {static_cast<uint8_t>(bit_depth), static_cast<uint8_t>(colour_type), 0, 0, 0});
+    ihdr.insert(ihdr.end(), {static_cast<uint8_t>(bit_depth), static_cast<uint8_t>(colour_type), 0, 0,
+                             static_cast<uint8_t>(interlace)});
     png_chunk(out, "IHDR", ihdr);
     return out;
 }
@@ -54,8 +55,9 @@ bytes deflated(const bytes& raw) {
     return out;
 }
 
-bytes png_declaring(uint32_t width, uint32_t height, int bit_depth, int colour_type) {
-    bytes out = png_start(width, height, bit_depth, colour_type);
+bytes png_declaring(uint32_t width, uint32_t height, int bit_depth, int colour_type, int interlace) {
+    bytes out = png_start(width, height, bit_depth, colour_type, interlace);
+    if (colour_type == 3) png_chunk(out, "PLTE", {10, 20, 30});
     png_chunk(out, "IDAT", deflated(bytes(64, 0)));
     png_chunk(out, "IEND", {});
     return out;
@@ -83,6 +85,40 @@ bytes gif_declaring(uint16_t width, uint16_t height) {
                            0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0,     // 1 x 1 frame
                            2, 2, 0x4C, 0x01, 0, 0x3B});
     return out;
+}
+
+bytes jpeg_declaring(uint16_t width, uint16_t height) {
+    bytes out = {0xFF, 0xD8, 0xFF, 0xC0, 0, 11, 8};
+    out.insert(out.end(), {static_cast<uint8_t>(height >> 8), static_cast<uint8_t>(height & 255),
+                           static_cast<uint8_t>(width >> 8), static_cast<uint8_t>(width & 255), 1, 1, 0x11, 0});
+    out.insert(out.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 0x3F, 0, 0xFF, 0xD9});
+    return out;
+}
+
+bytes webp_declaring(uint32_t width, uint32_t height) {
+    bytes out = {'R', 'I', 'F', 'F'};
+    put_le(out, 4 + 8 + 10, 4);
+    for (char c : std::string("WEBPVP8X")) out.push_back(static_cast<uint8_t>(c));
+    put_le(out, 10, 4);
+    put_le(out, 0, 4);  // no optional chunks, no animation
+    put_le(out, width - 1, 3);
+    put_le(out, height - 1, 3);
+    return out;
+}
+
+bytes tga_declaring(uint16_t width, uint16_t height) {
+    bytes out = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    put_le(out, width, 2);
+    put_le(out, height, 2);
+    out.insert(out.end(), {24, 0});
+    return out;
+}
+
+bytes pnm_declaring(char kind, uint32_t width, uint32_t height, int maxval) {
+    const std::string header =
+        std::string("P") + kind + "\n" + std::to_string(width) + " " + std::to_string(height) + "\n" +
+        std::to_string(maxval) + "\n";
+    return bytes(header.begin(), header.end());
 }
 
 bytes with_exif_orientation(const bytes& jpeg, int orientation) {

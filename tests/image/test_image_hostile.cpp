@@ -6,6 +6,13 @@
 #include <string>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <stdio.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include "brightloom.h"
@@ -253,4 +260,135 @@ TEST(HostileFiles, TopDownBmpIsReadTopFirst) {
     ASSERT_TRUE(image);
     EXPECT_EQ(at(image.get(), 0, 0, 0), 3);  // B, G, R stored
     EXPECT_EQ(at(image.get(), 0, 1, 0), 6);
+}
+
+// ------------------------------------------------ declared sizes, every format
+
+namespace {
+
+// Address space a child may take beyond what it holds when it starts: far
+// more than these decoders need for a header, far less than the gigabytes a
+// declared size once made them set up.
+const long long CEILING_HEADROOM_BYTES = 256ll << 20;
+
+// Every format with a declared size just over the pixel limit (16385 x
+// 16384) and one far over it; PNG also with what a row costs (16 bits,
+// alpha, palette, interlacing), and with a row too wide for libpng's
+// working buffers though the picture is within the limit.
+std::vector<hostile_file> files_declaring_too_much() {
+    using namespace bl_test;
+    const uint32_t side_max = 0x7FFFFFFF;
+    return {
+        {"over.png", png_declaring(16385, 16384), TOO_LARGE},
+        {"wide.png", png_declaring(side_max, 1), TOO_LARGE},
+        {"wide16a.png", png_declaring(side_max, 1, 16, 6, 1), TOO_LARGE},
+        {"wide_palette.png", png_declaring(side_max, 1, 8, 3), TOO_LARGE},
+        {"tall.png", png_declaring(1, side_max, 1, 0), TOO_LARGE},
+        {"square.png", png_declaring(side_max, side_max, 16, 4), TOO_LARGE},
+        {"row16a.png", png_declaring(4194305, 1, 16, 6), TOO_LARGE},
+        // A row at the cap is judged by the file's length instead.
+        {"row_at_cap.png", png_declaring(4194304, 1, 16, 6), CORRUPT},
+        {"over.jpg", jpeg_declaring(16385, 16384), TOO_LARGE},
+        {"max.jpg", jpeg_declaring(65500, 65500), TOO_LARGE},
+        {"past_max.jpg", jpeg_declaring(65535, 65535), TOO_LARGE},
+        {"over.gif", gif_declaring(16385, 16384), TOO_LARGE},
+        {"max.gif", gif_declaring(65535, 65535), TOO_LARGE},
+        {"over.webp", webp_declaring(16385, 16384), TOO_LARGE},
+        {"far.webp", webp_declaring(65536, 65535), TOO_LARGE},
+        {"over.bmp", bmp_declaring(16385, 16384), TOO_LARGE},
+        {"wide.bmp", bmp_declaring(0x7FFFFFFF, 1), TOO_LARGE},
+        {"down.bmp", bmp_declaring(0x7FFFFFFF, -0x7FFFFFFF), TOO_LARGE},
+        {"over.tga", tga_declaring(16385, 16384), TOO_LARGE},
+        {"max.tga", tga_declaring(65535, 65535), TOO_LARGE},
+        {"over.ppm", pnm_declaring('6', 16385, 16384), TOO_LARGE},
+        {"wide.pgm", pnm_declaring('5', side_max, 1, 65535), TOO_LARGE},
+        {"square.ppm", pnm_declaring('6', side_max, side_max, 65535), TOO_LARGE},
+    };
+}
+
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#if defined(__has_feature)
+#if !__has_feature(address_sanitizer) && !__has_feature(thread_sanitizer)
+#define BL_TEST_ADDRESS_CEILING 1
+#endif
+#else
+#define BL_TEST_ADDRESS_CEILING 1
+#endif
+#endif
+
+#ifdef BL_TEST_ADDRESS_CEILING
+// The process's address space now, in bytes; 0 when it cannot be read.
+long long address_space_bytes() {
+    FILE* f = fopen("/proc/self/statm", "r");
+    long long pages = 0;
+    if (f && fscanf(f, "%lld", &pages) != 1) pages = 0;
+    if (f) fclose(f);
+    return pages * sysconf(_SC_PAGESIZE);
+}
+
+// Loads the file and decodes its bytes in a child whose address space may
+// grow by CEILING_HEADROOM_BYTES at most: "loaded", the two refusals'
+// texts, or why the child gave neither.
+std::string loads_under_ceiling(const std::string& path, const bytes& data) {
+    const long long now = address_space_bytes();
+    if (now <= 0) return "no /proc/self/statm";
+    const pid_t child = fork();
+    if (child == 0) {
+        const rlim_t ceiling = static_cast<rlim_t>(now + CEILING_HEADROOM_BYTES);
+        const rlimit limit = {ceiling, ceiling};
+        if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(100);
+        bl_image* loaded = bl_image_load(path.c_str());
+        const int from_file = static_cast<int>(bl_image_last_failure());
+        bl_image* decoded = bl_image_decode_memory(data.data(), data.size());
+        const int from_memory = static_cast<int>(bl_image_last_failure());
+        if (loaded && decoded) _exit(98);
+        _exit(loaded || decoded ? 99 : from_file * 16 + from_memory);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child) return "no child";
+    if (!WIFEXITED(status)) return "child killed by signal " + std::to_string(WTERMSIG(status));
+    const int code = WEXITSTATUS(status);
+    if (code >= 98) return code == 98 ? "loaded" : code == 99 ? "loaded one way only" : "setrlimit failed";
+    return std::string(load_failure_text(static_cast<load_failure>(code / 16))) + " / " +
+           load_failure_text(static_cast<load_failure>(code % 16));
+}
+#endif
+
+// expect_refused, with every load under the memory ceiling where there is
+// one: a decoder that allocated for a declared size before judging it would
+// fail differently there (or be killed) instead of taking the machine's memory.
+void expect_refused_within_ceiling(const std::vector<hostile_file>& files) {
+#ifdef BL_TEST_ADDRESS_CEILING
+    TempDir dir;
+    for (const hostile_file& f : files) {
+        write_bytes(dir.file(f.name), f.data);
+        EXPECT_EQ(loads_under_ceiling(dir.file(f.name), f.data), std::string(f.reason) + " / " + f.reason)
+            << f.name;
+    }
+#else
+    expect_refused(files);
+#endif
+}
+
+}  // namespace
+
+// A 74-byte PNG declaring 2^31 - 1 pixels a row cost 6 GB before it was
+// refused: libpng set up its rows before the size was judged. Every format
+// is now refused from what its header declares, and PNG from what a row
+// costs, before anything is allocated for pixels.
+TEST(HostileFiles, DeclaredSizesPastTheLimitAreRefusedInEveryFormat) {
+    expect_refused_within_ceiling(files_declaring_too_much());
+}
+
+// The ceiling the test above loads under leaves room for a real picture.
+TEST(HostileFiles, TheMemoryCeilingLetsARealPictureLoad) {
+#ifndef BL_TEST_ADDRESS_CEILING
+    GTEST_SKIP() << "no address-space ceiling here (Windows, or a sanitizer that reserves "
+                    "terabytes of address space): the declared sizes were judged without it";
+#else
+    TempDir dir;
+    image_ptr picture = bl_test::patterned(300, 200, 3);
+    ASSERT_EQ(bl_image_save(picture.get(), dir.file("fits.png").c_str()), 0);
+    EXPECT_EQ(loads_under_ceiling(dir.file("fits.png"), bl_test::read_file(dir.file("fits.png"))), "loaded");
+#endif
 }
