@@ -1,6 +1,5 @@
 #include "image_size.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -11,25 +10,52 @@
 
 namespace {
 
+// Bytes read by position: a string, or a regular file read a window at a
+// time, so that a size found after any length of metadata costs a few small
+// reads rather than the whole file.
 class Header {
 public:
-    explicit Header(const std::string& bytes) : bytes_(bytes) {}
-    bool has(size_t at, size_t count) const { return at + count <= bytes_.size(); }
+    explicit Header(const std::string& bytes) : text_(&bytes), size_(bytes.size()) {}
+    Header(std::ifstream& file, uint64_t size) : file_(&file), size_(size) {}
+    bool has(uint64_t at, uint64_t count) const { return at <= size_ && count <= size_ - at; }
     bool starts_with(const char* magic) const { return text_at(0, magic); }
-    bool text_at(size_t at, const char* text) const {
-        return has(at, std::strlen(text)) && bytes_.compare(at, std::strlen(text), text) == 0;
+    bool text_at(uint64_t at, const char* text) const {
+        const size_t length = std::strlen(text);
+        if (!has(at, length)) return false;
+        for (size_t i = 0; i < length; ++i)
+            if (byte(at + i) != static_cast<unsigned char>(text[i])) return false;
+        return true;
     }
-    uint32_t byte(size_t at) const { return static_cast<unsigned char>(bytes_[at]); }
-    uint32_t be16(size_t at) const { return byte(at) << 8 | byte(at + 1); }
-    uint32_t be32(size_t at) const { return be16(at) << 16 | be16(at + 2); }
-    uint32_t le16(size_t at) const { return byte(at) | byte(at + 1) << 8; }
-    uint32_t le24(size_t at) const { return le16(at) | byte(at + 2) << 16; }
-    uint32_t le32(size_t at) const { return le16(at) | le16(at + 2) << 16; }
-    size_t size() const { return bytes_.size(); }
-    const std::string& text() const { return bytes_; }
+    // The byte at `at`, which has() vouched for; 0 when the file cannot be read there.
+    uint32_t byte(uint64_t at) const {
+        if (text_) return static_cast<unsigned char>((*text_)[at]);
+        if (at < window_start_ || at - window_start_ >= window_.size()) fill_window(at);
+        return at - window_start_ < window_.size() ? static_cast<unsigned char>(window_[at - window_start_]) : 0;
+    }
+    uint32_t be16(uint64_t at) const { return byte(at) << 8 | byte(at + 1); }
+    uint32_t be32(uint64_t at) const { return be16(at) << 16 | be16(at + 2); }
+    uint32_t le16(uint64_t at) const { return byte(at) | byte(at + 1) << 8; }
+    uint32_t le24(uint64_t at) const { return le16(at) | byte(at + 2) << 16; }
+    uint32_t le32(uint64_t at) const { return le16(at) | le16(at + 2) << 16; }
+    uint64_t size() const { return size_; }
 
 private:
-    const std::string& bytes_;
+    static const size_t WINDOW_BYTES = 64 << 10;
+
+    void fill_window(uint64_t at) const {
+        window_.assign(WINDOW_BYTES, '\0');
+        window_start_ = at;
+        file_->clear();
+        file_->seekg(static_cast<std::streamoff>(at));
+        file_->read(&window_[0], static_cast<std::streamsize>(window_.size()));
+        window_.resize(file_->gcount() > 0 ? static_cast<size_t>(file_->gcount()) : 0);
+    }
+
+    const std::string* text_ = nullptr;
+    std::ifstream* file_ = nullptr;
+    uint64_t size_ = 0;
+    mutable std::string window_;
+    mutable uint64_t window_start_ = 0;
 };
 
 bool done(ImageSize& size, int64_t width, int64_t height) {
@@ -44,14 +70,15 @@ bool png_size(const Header& h, ImageSize& size) {
 }
 
 bool jpeg_size(const Header& h, ImageSize& size) {
-    for (size_t at = 2; h.has(at, 4);) {
-        if (h.byte(at) != 0xFF) return false;
+    for (uint64_t at = 2; h.has(at, 4);) {
         const uint32_t marker = h.byte(at + 1);
-        if (marker == 0xFF) {  // fill byte
+        // Stray bytes between segments, fill bytes and stuffed zeros are
+        // stepped over, as the decoder steps over them.
+        if (h.byte(at) != 0xFF || marker == 0xFF) {
             ++at;
             continue;
         }
-        if ((marker >= 0xD0 && marker <= 0xD9) || marker == 0x01) {  // no length
+        if ((marker >= 0xD0 && marker <= 0xD9) || marker <= 0x01) {  // no length
             at += 2;
             continue;
         }
@@ -87,23 +114,23 @@ bool bmp_size(const Header& h, ImageSize& size) {
     return done(size, static_cast<int32_t>(h.le32(18)), height < 0 ? -height : height);
 }
 
+bool is_pnm_space(uint32_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
 // "P5"/"P6", then width and height as decimal text between blanks and
 // comments.
 bool pnm_size(const Header& h, ImageSize& size) {
-    const std::string& text = h.text();
     int64_t values[2] = {0, 0};
-    size_t at = 2;
+    uint64_t at = 2;
     for (int64_t& value : values) {
-        while (at < text.size() && (std::isspace(static_cast<unsigned char>(text[at])) ||
-                                    text[at] == '#')) {
-            if (text[at] == '#')
-                while (at < text.size() && text[at] != '\n') ++at;
+        while (h.has(at, 1) && (is_pnm_space(h.byte(at)) || h.byte(at) == '#')) {
+            if (h.byte(at) == '#')
+                while (h.has(at, 1) && h.byte(at) != '\n') ++at;
             else
                 ++at;
         }
         size_t digits = 0;
-        for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at)
-            if (++digits <= 9) value = value * 10 + (text[at] - '0');
+        for (; h.has(at, 1) && h.byte(at) >= '0' && h.byte(at) <= '9'; ++at)
+            if (++digits <= 9) value = value * 10 + (h.byte(at) - '0');
         if (digits == 0 || digits > 9) return false;
     }
     return done(size, values[0], values[1]);
@@ -119,10 +146,7 @@ bool tga_size(const Header& h, ImageSize& size) {
     return known_type && known_depth && done(size, h.le16(12), h.le16(14));
 }
 
-}  // namespace
-
-bool declared_image_size(const std::string& bytes, ImageSize& size) {
-    const Header h(bytes);
+bool declared_size(const Header& h, ImageSize& size) {
     if (h.starts_with("\x89PNG\r\n\x1a\n")) return png_size(h, size);
     if (h.starts_with("\xFF\xD8")) return jpeg_size(h, size);
     if (h.starts_with("GIF87a") || h.starts_with("GIF89a"))
@@ -133,18 +157,24 @@ bool declared_image_size(const std::string& bytes, ImageSize& size) {
     return tga_size(h, size);
 }
 
-// A JPEG's frame header may follow large metadata segments; a head this long
-// covers ordinary files, and a longer one only skips the early refusal.
-static const size_t FILE_HEAD_BYTES = 1 << 20;
+}  // namespace
 
+bool declared_image_size(const std::string& bytes, ImageSize& size) {
+    return declared_size(Header(bytes), size);
+}
+
+// The file is read where the parser looks: a JPEG's frame header may follow
+// any length of metadata segments, which are stepped over unread, and a
+// PNM's size any length of comments.
 bool declared_file_image_size(const std::string& path, ImageSize& size) {
     std::error_code error;
-    if (!std::filesystem::is_regular_file(os::path_from_utf8(path), error)) return false;
-    std::ifstream file(os::path_from_utf8(path), std::ios::binary);
-    std::string head(FILE_HEAD_BYTES, '\0');
-    file.read(&head[0], static_cast<std::streamsize>(head.size()));
-    head.resize(static_cast<size_t>(file.gcount()));
-    return declared_image_size(head, size);
+    const std::filesystem::path file_path = os::path_from_utf8(path);
+    if (!std::filesystem::is_regular_file(file_path, error)) return false;
+    const uintmax_t length = std::filesystem::file_size(file_path, error);
+    if (error) return false;
+    std::ifstream file(file_path, std::ios::binary);
+    if (!file) return false;
+    return declared_size(Header(file, length), size);
 }
 
 bool upscale_passes_pixel_limit(const ImageSize& size, int scale, ImageSize* result) {

@@ -17,8 +17,9 @@ struct ImageSize {
 // before the size.
 bool declared_image_size(const std::string& bytes, ImageSize& size);
 
-// The same for the head of a regular file (a pipe is left alone: what is
-// read from it is gone for the library). False when the head does not say.
+// The same for a regular file, read where its size is, whatever length of
+// metadata comes before it (a pipe is left alone: what is read from it is
+// gone for the library). False when the file does not say.
 bool declared_file_image_size(const std::string& path, ImageSize& size);
 
 // Whether `size` enlarged `scale` times passes BRIGHTLOOM_MAX_IMAGE_PIXELS;
