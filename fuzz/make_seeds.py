@@ -12,6 +12,7 @@ import shutil
 import struct
 import sys
 import tempfile
+import zlib
 
 from PIL import Image
 
@@ -80,6 +81,35 @@ def pnm_seeds():
     yield "p6_15", b"P6\n2 1\n15\n" + bytes(rng.randrange(16) for _ in range(6))
 
 
+def png_chunk(kind, body):
+    return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+
+
+def declared_size_seeds():
+    """(target, name, bytes): headers declaring pictures past the pixel limit
+    (and a PNG row past its cap), which the decoders refuse before
+    allocating for their pixels; mutated, they probe that edge under the
+    fuzzer's malloc limit."""
+    def png(width, height, depth, colour, interlace):
+        ihdr = struct.pack(">IIBBBBB", width, height, depth, colour, 0, 0, interlace)
+        return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr) +
+                png_chunk(b"IDAT", zlib.compress(bytes(1000))) + png_chunk(b"IEND", b""))
+    yield "png", "declares_wide", png(2**31 - 1, 1, 8, 2, 0)
+    yield "png", "declares_wide_rgba16_interlaced", png(2**31 - 1, 1, 16, 6, 1)
+    yield "png", "declares_row_past_cap", png(4194305, 1, 16, 6, 0)
+    yield "jpeg", "declares_65500", (b"\xff\xd8\xff\xc0" + struct.pack(">HBHHB", 11, 8, 65500, 65500, 1) +
+                                     b"\x01\x11\x00\xff\xda\x00\x08\x01\x01\x00\x00\x3f\x00\xff\xd9")
+    yield "gif", "declares_65535", (b"GIF89a" + struct.pack("<HH", 65535, 65535) +
+                                    b"\x80\x00\x00\x00\x00\x00\xff\xff\xff" +
+                                    b"\x2c\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x4c\x01\x00\x3b")
+    yield "webp", "declares_canvas", (b"RIFF" + struct.pack("<I", 22) + b"WEBPVP8X" + struct.pack("<I", 10) +
+                                      bytes(4) + (65535).to_bytes(3, "little") + (65534).to_bytes(3, "little"))
+    yield "bmp", "declares_wide", (b"BM" + struct.pack("<IIII", 54, 0, 54, 40) +
+                                   struct.pack("<iiHH", 2**31 - 1, 1, 1, 24) + bytes(24))
+    yield "tga", "declares_65535", bytes([0, 0, 2]) + bytes(9) + struct.pack("<HH", 65535, 65535) + bytes([24, 0])
+    yield "pnm", "declares_wide", b"P6\n2147483647 2147483647\n65535\n"
+
+
 def corpus_seeds(prefix, limit):
     """The smaller files of the valid-image corpus of one format."""
     with tempfile.TemporaryDirectory() as tmp:
@@ -111,6 +141,8 @@ def main():
     write_seeds(out, "webp", webp_seeds())
     write_seeds(out, "tga", tga_seeds())
     write_seeds(out, "pnm", pnm_seeds())
+    for target, name, data in declared_size_seeds():
+        write_seeds(out, target, [("%s_%s" % (target, name), data)])
     # The operations get a plain picture: the stand-in detector finds no face
     # in it, so a seed runs in a second; one it finds 64 faces in takes
     # minutes under the sanitizers, and the fuzzer reaches those by itself.
