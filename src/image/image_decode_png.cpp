@@ -53,8 +53,8 @@ static int64_t working_row_bytes(int64_t width, int bit_depth) {
 // rows up (a 74-byte file declaring 2^31 - 1 pixels a row once cost 6 GB).
 static bool header_allowed(png_structp png, png_infop info, load_failure* failure) {
     png_uint_32 width = 0, height = 0;
-    int bit_depth = 0, colour = 0;
-    png_get_IHDR(png, info, &width, &height, &bit_depth, &colour, nullptr, nullptr, nullptr);
+    int bit_depth = 0;
+    png_get_IHDR(png, info, &width, &height, &bit_depth, nullptr, nullptr, nullptr, nullptr);
     if (!declared_size_allowed(width, height, failure)) return false;
     if (working_row_bytes(width, bit_depth) <= PNG_MAX_ROW_BYTES) return true;
     *failure = load_failure::too_large;
