@@ -266,11 +266,6 @@ TEST(HostileFiles, TopDownBmpIsReadTopFirst) {
 
 namespace {
 
-// Address space a child may take beyond what it holds when it starts: far
-// more than these decoders need for a header, far less than the gigabytes a
-// declared size once made them set up.
-const long long CEILING_HEADROOM_BYTES = 256ll << 20;
-
 // Every format with a declared size just over the pixel limit (16385 x
 // 16384) and one far over it; PNG also with what a row costs (16 bits,
 // alpha, palette, interlacing), and with a row too wide for libpng's
@@ -317,6 +312,11 @@ std::vector<hostile_file> files_declaring_too_much() {
 #endif
 
 #ifdef BL_TEST_ADDRESS_CEILING
+// Address space a child may take beyond what it holds when it starts: far
+// more than these decoders need for a header, far less than the gigabytes a
+// declared size once made them set up.
+const long long CEILING_HEADROOM_BYTES = 256ll << 20;
+
 // The process's address space now, in bytes; 0 when it cannot be read.
 long long address_space_bytes() {
     FILE* f = fopen("/proc/self/statm", "r");
