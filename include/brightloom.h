@@ -350,7 +350,10 @@ typedef struct brightloom_engine_params {
      * embeddings are refused with BRIGHTLOOM_MODEL_MISSING. */
     int32_t open_swap;
     /* Worker threads of one model run; 0 (default): the cores this process
-     * may use, counted when the engine opens. Negative: BAD_ARGUMENT. */
+     * may use (its CPU affinity and quota), counted when the engine opens.
+     * More than those cores is capped at them, with an info line: every model
+     * keeps its own pool, and threads past the cores only wait on each other.
+     * Negative: BAD_ARGUMENT. */
     int32_t intra_threads;
     /* Where log lines go; NULL (default): standard error, one line each. */
     brightloom_log_fn log;
@@ -373,7 +376,10 @@ BRIGHTLOOM_API brightloom_status brightloom_engine_open(const char* model_dir,
                                                         const brightloom_engine_params* params,
                                                         brightloom_engine** engine);
 
-/* Closes every model of the engine. NULL is ignored. */
+/* Closes every model of the engine. NULL is ignored. Called on a thread that
+ * is inside a call on this engine (from its log callback, say), it does
+ * nothing: the engine stays open and usable, and the host closes it once
+ * the call has returned. */
 BRIGHTLOOM_API void brightloom_engine_close(brightloom_engine* engine);
 
 /* --------------------------------------------------------------- Images -- */
@@ -579,6 +585,8 @@ BRIGHTLOOM_API brightloom_status brightloom_swap_session_frame(brightloom_swap_s
                                                                const brightloom_options* options,
                                                                brightloom_image* result);
 
+/* NULL is ignored; from inside a call on this session on the same thread
+ * (its engine's log callback), nothing is done, as brightloom_engine_close. */
 BRIGHTLOOM_API void brightloom_swap_session_close(brightloom_swap_session* session);
 
 /* ------------------------------------------------------------ Video files --

@@ -15,12 +15,47 @@
 
 namespace {
 
+// The engines and sessions this thread is inside a call of, innermost first.
+// A log callback runs inside the call that logs; if it closes that call's
+// engine (or session), freeing it would pull the models from under the call,
+// and waiting for the call would wait for ever.
+struct call_mark {
+    const brightloom_engine* engine;
+    const brightloom_swap_session* session;
+    const call_mark* outer;
+};
+
+thread_local const call_mark* t_calls = nullptr;
+
+class call_scope {
+public:
+    call_scope(const brightloom_engine* engine, const brightloom_swap_session* session)
+        : mark_{engine, session, t_calls} {
+        t_calls = &mark_;
+    }
+    ~call_scope() { t_calls = mark_.outer; }
+    call_scope(const call_scope&) = delete;
+    call_scope& operator=(const call_scope&) = delete;
+
+private:
+    call_mark mark_;
+};
+
+bool inside_call_on(const brightloom_engine* engine, const brightloom_swap_session* session) {
+    for (const call_mark* mark = t_calls; mark; mark = mark->outer)
+        if ((engine && mark->engine == engine) || (session && mark->session == session))
+            return true;
+    return false;
+}
+
 // Runs an exported call: no exception leaves it, this thread's message is
 // cleared first and the engine's log sink receives its lines.
 template <typename Body>
-brightloom_status engine_call(const brightloom_engine* engine, Body&& body) noexcept {
+brightloom_status engine_call(const brightloom_engine* engine, Body&& body,
+                              const brightloom_swap_session* session = nullptr) noexcept {
     bl_clear_thread_error();
     bl_log_scope scope(engine ? &engine->log : nullptr);
+    call_scope marked(engine, session);
     return bl_status_guarded(body);
 }
 
@@ -29,11 +64,41 @@ brightloom_status need(bool present, const char* what) {
     return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The %s is NULL", what);
 }
 
+// A number outside its range, NaN included, is refused by its field's name.
+brightloom_status check_range(const char* name, double value, double low, double high) {
+    if (value >= low && value <= high) return BRIGHTLOOM_OK;
+    return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "%s %g is outside %g ... %g", name, value, low, high);
+}
+
+// The numbers every operation may read, in the ranges the command line and
+// the server take. The 32 functions' setters store any value, as they always
+// have; only this interface refuses.
+brightloom_status checked_numbers(const brightloom_options& options) {
+    const struct {
+        const char* name;
+        double value, low, high;
+    } numbers[] = {
+        {"detector_score", options.detector_score, 0.0, 1.0},
+        {"mask_blur", options.mask_blur, 0.0, 1.0},
+        {"enhancer_blend", options.enhancer_blend, 0.0, 1.0},
+        {"frame_blend", options.frame_blend, 0.0, 100.0},
+        {"mask_padding[0] (top)", static_cast<double>(options.mask_padding[0]), 0.0, 100.0},
+        {"mask_padding[1] (right)", static_cast<double>(options.mask_padding[1]), 0.0, 100.0},
+        {"mask_padding[2] (bottom)", static_cast<double>(options.mask_padding[2]), 0.0, 100.0},
+        {"mask_padding[3] (left)", static_cast<double>(options.mask_padding[3]), 0.0, 100.0},
+    };
+    for (const auto& number : numbers)
+        if (brightloom_status status = check_range(number.name, number.value, number.low, number.high))
+            return status;
+    return BRIGHTLOOM_OK;
+}
+
 // The options every operation reads, checked where a wrong value would
 // otherwise be taken silently.
 brightloom_status checked_common_options(const brightloom_options* given,
                                          brightloom_options* options) {
     if (brightloom_status status = bl_complete_options(given, options)) return status;
+    if (brightloom_status status = checked_numbers(*options)) return status;
     if (options->max_faces < 0)
         return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "max_faces %d is negative (0: no ceiling)",
                        options->max_faces);
@@ -158,6 +223,9 @@ brightloom_status brightloom_engine_open(const char* model_dir,
 }
 
 void brightloom_engine_close(brightloom_engine* engine) {
+    // From inside a call on this engine (its log callback): nothing to do
+    // that would be safe, so nothing is done; the host closes it afterwards.
+    if (inside_call_on(engine, nullptr)) return;
     engine_call(engine, [&] {
         bl_engine_close(engine);
         return BRIGHTLOOM_OK;
@@ -314,10 +382,11 @@ brightloom_status brightloom_swap_session_frame(brightloom_swap_session* session
         return hand_over(bl_swap_session_frame(*session, &in.view, options, reference,
                                                bl_face_ceiling(options), &made),
                          &made, result);
-    });
+    }, session);
 }
 
 void brightloom_swap_session_close(brightloom_swap_session* session) {
+    if (inside_call_on(nullptr, session)) return;  // as brightloom_engine_close
     engine_call(session ? session->engine : nullptr, [&] {
         delete session;
         return BRIGHTLOOM_OK;

@@ -1,6 +1,7 @@
 // What bounds one call of the engine interface: options refused by name, a
 // cancel flag (set before the call, or by another thread while it works on
 // faces or tiles) and a ceiling on the faces one operation takes.
+#include <math.h>
 #include <string.h>
 
 #include <condition_variable>
@@ -11,6 +12,8 @@
 #include <vector>
 
 #include "brightloom.h"
+#include "engine/engine.h"
+#include "platform/cpu_cores.h"
 #include "support/engine_fixture.h"
 #include "support/test_images.h"
 #include "support/testutil.h"
@@ -175,6 +178,27 @@ std::vector<bool> changed_faces(const bl_image* before, const brightloom_image& 
 
 }  // namespace
 
+// ------------------------------------------------------------- threads
+
+// Each model keeps a pool of its own: more workers than cores only multiply
+// threads (a million never finished opening).
+TEST_F(EngineLimits, ThreadCountsPastTheCoresAreCappedAtThem) {
+    const int cores = bl_cpu_cores_for_process();
+    struct {
+        int asked, used;
+    } cases[] = {{0, cores}, {1, 1}, {cores, cores}, {cores + 1, cores}, {1000000, cores}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.asked);
+        brightloom_engine_params params = brightloom_engine_default_params();
+        params.intra_threads = c.asked;
+        params.log = [](void*, brightloom_log_level, const char*) {};
+        brightloom_engine* opened = nullptr;
+        ASSERT_EQ(brightloom_engine_open(models.path().c_str(), &params, &opened), BRIGHTLOOM_OK);
+        engine.reset(opened);
+        EXPECT_EQ(engine->runtime.tuning.intra_threads, c.used);
+    }
+}
+
 // ------------------------------------------------------------- options
 
 TEST_F(EngineLimits, EveryOperationRefusesBadOptionsByTheirName) {
@@ -185,6 +209,17 @@ TEST_F(EngineLimits, EveryOperationRefusesBadOptionsByTheirName) {
         std::function<void(brightloom_options*)> spoil;
     } cases[] = {
         {"max_faces", [](brightloom_options* o) { o->max_faces = -1; }},
+        {"detector_score", [](brightloom_options* o) { o->detector_score = NAN; }},
+        {"detector_score", [](brightloom_options* o) { o->detector_score = 1.5f; }},
+        {"detector_score", [](brightloom_options* o) { o->detector_score = -0.1f; }},
+        {"mask_blur", [](brightloom_options* o) { o->mask_blur = INFINITY; }},
+        {"mask_blur", [](brightloom_options* o) { o->mask_blur = 2.0f; }},
+        {"enhancer_blend", [](brightloom_options* o) { o->enhancer_blend = NAN; }},
+        {"enhancer_blend", [](brightloom_options* o) { o->enhancer_blend = 1.01f; }},
+        {"frame_blend", [](brightloom_options* o) { o->frame_blend = -INFINITY; }},
+        {"frame_blend", [](brightloom_options* o) { o->frame_blend = 100.5f; }},
+        {"mask_padding[0] (top)", [](brightloom_options* o) { o->mask_padding[0] = -1; }},
+        {"mask_padding[3] (left)", [](brightloom_options* o) { o->mask_padding[3] = 1234; }},
     };
     for (const auto& c : cases) {
         brightloom_options options = brightloom_default_options();
@@ -194,7 +229,17 @@ TEST_F(EngineLimits, EveryOperationRefusesBadOptionsByTheirName) {
             EXPECT_EQ(operation.second(), BRIGHTLOOM_BAD_ARGUMENT);
             EXPECT_NE(strstr(brightloom_last_error(), c.name), nullptr) << brightloom_last_error();
         }
-    }
+    }    // The ends of every range are taken.
+    brightloom_options edges = brightloom_default_options();
+    edges.detector_score = 1.0f;
+    edges.mask_blur = 1.0f;
+    edges.enhancer_blend = 0.0f;
+    edges.frame_blend = 0.0f;
+    for (int32_t& side : edges.mask_padding) side = 100;
+    owned_image result;
+    EXPECT_EQ(brightloom_colorize_image(engine.get(), &in_target, &edges, result.out()),
+              BRIGHTLOOM_OK)
+        << brightloom_last_error();
 }
 
 // -------------------------------------------------------------- cancel
@@ -283,4 +328,29 @@ TEST_F(EngineLimits, MaxFacesKeepsOnlyTheBestScoringFaces) {
     ASSERT_EQ(brightloom_enhance_image(engine.get(), &in_target, &options, enhanced.out()),
               BRIGHTLOOM_OK);
     EXPECT_EQ(changed_faces(target.get(), enhanced.image), std::vector<bool>(9, true));
+}
+
+// ------------------------------------------------------- close in a call
+
+// A log callback that closes the engine it is called for: the call it is
+// inside must run on with its models, and the engine stays usable.
+TEST_F(EngineLimits, ClosingFromInsideTheEnginesOwnCallDoesNothing) {
+    struct closer {
+        brightloom_engine* engine = nullptr;
+        int closes = 0;
+    } state;
+    open([](void* user_data, brightloom_log_level, const char* line) {
+        auto* s = static_cast<closer*>(user_data);
+        if (!s->engine || strncmp(line, "[frame_enhancer] Processing", 27) != 0) return;
+        ++s->closes;
+        brightloom_engine_close(s->engine);
+    }, &state);
+    state.engine = engine.get();
+    owned_image first, second;
+    EXPECT_EQ(brightloom_upscale_image(engine.get(), &in_target, nullptr, first.out()),
+              BRIGHTLOOM_OK);
+    EXPECT_EQ(brightloom_upscale_image(engine.get(), &in_target, nullptr, second.out()),
+              BRIGHTLOOM_OK);
+    EXPECT_EQ(state.closes, 2);
+    EXPECT_EQ(first.bytes(), second.bytes());
 }
