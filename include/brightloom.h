@@ -443,10 +443,15 @@ typedef enum brightloom_target {
     BRIGHTLOOM_TARGET_REFERENCE = 2  /* faces within reference_distance of reference_embedding */
 } brightloom_target;
 
-/* Every operation that reads options checks them: size 0, a negative
- * max_faces, an unknown target, a negative target_position,
- * TARGET_REFERENCE without an embedding and a reference_distance outside
- * (0, 1] give BAD_ARGUMENT (swap session frames check what they read). Every
+/* Every operation that reads options checks them: size 0; a detector_score,
+ * mask_blur or enhancer_blend outside 0 ... 1, a frame_blend outside
+ * 0 ... 100 (NaN and infinities included), a mask_padding value outside
+ * 0 ... 100 ("<field> <value> is outside <low> ... <high>", naming the
+ * field), a negative max_faces; an unknown target, a negative
+ * target_position, TARGET_REFERENCE without an embedding and a
+ * reference_distance outside (0, 1] give BAD_ARGUMENT (swap session frames
+ * check all but the target and reference fields, which they do not read).
+ * The setters of the functions above keep storing any value. Every
  * operation below may also answer BRIGHTLOOM_CANCELLED (options->cancel). */
 typedef struct brightloom_options {
     uint32_t size;           /* as in brightloom_engine_params */

@@ -48,4 +48,11 @@ brightloom_status bl_complete_params(const brightloom_engine_params* given,
                                      brightloom_engine_params* params);
 brightloom_status bl_complete_options(const brightloom_options* given, brightloom_options* options);
 
+// bl_complete_options, then the checks of the fields every engine-interface
+// operation may read (number ranges, max_faces), BAD_ARGUMENT naming the
+// field. The video-file jobs run it before their first frame, so options no
+// frame could take refuse the job instead of passing every frame through.
+brightloom_status bl_checked_common_options(const brightloom_options* given,
+                                            brightloom_options* options);
+
 #endif

@@ -93,10 +93,10 @@ brightloom_status checked_numbers(const brightloom_options& options) {
     return BRIGHTLOOM_OK;
 }
 
-// The options every operation reads, checked where a wrong value would
-// otherwise be taken silently.
-brightloom_status checked_common_options(const brightloom_options* given,
-                                         brightloom_options* options) {
+}  // namespace
+
+brightloom_status bl_checked_common_options(const brightloom_options* given,
+                                            brightloom_options* options) {
     if (brightloom_status status = bl_complete_options(given, options)) return status;
     if (brightloom_status status = checked_numbers(*options)) return status;
     if (options->max_faces < 0)
@@ -105,9 +105,11 @@ brightloom_status checked_common_options(const brightloom_options* given,
     return BRIGHTLOOM_OK;
 }
 
+namespace {
+
 // The common checks and those of the target a swap (or detection) reads.
 brightloom_status checked_options(const brightloom_options* given, brightloom_options* options) {
-    if (brightloom_status status = checked_common_options(given, options)) return status;
+    if (brightloom_status status = bl_checked_common_options(given, options)) return status;
     if (options->target < BRIGHTLOOM_TARGET_ALL || options->target > BRIGHTLOOM_TARGET_REFERENCE)
         return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "Unknown target: %d", options->target);
     if (options->target == BRIGHTLOOM_TARGET_POSITION && options->target_position < 0)
@@ -372,7 +374,7 @@ brightloom_status brightloom_swap_session_frame(brightloom_swap_session* session
         if (brightloom_status status = need(session != nullptr, "session")) return status;
         if (brightloom_status status = need(result != nullptr, "result")) return status;
         brightloom_options options;
-        if (brightloom_status status = checked_common_options(given, &options)) return status;
+        if (brightloom_status status = bl_checked_common_options(given, &options)) return status;
         input_image in;
         if (brightloom_status status = take_input(frame, "frame", &in)) return status;
         const bl_reference_filter reference = {

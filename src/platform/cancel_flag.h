@@ -6,7 +6,16 @@
 
 #include <stdint.h>
 
-// True when `flag` asks to stop; a NULL flag never does.
-inline bool bl_cancel_requested(const volatile int32_t* flag) { return flag && *flag != 0; }
+// True when `flag` asks to stop; a NULL flag never does. Read as an atomic
+// load where the compiler offers one, so that a host storing to the flag
+// atomically from another thread shares it without a data race.
+inline bool bl_cancel_requested(const volatile int32_t* flag) {
+    if (!flag) return false;
+#if defined(__GNUC__)
+    return __atomic_load_n(flag, __ATOMIC_RELAXED) != 0;
+#else
+    return *flag != 0;
+#endif
+}
 
 #endif
