@@ -377,9 +377,9 @@ BRIGHTLOOM_API brightloom_status brightloom_engine_open(const char* model_dir,
                                                         brightloom_engine** engine);
 
 /* Closes every model of the engine. NULL is ignored. Called on a thread that
- * is inside a call on this engine (from its log callback, say), it does
- * nothing: the engine stays open and usable, and the host closes it once
- * the call has returned. */
+ * is inside a call on this engine (from its log callback, or a video job's
+ * progress callback), it does nothing: the engine stays open and usable, and
+ * the host closes it once the call has returned. */
 BRIGHTLOOM_API void brightloom_engine_close(brightloom_engine* engine);
 
 /* --------------------------------------------------------------- Images -- */

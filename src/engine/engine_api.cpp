@@ -15,39 +15,6 @@
 
 namespace {
 
-// The engines and sessions this thread is inside a call of, innermost first.
-// A log callback runs inside the call that logs; if it closes that call's
-// engine (or session), freeing it would pull the models from under the call,
-// and waiting for the call would wait for ever.
-struct call_mark {
-    const brightloom_engine* engine;
-    const brightloom_swap_session* session;
-    const call_mark* outer;
-};
-
-thread_local const call_mark* t_calls = nullptr;
-
-class call_scope {
-public:
-    call_scope(const brightloom_engine* engine, const brightloom_swap_session* session)
-        : mark_{engine, session, t_calls} {
-        t_calls = &mark_;
-    }
-    ~call_scope() { t_calls = mark_.outer; }
-    call_scope(const call_scope&) = delete;
-    call_scope& operator=(const call_scope&) = delete;
-
-private:
-    call_mark mark_;
-};
-
-bool inside_call_on(const brightloom_engine* engine, const brightloom_swap_session* session) {
-    for (const call_mark* mark = t_calls; mark; mark = mark->outer)
-        if ((engine && mark->engine == engine) || (session && mark->session == session))
-            return true;
-    return false;
-}
-
 // Runs an exported call: no exception leaves it, this thread's message is
 // cleared first and the engine's log sink receives its lines.
 template <typename Body>
@@ -55,7 +22,7 @@ brightloom_status engine_call(const brightloom_engine* engine, Body&& body,
                               const brightloom_swap_session* session = nullptr) noexcept {
     bl_clear_thread_error();
     bl_log_scope scope(engine ? &engine->log : nullptr);
-    call_scope marked(engine, session);
+    bl_engine_call_scope marked(engine, session);
     return bl_status_guarded(body);
 }
 
@@ -94,6 +61,26 @@ brightloom_status checked_numbers(const brightloom_options& options) {
 }
 
 }  // namespace
+
+// The engines and sessions this thread is inside a call of, innermost first.
+// A log callback runs inside the call that logs; if it closes that call's
+// engine (or session), freeing it would pull the models from under the call.
+static thread_local const bl_call_mark* t_calls = nullptr;
+
+bl_engine_call_scope::bl_engine_call_scope(const brightloom_engine* engine,
+                                           const brightloom_swap_session* session)
+    : mark_{engine, session, t_calls} {
+    t_calls = &mark_;
+}
+
+bl_engine_call_scope::~bl_engine_call_scope() { t_calls = mark_.outer; }
+
+bool bl_inside_call_on(const brightloom_engine* engine, const brightloom_swap_session* session) {
+    for (const bl_call_mark* mark = t_calls; mark; mark = mark->outer)
+        if ((engine && mark->engine == engine) || (session && mark->session == session))
+            return true;
+    return false;
+}
 
 brightloom_status bl_checked_common_options(const brightloom_options* given,
                                             brightloom_options* options) {
@@ -227,7 +214,7 @@ brightloom_status brightloom_engine_open(const char* model_dir,
 void brightloom_engine_close(brightloom_engine* engine) {
     // From inside a call on this engine (its log callback): nothing to do
     // that would be safe, so nothing is done; the host closes it afterwards.
-    if (inside_call_on(engine, nullptr)) return;
+    if (bl_inside_call_on(engine, nullptr)) return;
     engine_call(engine, [&] {
         bl_engine_close(engine);
         return BRIGHTLOOM_OK;
@@ -388,7 +375,7 @@ brightloom_status brightloom_swap_session_frame(brightloom_swap_session* session
 }
 
 void brightloom_swap_session_close(brightloom_swap_session* session) {
-    if (inside_call_on(nullptr, session)) return;  // as brightloom_engine_close
+    if (bl_inside_call_on(nullptr, session)) return;  // as brightloom_engine_close
     engine_call(session ? session->engine : nullptr, [&] {
         delete session;
         return BRIGHTLOOM_OK;

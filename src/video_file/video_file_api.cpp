@@ -128,6 +128,9 @@ brightloom_status brightloom_video_swap_file(brightloom_engine* engine,
                                              brightloom_video_summary* summary) {
     bl_clear_thread_error();
     return bl_status_guarded([&]() -> brightloom_status {
+        // The progress callback runs inside the job: a close from there
+        // must not free the engine under the frames still to come.
+        bl_engine_call_scope marked(engine, nullptr);
         brightloom_options options;
         brightloom_video_params params;
         VideoFilePlan plan;
@@ -162,6 +165,9 @@ brightloom_status brightloom_video_process_file(brightloom_engine* engine,
                                                 brightloom_video_summary* summary) {
     bl_clear_thread_error();
     return bl_status_guarded([&]() -> brightloom_status {
+        // The progress callback runs inside the job: a close from there
+        // must not free the engine under the frames still to come.
+        bl_engine_call_scope marked(engine, nullptr);
         if (operation == BRIGHTLOOM_VIDEO_SWAP)
             return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "Swaps go through brightloom_video_swap_file");
         brightloom_options options;

@@ -3,6 +3,11 @@
 // faces or tiles) and a ceiling on the faces one operation takes.
 #include <math.h>
 #include <string.h>
+#if !defined(_WIN32)
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include <condition_variable>
 #include <functional>
@@ -360,3 +365,45 @@ TEST_F(EngineLimits, ClosingFromInsideTheEnginesOwnCallDoesNothing) {
     EXPECT_EQ(state.closes, 2);
     EXPECT_EQ(first.bytes(), second.bytes());
 }
+
+#if !defined(_WIN32)
+// A video job is one call too: its progress callback closing the engine
+// must leave the frames still to come their models.
+TEST_F(EngineLimits, ClosingFromAVideoJobsProgressCallbackDoesNothing) {
+    bl_test::TempDir dir;
+    const std::string face = dir.file("face.png"), clip = dir.file("clip.mp4");
+    ASSERT_EQ(bl_image_save(source.get(), face.c_str()), 0);
+    const char* argv[] = {"ffmpeg", "-nostdin", "-v", "error", "-loop", "1", "-i",
+                          face.c_str(), "-frames:v", "3", "-c:v", "libx264", "-preset",
+                          "ultrafast", clip.c_str(), nullptr};
+    pid_t pid = 0;
+    int status = -1;
+    if (posix_spawnp(&pid, "ffmpeg", nullptr, nullptr, const_cast<char**>(argv), environ) != 0 ||
+        waitpid(pid, &status, 0) != pid || status != 0)
+        GTEST_SKIP() << "ffmpeg cannot make the test clip";
+    open();
+    struct closer {
+        brightloom_engine* engine;
+        int closes;
+    } state = {engine.get(), 0};
+    brightloom_video_params params = brightloom_video_default_params();
+    params.progress = [](void* user_data, int32_t, int32_t) {
+        auto* s = static_cast<closer*>(user_data);
+        ++s->closes;
+        brightloom_engine_close(s->engine);
+    };
+    params.progress_user_data = &state;
+    brightloom_video_summary summary = {0, 0};
+    EXPECT_EQ(brightloom_video_process_file(engine.get(), BRIGHTLOOM_VIDEO_COLORIZE, clip.c_str(),
+                                            dir.file("out.mp4").c_str(), nullptr, &params,
+                                            &summary),
+              BRIGHTLOOM_OK)
+        << brightloom_last_error();
+    EXPECT_EQ(summary.frames, 3);
+    EXPECT_EQ(summary.failed_frames, 0);
+    EXPECT_EQ(state.closes, 4);
+    owned_image after;
+    EXPECT_EQ(brightloom_colorize_image(engine.get(), &in_target, nullptr, after.out()),
+              BRIGHTLOOM_OK);
+}
+#endif
