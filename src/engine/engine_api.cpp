@@ -62,26 +62,6 @@ brightloom_status checked_numbers(const brightloom_options& options) {
 
 }  // namespace
 
-// The engines and sessions this thread is inside a call of, innermost first.
-// A log callback runs inside the call that logs; if it closes that call's
-// engine (or session), freeing it would pull the models from under the call.
-static thread_local const bl_call_mark* t_calls = nullptr;
-
-bl_engine_call_scope::bl_engine_call_scope(const brightloom_engine* engine,
-                                           const brightloom_swap_session* session)
-    : mark_{engine, session, t_calls} {
-    t_calls = &mark_;
-}
-
-bl_engine_call_scope::~bl_engine_call_scope() { t_calls = mark_.outer; }
-
-bool bl_inside_call_on(const brightloom_engine* engine, const brightloom_swap_session* session) {
-    for (const bl_call_mark* mark = t_calls; mark; mark = mark->outer)
-        if ((engine && mark->engine == engine) || (session && mark->session == session))
-            return true;
-    return false;
-}
-
 brightloom_status bl_checked_common_options(const brightloom_options* given,
                                             brightloom_options* options) {
     if (brightloom_status status = bl_complete_options(given, options)) return status;
