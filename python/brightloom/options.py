@@ -90,7 +90,7 @@ def build(lib, allowed, keywords: Mapping[str, Any]) -> Options:
 def _padding(value) -> list:
     # A string is a sequence too: "1234" would be taken as 1, 2, 3, 4.
     if isinstance(value, (str, bytes)):
-        raise ValueError(f"mask_padding takes four numbers (top, right, bottom, left), "
+        raise ValueError("mask_padding takes four numbers (top, right, bottom, left), "
                          f"not the string {value!r}")
     values = [int32("mask_padding", v) for v in value]
     if len(values) != 4:
