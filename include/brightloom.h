@@ -350,7 +350,10 @@ typedef struct brightloom_engine_params {
      * embeddings are refused with BRIGHTLOOM_MODEL_MISSING. */
     int32_t open_swap;
     /* Worker threads of one model run; 0 (default): the cores this process
-     * may use, counted when the engine opens. Negative: BAD_ARGUMENT. */
+     * may use (its CPU affinity and quota), counted when the engine opens.
+     * More than those cores is capped at them, with an info line: every model
+     * keeps its own pool, and threads past the cores only wait on each other.
+     * Negative: BAD_ARGUMENT. */
     int32_t intra_threads;
     /* Where log lines go; NULL (default): standard error, one line each. */
     brightloom_log_fn log;
@@ -373,7 +376,10 @@ BRIGHTLOOM_API brightloom_status brightloom_engine_open(const char* model_dir,
                                                         const brightloom_engine_params* params,
                                                         brightloom_engine** engine);
 
-/* Closes every model of the engine. NULL is ignored. */
+/* Closes every model of the engine. NULL is ignored. Called on a thread that
+ * is inside a call on this engine (from its log callback, or a video job's
+ * progress callback), it does nothing: the engine stays open and usable, and
+ * the host closes it once the call has returned. */
 BRIGHTLOOM_API void brightloom_engine_close(brightloom_engine* engine);
 
 /* --------------------------------------------------------------- Images -- */
@@ -437,9 +443,16 @@ typedef enum brightloom_target {
     BRIGHTLOOM_TARGET_REFERENCE = 2  /* faces within reference_distance of reference_embedding */
 } brightloom_target;
 
-/* Every operation that reads options checks them: size 0, an unknown
- * target, a negative target_position, TARGET_REFERENCE without an embedding
- * and a reference_distance outside (0, 1] give BAD_ARGUMENT. */
+/* Every operation that reads options checks them: size 0; a detector_score,
+ * mask_blur or enhancer_blend outside 0 ... 1, a frame_blend outside
+ * 0 ... 100 (NaN and infinities included), a mask_padding value outside
+ * 0 ... 100 ("<field> <value> is outside <low> ... <high>", naming the
+ * field), a negative max_faces; an unknown target, a negative
+ * target_position, TARGET_REFERENCE without an embedding and a
+ * reference_distance outside (0, 1] give BAD_ARGUMENT (swap session frames
+ * check all but the target and reference fields, which they do not read).
+ * The setters of the functions above keep storing any value. Every
+ * operation below may also answer BRIGHTLOOM_CANCELLED (options->cancel). */
 typedef struct brightloom_options {
     uint32_t size;           /* as in brightloom_engine_params */
     float detector_score;    /* minimum confidence of a face; default 0.3 */
@@ -462,11 +475,20 @@ typedef struct brightloom_options {
                                  * default 0; negative counts as 0 */
     int32_t want_embedding;  /* brightloom_detect_faces: fill embeddings; default 0 */
     /* NULL (default) or a flag another thread sets non-zero to stop the
-     * operation between faces (and between tiles of an upscale):
-     * BRIGHTLOOM_CANCELLED, and no result. Read during the call only. */
+     * operation: it is read before each face, between the tiles of an
+     * upscale and before and after a colorize's one model run, so a call
+     * ends within one face, tile or run of the flag being set. A stopped call
+     * answers BRIGHTLOOM_CANCELLED ("Cancelled") with no result (the result
+     * image cleared, no faces counted, no session); a flag already set fails
+     * the call before any work. The library only reads the flag, during the
+     * call; the caller resets it. Video-file jobs stop through their params'
+     * own flag instead. */
     const volatile int32_t* cancel;
-    /* Most faces one operation processes, the best-scoring first; 0 (default):
-     * no ceiling. Negative: BAD_ARGUMENT. */
+    /* Most faces one operation detects and processes: the max_faces with the
+     * best scores, which are the same faces an uncapped call would find
+     * first. 0 (default): no ceiling (detection returns every face). Negative:
+     * BAD_ARGUMENT ("max_faces <n> is negative (0: no ceiling)"). A position
+     * (target_position, reference_position) past the ceiling finds no face. */
     int32_t max_faces;
     /* Swap sessions and video jobs: how strongly a face's alignment points are
      * smoothed along its track from frame to frame, 0 (off: every frame on its
@@ -568,6 +590,8 @@ BRIGHTLOOM_API brightloom_status brightloom_swap_session_frame(brightloom_swap_s
                                                                const brightloom_options* options,
                                                                brightloom_image* result);
 
+/* NULL is ignored; from inside a call on this session on the same thread
+ * (its engine's log callback), nothing is done, as brightloom_engine_close. */
 BRIGHTLOOM_API void brightloom_swap_session_close(brightloom_swap_session* session);
 
 /* ------------------------------------------------------------ Video files --

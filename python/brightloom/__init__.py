@@ -12,11 +12,11 @@ colorize and upscale faces in images held in memory or in files.
 """
 from ._native import SIGNATURES, load
 from .engine import (DEFAULTS, DETECTORS, ENHANCERS, FRAME_MODES, SWAPPERS, Engine, LogLevel)
-from .errors import BrightloomError, Status, StatusError
+from .errors import BadArgumentError, BrightloomError, Status, StatusError
 from .faces import Face
 from .session import SwapSession
 
-__all__ = ["Engine", "BrightloomError", "StatusError", "Status", "Face", "SwapSession",
-           "LogLevel", "load", "SIGNATURES", "DEFAULTS", "DETECTORS", "SWAPPERS", "ENHANCERS",
+__all__ = ["Engine", "BrightloomError", "StatusError", "BadArgumentError", "Status", "Face",
+           "SwapSession", "LogLevel", "load", "SIGNATURES", "DEFAULTS", "DETECTORS", "SWAPPERS", "ENHANCERS",
            "FRAME_MODES"]
 __version__ = "1.0.0"

@@ -2,10 +2,10 @@
 video methods reach through the original functions. An Engine claims it when
 it opens and initializes it on the first call that needs it, so a program
 using only the in-memory methods loads its models once."""
-import os
 import threading
 
 from .errors import BrightloomError
+from .images import encoded_path
 
 # Model names are read when the engine initializes; numbers by every call.
 NAME_SETTINGS = ("detector", "swapper", "enhancer")
@@ -26,7 +26,7 @@ class ProcessEngine:
                 raise BrightloomError("an Engine is already open in this process; close it first")
             _owner = self
         self._lib = lib
-        self._model_dir = os.fsencode(model_dir)
+        self._model_dir = encoded_path(model_dir, "model_dir")
         self._swap = swap
         self._settings = dict(settings)
         self._initialized = False

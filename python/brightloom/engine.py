@@ -2,7 +2,6 @@
 memory (or files) with options per call, from any number of threads."""
 import ctypes
 import enum
-import os
 import weakref
 from typing import Any, Callable, Dict, List, Optional, overload
 
@@ -17,7 +16,8 @@ from ._structs import Face as _FaceStruct
 from .errors import BrightloomError
 from .faces import Face, face_of
 from .file_jobs import FRAME_MODES, FileJobs
-from .images import ImageInput, PathLike, Picture, check, is_path, save_image, take_array
+from .images import (ImageInput, PathLike, Picture, check, encoded_path, is_path, save_image,
+                     take_array)
 from .session import SwapSession
 
 __all__ = ["Engine", "LogLevel", "DEFAULTS", "DETECTORS", "SWAPPERS", "ENHANCERS", "FRAME_MODES"]
@@ -65,8 +65,10 @@ class Engine(FileJobs):
     def __init__(self, model_dir: PathLike, *, swap: bool = True, threads: int = 0,
                  log: Optional[Callable[[LogLevel, str], Any]] = None, library=None,
                  **settings: Any):
-        self._check_settings(settings, initializing=True)
-        if int(threads) < 0:
+        settings = self._check_settings(settings, initializing=True)
+        model_dir = encoded_path(model_dir, "model_dir")
+        threads = _options.int32("threads", threads)
+        if threads < 0:
             raise ValueError("threads is 0 (the process's cores) or more")
         settings = {**DEFAULTS, **settings}
         self._lib = lib = load(library)
@@ -74,7 +76,7 @@ class Engine(FileJobs):
         self._sessions = weakref.WeakSet()
         self._process = ProcessEngine(lib, model_dir, swap, settings)
         try:
-            self._handle = self._open(lib, model_dir, swap, int(threads), log, settings)
+            self._handle = self._open(lib, model_dir, swap, threads, log, settings)
         except BaseException:
             self._process.close()
             raise
@@ -91,7 +93,7 @@ class Engine(FileJobs):
         if log_function is not None:
             params.log = log_function
         pointer = ctypes.POINTER(EngineHandle)()
-        check(lib, lib.brightloom_engine_open(os.fsencode(model_dir), ctypes.byref(params),
+        check(lib, lib.brightloom_engine_open(model_dir, ctypes.byref(params),
                                               ctypes.byref(pointer)))
 
         def close(engine, keep_alive=log_function):
@@ -102,31 +104,40 @@ class Engine(FileJobs):
 
     def configure(self, **settings: Any) -> None:
         """Changes numeric settings; they apply from the next call on."""
-        self._check_settings(settings, initializing=False)
+        settings = self._check_settings(settings, initializing=False)
         self._defaults = {**self._defaults, **_options.defaults_of(settings)}
         self._process.configure(settings)
 
     @staticmethod
-    def _check_settings(settings: Dict[str, Any], initializing: bool) -> None:
+    def _check_settings(settings: Dict[str, Any], initializing: bool) -> Dict[str, Any]:
+        """The settings with their numbers checked (and converted): they also
+        reach the original functions' setters, which take any value."""
+        checked = {}
         for name, value in settings.items():
             if name in _NAMES:
                 if not initializing:
                     raise ValueError(f"{name} is read at initialization: pass it to Engine()")
                 if value not in _NAMES[name]:
                     raise ValueError(f"unknown {name} {value!r}; one of {_NAMES[name]}")
-            elif name == "mask_padding":
-                if len(value) != 4:
-                    raise ValueError("mask_padding takes four values: top, right, bottom, left")
-            elif name not in NUMBER_SETTINGS:
+            elif name == "mask_padding" or name in NUMBER_SETTINGS:
+                value = _options.checked_setting(name, value)
+            else:
                 raise TypeError(f"unknown setting {name!r}")
+            checked[name] = value
+        return checked
 
     # ----------------------------------------------------------- lifecycle --
 
     def close(self) -> None:
         """Closes the swap sessions, waits for running calls, then closes the
-        engine. Refused while a directory or video job runs."""
+        engine. Refused while a directory or video job runs, and (with a
+        RuntimeError) from inside one of the engine's own calls, such as its
+        log callback, where waiting would never end."""
         if self._active_runner is not None:
             raise BrightloomError("a directory job is running; cancel it first")
+        # Checked for every handle first, so that nothing is half closed.
+        for handle in (self._handle, *self._sessions):
+            handle.refuse_close_inside_a_call()
         _close_all(self._sessions, self._handle, self._process)
 
     def __enter__(self) -> "Engine":
@@ -154,7 +165,8 @@ class Engine(FileJobs):
         score), or those within reference_distance of a reference face
         (target=embedding or a Face from detect(embedding=True)). Options:
         mask_blur, mask_padding, soft_edge, detector_score, enhancer_blend,
-        enhance (restore the swapped faces too).
+        max_faces (only the best-scoring faces), enhance (restore the
+        swapped faces too).
 
         swap(source, target, "out.png") is the file form: paths only, the
         Engine's settings, written as the original face_swap does."""
@@ -228,8 +240,8 @@ class Engine(FileJobs):
     def detect(self, image: ImageInput, embedding: bool = False, **options: Any) -> List[Face]:
         """Every face of image, best score first; with embedding=True each
         carries its identity embedding (an engine opened with swap). Options:
-        detector_score."""
-        settings = self._options(("detector_score", "embedding"),
+        detector_score, max_faces."""
+        settings = self._options(("detector_score", "embedding", "max_faces"),
                                  {**options, "embedding": embedding})
         records = (_FaceStruct * _FACES_FIRST_TRY)()
         count = ctypes.c_size_t()
@@ -250,7 +262,8 @@ class Engine(FileJobs):
         """The best face of source analysed once, for session.swap(frame) on
         many frames. With reference, only faces within reference_distance of
         its face at reference_position are swapped."""
-        settings = self._options(("detector_score", "reference_position", "reference_distance"),
+        settings = self._options(("detector_score", "reference_position", "reference_distance",
+                                  "max_faces"),
                                  {**options, "reference_position": reference_position,
                                   "reference_distance": reference_distance})
         pointer = ctypes.POINTER(SwapSessionHandle)()

@@ -43,3 +43,14 @@ class StatusError(BrightloomError):
 
     def __repr__(self) -> str:
         return f"StatusError({self.status.name}, {self.message!r})"
+
+
+class BadArgumentError(StatusError, ValueError):
+    """A StatusError of status BAD_ARGUMENT: a value the library refused,
+    which is also a ValueError as the binding's own refusals are."""
+
+
+def status_error(status: Status, message: str) -> StatusError:
+    """The exception of a failed call: BadArgumentError for BAD_ARGUMENT."""
+    kind = BadArgumentError if status == Status.BAD_ARGUMENT else StatusError
+    return kind(status, message)

@@ -6,7 +6,8 @@ import threading
 
 from . import video as _video
 from ._structs import VIDEO_SWAP as _VIDEO_SWAP
-from .images import Picture
+from . import options as _options
+from .images import Picture, encoded_path
 from .options import COMMON as _COMMON
 from ._process_engine import call_lock as _call_lock
 from ._process_engine import error_text
@@ -27,7 +28,15 @@ class _no_picture:
 
 
 def _path(value):
-    return os.fsencode(value)
+    return encoded_path(value)
+
+
+def _scale(value):
+    return _options.int32("scale", value)
+
+
+def _blend(value):
+    return _options.checked_setting("blend", value)
 
 
 class _Runner:
@@ -55,10 +64,10 @@ class FileJobs:
         self._call("face_enhance", _path(input), _path(output))
 
     def _colorize_file(self, input, output, blend=100.0):
-        self._call("frame_colorize", _path(input), _path(output), float(blend))
+        self._call("frame_colorize", _path(input), _path(output), _blend(blend))
 
     def _upscale_file(self, input, output, scale=2, blend=100.0):
-        self._call("frame_upscale", _path(input), _path(output), int(scale), float(blend))
+        self._call("frame_upscale", _path(input), _path(output), _scale(scale), _blend(blend))
 
     # ------------------------------------------------------ directory jobs --
 
@@ -100,7 +109,7 @@ class FileJobs:
                     lib.face_swap_video_set_reference_distance(float(reference_distance))
                 if reference is not None:
                     self._call("face_swap_video_set_reference", _path(reference),
-                               int(reference_position))
+                               _options.int32("reference_position", reference_position))
             except BaseException:
                 lib.face_swap_video_cleanup()
                 raise
@@ -126,7 +135,7 @@ class FileJobs:
             return self._run_job(_Runner(lib, "frame_process_video"), progress,
                                  poll_interval, lib.frame_process_video_dir,
                                  _path(input_dir), _path(output_dir), FRAME_MODES[mode],
-                                 int(scale), float(blend))
+                                 _scale(scale), _blend(blend))
 
     # ---------------------------------------------------------- video files --
 
@@ -145,7 +154,9 @@ class FileJobs:
         cancelled or failed run leaves no output."""
         if reference is not None and reference_frame is not None:
             raise ValueError("give reference or reference_frame, not both")
-        keywords = {"enhance": enhance, "reference_position": max(0, int(reference_position))}
+        keywords = {"enhance": enhance,
+                    "reference_position": max(0, _options.int32("reference_position",
+                                                                reference_position))}
         if reference_distance is not None:
             keywords["reference_distance"] = reference_distance
         options = self._options(_SWAP_OPTIONS, keywords)
@@ -164,9 +175,9 @@ class FileJobs:
         result as swap_video."""
         if mode not in FRAME_MODES:
             raise ValueError(f"unknown mode {mode!r}; one of {tuple(FRAME_MODES)}")
-        if mode == "upscale" and int(scale) not in (2, 4):
+        if mode == "upscale" and _scale(scale) not in (2, 4):
             raise ValueError("scale is 2 or 4")
-        options = self._options(_FRAME_OPTIONS, {"scale": int(scale), "blend": float(blend)})
+        options = self._options(_FRAME_OPTIONS, {"scale": _scale(scale), "blend": float(blend)})
         params = _video.params(self._lib, crf, preset, codec)
         return self._run_video(FRAME_MODES[mode], input, output, options, params, progress)
 

@@ -8,7 +8,7 @@ from typing import TYPE_CHECKING, Any, Union
 import numpy as np
 
 from ._structs import Image
-from .errors import Status, StatusError
+from .errors import Status, StatusError, status_error
 
 if TYPE_CHECKING:
     import PIL.Image
@@ -17,6 +17,8 @@ PathLike = Union[str, "os.PathLike[str]"]
 ImageInput = Union[PathLike, bytes, bytearray, memoryview, np.ndarray, "PIL.Image.Image"]
 
 _INT32_MAX = 2**31 - 1
+# BRIGHTLOOM_MAX_IMAGE_PIXELS
+MAX_IMAGE_PIXELS = 1 << 28
 
 
 def check(lib, status: int) -> None:
@@ -24,11 +26,20 @@ def check(lib, status: int) -> None:
     thread, whose message brightloom_last_error() holds."""
     if status != Status.OK:
         text = lib.brightloom_last_error()
-        raise StatusError(Status(status), text.decode("utf-8", "replace") if text else "")
+        raise status_error(Status(status), text.decode("utf-8", "replace") if text else "")
 
 
 def is_path(value: Any) -> bool:
     return isinstance(value, (str, os.PathLike))
+
+
+def encoded_path(value: Any, what: str = "path") -> bytes:
+    """A path as the library takes it: a NUL would end the C string early
+    and name another file, so it is refused."""
+    encoded = os.fsencode(value)
+    if b"\0" in encoded:
+        raise ValueError(f"{what} contains a NUL character: {value!r}")
+    return encoded
 
 
 class Picture:
@@ -41,7 +52,8 @@ class Picture:
         self._pixels = None  # the array the library reads, kept alive
         self.image = Image()
         if is_path(value):
-            self._adopt(lib.brightloom_image_load(os.fsencode(value), ctypes.byref(self.image)))
+            self._adopt(lib.brightloom_image_load(encoded_path(value, "image path"),
+                                                  ctypes.byref(self.image)))
         elif isinstance(value, (bytes, bytearray, memoryview)):
             encoded = np.frombuffer(value, dtype=np.uint8)
             self._adopt(lib.brightloom_image_decode(encoded.ctypes.data, encoded.size,
@@ -86,6 +98,7 @@ def rgb_array(value: Any) -> np.ndarray:
                         + type(value).__name__)
     if value.dtype != np.uint8:
         raise TypeError(f"image arrays hold uint8 values, not {value.dtype}")
+    _refuse_too_large(value)
     if value.ndim == 3 and value.shape[2] == 1:
         value = value[:, :, 0]
     if value.ndim == 2:
@@ -95,11 +108,23 @@ def rgb_array(value: Any) -> np.ndarray:
     elif value.ndim != 3 or value.shape[2] != 3:
         raise ValueError("an image array is H x W x 3 (RGB), H x W (grey) or H x W x 4 (RGBA), "
                          f"not {' x '.join(map(str, value.shape))}")
-    if max(value.shape[:2]) > _INT32_MAX // 3:
-        raise ValueError(f"an image of {value.shape[1]} x {value.shape[0]} is too large")
     if not _library_layout(value):
         value = np.ascontiguousarray(value)
     return value
+
+
+def _refuse_too_large(array: np.ndarray) -> None:
+    """Refused from the shape alone, before a grey array is widened or a
+    strided one (a zero stride can make a huge array of a few bytes) is
+    packed: copying first would cost the memory the limit exists to spare."""
+    if array.ndim < 2:
+        return
+    height, width = array.shape[:2]
+    if max(height, width) > _INT32_MAX // 3:
+        raise ValueError(f"an image of {width} x {height} is too large")
+    if height * width > MAX_IMAGE_PIXELS:
+        raise StatusError(Status.TOO_LARGE,
+                          f"The image has more than {MAX_IMAGE_PIXELS} pixels")
 
 
 def _library_layout(array: np.ndarray) -> bool:
@@ -128,6 +153,6 @@ def take_array(lib, image: Image) -> np.ndarray:
 def save_image(lib, image: Image, path: PathLike) -> None:
     """Writes a library image in the format the extension names; releases it."""
     try:
-        check(lib, lib.brightloom_image_save(ctypes.byref(image), os.fsencode(path)))
+        check(lib, lib.brightloom_image_save(ctypes.byref(image), encoded_path(path, "output")))
     finally:
         lib.brightloom_image_release(ctypes.byref(image))

@@ -1,5 +1,7 @@
-"""Per-call keywords as a brightloom_options struct."""
+"""Per-call keywords as a brightloom_options struct, and the checks of what
+the library cannot see once ctypes has converted a value."""
 import ctypes
+import math
 from typing import Any, Dict, Mapping
 
 import numpy as np
@@ -7,6 +9,7 @@ import numpy as np
 from ._structs import TARGET_ALL, TARGET_POSITION, TARGET_REFERENCE, Options
 
 EMBEDDING_SIZE = 512
+_INT32 = (-2**31, 2**31 - 1)
 
 # keyword: (struct field, conversion)
 _SIMPLE = {
@@ -20,9 +23,45 @@ _SIMPLE = {
     "reference_distance": ("reference_distance", float),
     "reference_position": ("reference_position", int),
     "embedding": ("want_embedding", bool),
+    "max_faces": ("max_faces", int),
 }
 # What every operation takes; the rest belong to one operation each.
-COMMON = ("detector_score", "mask_blur", "mask_padding", "enhancer_blend", "soft_edge")
+COMMON = ("detector_score", "mask_blur", "mask_padding", "enhancer_blend", "soft_edge",
+          "max_faces")
+# The ranges of the Engine's settings and of the file forms' numbers, which
+# also reach the original functions, whose setters store any value. The
+# engine interface checks the per-call options itself (the same ranges).
+RANGES = {"detector_score": (0.0, 1.0), "mask_blur": (0.0, 1.0), "enhancer_blend": (0.0, 1.0),
+          "blend": (0.0, 100.0)}
+PADDING_RANGE = (0, 100)
+
+
+def int32(name: str, value: Any) -> int:
+    """value as a C int32_t, refused rather than wrapped by ctypes."""
+    number = int(value)
+    if not _INT32[0] <= number <= _INT32[1]:
+        raise ValueError(f"{name} {number} does not fit a 32-bit integer")
+    return number
+
+
+def in_range(name: str, value: Any, low: float, high: float) -> float:
+    number = float(value)
+    if not (math.isfinite(number) and low <= number <= high):
+        raise ValueError(f"{name} {number!r} is outside {low:g} ... {high:g}")
+    return number
+
+
+def checked_setting(name: str, value: Any):
+    """An Engine setting or file-form number, checked against RANGES."""
+    if name == "mask_padding":
+        values = _padding(value)
+        for side, number in zip(("top", "right", "bottom", "left"), values):
+            if not PADDING_RANGE[0] <= number <= PADDING_RANGE[1]:
+                raise ValueError(f"mask_padding {side} {number} is outside "
+                                 f"{PADDING_RANGE[0]} ... {PADDING_RANGE[1]}")
+        return tuple(values)
+    low, high = RANGES[name]
+    return in_range(name, value, low, high)
 
 
 def build(lib, allowed, keywords: Mapping[str, Any]) -> Options:
@@ -34,7 +73,13 @@ def build(lib, allowed, keywords: Mapping[str, Any]) -> Options:
             raise TypeError(f"unknown option {name!r}; this call takes {', '.join(allowed)}")
         if name in _SIMPLE:
             field, convert = _SIMPLE[name]
-            setattr(options, field, int(convert(value)) if convert is bool else convert(value))
+            if convert is bool:
+                value = int(bool(value))
+            elif convert is int:
+                value = int32(name, value)
+            else:
+                value = convert(value)
+            setattr(options, field, value)
         elif name == "mask_padding":
             options.mask_padding[:] = _padding(value)
         elif name == "target":
@@ -43,7 +88,11 @@ def build(lib, allowed, keywords: Mapping[str, Any]) -> Options:
 
 
 def _padding(value) -> list:
-    values = [int(v) for v in value]
+    # A string is a sequence too: "1234" would be taken as 1, 2, 3, 4.
+    if isinstance(value, (str, bytes)):
+        raise ValueError("mask_padding takes four numbers (top, right, bottom, left), "
+                         f"not the string {value!r}")
+    values = [int32("mask_padding", v) for v in value]
     if len(values) != 4:
         raise ValueError("mask_padding takes four values: top, right, bottom, left")
     return values
@@ -58,7 +107,7 @@ def _set_target(options: Options, target: Any) -> None:
         options.target = TARGET_ALL
     elif isinstance(target, (int, np.integer)) and not isinstance(target, bool):
         options.target = TARGET_POSITION
-        options.target_position = int(target)
+        options.target_position = int32("target", target)
     else:
         embedding = getattr(target, "embedding", target)
         if embedding is None:

@@ -3,11 +3,12 @@ it runs ffmpeg, passes every frame through the engine in memory and writes
 the output only when complete. Here: the job's parameters, progress and
 cancellation as Python sees them, and its failures as exceptions."""
 import ctypes
-import os
 import signal
 
 from ._structs import VIDEO_SWAP, VideoParams, VideoProgressFunction, VideoSummary
 from .errors import Status, StatusError
+from .images import encoded_path
+from .options import int32
 
 CODECS = ("libx264", "libx265", "libvpx-vp9")
 PRESETS = ("ultrafast", "superfast", "veryfast", "faster", "fast", "medium", "slow", "slower",
@@ -26,7 +27,8 @@ def params(lib, crf=18, preset="medium", codec=None, reference_frame=None):
     result.crf = int(crf)
     result.preset = preset.encode()
     result.codec = codec.encode() if codec is not None else None
-    result.reference_frame = -1 if reference_frame is None else int(reference_frame)
+    result.reference_frame = (-1 if reference_frame is None
+                              else int32("reference_frame", reference_frame))
     return result
 
 
@@ -80,7 +82,7 @@ class Job:
 def check_file(lib, operation, input, output, options, video_params):
     """The job's own refusals, before anything is opened or read."""
     Job(lib, video_params, None).finish(lib.brightloom_video_check_file(
-        operation, os.fsencode(input), os.fsencode(output), ctypes.byref(options),
+        operation, encoded_path(input, "input"), encoded_path(output, "output"), ctypes.byref(options),
         ctypes.byref(video_params)))
 
 
@@ -89,11 +91,11 @@ def run(lib, job, operation, engine, input, output, options, source=None, refere
     with TerminationAsInterrupt():
         if operation == VIDEO_SWAP:
             status = lib.brightloom_video_swap_file(
-                engine, source, reference, os.fsencode(input), os.fsencode(output),
+                engine, source, reference, encoded_path(input, "input"), encoded_path(output, "output"),
                 ctypes.byref(options), ctypes.byref(job.params), ctypes.byref(job.summary))
         else:
             status = lib.brightloom_video_process_file(
-                engine, operation, os.fsencode(input), os.fsencode(output),
+                engine, operation, encoded_path(input, "input"), encoded_path(output, "output"),
                 ctypes.byref(options), ctypes.byref(job.params), ctypes.byref(job.summary))
     return job.finish(status)
 

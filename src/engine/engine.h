@@ -48,4 +48,36 @@ brightloom_status bl_complete_params(const brightloom_engine_params* given,
                                      brightloom_engine_params* params);
 brightloom_status bl_complete_options(const brightloom_options* given, brightloom_options* options);
 
+// Marks the calling thread as inside a call on `engine` (and `session`, may
+// be none) while the scope lives. brightloom_engine_close and
+// brightloom_swap_session_close called from inside (a host's log or
+// progress callback) then do nothing instead of freeing what the call uses,
+// or waiting for the call they are in. Every exported call on an engine
+// opens one; scopes nest.
+struct bl_call_mark {
+    const brightloom_engine* engine;
+    const brightloom_swap_session* session;
+    const bl_call_mark* outer;
+};
+class bl_engine_call_scope {
+public:
+    bl_engine_call_scope(const brightloom_engine* engine, const brightloom_swap_session* session);
+    ~bl_engine_call_scope();
+    bl_engine_call_scope(const bl_engine_call_scope&) = delete;
+    bl_engine_call_scope& operator=(const bl_engine_call_scope&) = delete;
+
+private:
+    bl_call_mark mark_;
+};
+
+// True when the calling thread is inside a call on `engine` or `session`.
+bool bl_inside_call_on(const brightloom_engine* engine, const brightloom_swap_session* session);
+
+// bl_complete_options, then the checks of the fields every engine-interface
+// operation may read (number ranges, max_faces), BAD_ARGUMENT naming the
+// field. The video-file jobs run it before their first frame, so options no
+// frame could take refuse the job instead of passing every frame through.
+brightloom_status bl_checked_common_options(const brightloom_options* given,
+                                            brightloom_options* options);
+
 #endif

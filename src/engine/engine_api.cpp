@@ -18,9 +18,11 @@ namespace {
 // Runs an exported call: no exception leaves it, this thread's message is
 // cleared first and the engine's log sink receives its lines.
 template <typename Body>
-brightloom_status engine_call(const brightloom_engine* engine, Body&& body) noexcept {
+brightloom_status engine_call(const brightloom_engine* engine, Body&& body,
+                              const brightloom_swap_session* session = nullptr) noexcept {
     bl_clear_thread_error();
     bl_log_scope scope(engine ? &engine->log : nullptr);
+    bl_engine_call_scope marked(engine, session);
     return bl_status_guarded(body);
 }
 
@@ -29,10 +31,52 @@ brightloom_status need(bool present, const char* what) {
     return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The %s is NULL", what);
 }
 
-// The options an operation reads, checked where a wrong value would
-// otherwise be taken silently.
-brightloom_status checked_options(const brightloom_options* given, brightloom_options* options) {
+// A number outside its range, NaN included, is refused by its field's name.
+brightloom_status check_range(const char* name, double value, double low, double high) {
+    if (value >= low && value <= high) return BRIGHTLOOM_OK;
+    return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "%s %g is outside %g ... %g", name, value, low, high);
+}
+
+// The numbers every operation may read, in the ranges the command line and
+// the server take. The 32 functions' setters store any value, as they always
+// have; only this interface refuses.
+brightloom_status checked_numbers(const brightloom_options& options) {
+    const struct {
+        const char* name;
+        double value, low, high;
+    } numbers[] = {
+        {"detector_score", options.detector_score, 0.0, 1.0},
+        {"mask_blur", options.mask_blur, 0.0, 1.0},
+        {"enhancer_blend", options.enhancer_blend, 0.0, 1.0},
+        {"frame_blend", options.frame_blend, 0.0, 100.0},
+        {"mask_padding[0] (top)", static_cast<double>(options.mask_padding[0]), 0.0, 100.0},
+        {"mask_padding[1] (right)", static_cast<double>(options.mask_padding[1]), 0.0, 100.0},
+        {"mask_padding[2] (bottom)", static_cast<double>(options.mask_padding[2]), 0.0, 100.0},
+        {"mask_padding[3] (left)", static_cast<double>(options.mask_padding[3]), 0.0, 100.0},
+    };
+    for (const auto& number : numbers)
+        if (brightloom_status status = check_range(number.name, number.value, number.low, number.high))
+            return status;
+    return BRIGHTLOOM_OK;
+}
+
+}  // namespace
+
+brightloom_status bl_checked_common_options(const brightloom_options* given,
+                                            brightloom_options* options) {
     if (brightloom_status status = bl_complete_options(given, options)) return status;
+    if (brightloom_status status = checked_numbers(*options)) return status;
+    if (options->max_faces < 0)
+        return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "max_faces %d is negative (0: no ceiling)",
+                       options->max_faces);
+    return BRIGHTLOOM_OK;
+}
+
+namespace {
+
+// The common checks and those of the target a swap (or detection) reads.
+brightloom_status checked_options(const brightloom_options* given, brightloom_options* options) {
+    if (brightloom_status status = bl_checked_common_options(given, options)) return status;
     if (options->target < BRIGHTLOOM_TARGET_ALL || options->target > BRIGHTLOOM_TARGET_REFERENCE)
         return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "Unknown target: %d", options->target);
     if (options->target == BRIGHTLOOM_TARGET_POSITION && options->target_position < 0)
@@ -148,6 +192,9 @@ brightloom_status brightloom_engine_open(const char* model_dir,
 }
 
 void brightloom_engine_close(brightloom_engine* engine) {
+    // From inside a call on this engine (its log callback): nothing to do
+    // that would be safe, so nothing is done; the host closes it afterwards.
+    if (bl_inside_call_on(engine, nullptr)) return;
     engine_call(engine, [&] {
         bl_engine_close(engine);
         return BRIGHTLOOM_OK;
@@ -169,7 +216,7 @@ brightloom_status brightloom_swap_image(brightloom_engine* engine, const brightl
         bl_image_ptr made;
         int found = 0;
         return hand_over(bl_engine_swap(engine, &in_source.view, &in_target.view, options,
-                                        BL_ALL_FACES, &made, &found),
+                                        bl_face_ceiling(options), &made, &found),
                          &made, result);
     });
 }
@@ -181,7 +228,8 @@ brightloom_status brightloom_enhance_image(brightloom_engine* engine,
     return one_image_op(engine, image, given, result,
                         [&](const brightloom_options& options, const bl_image* in, bl_image_ptr* made) {
                             int found = 0;
-                            return bl_engine_enhance(engine, in, options, BL_ALL_FACES, made, &found);
+                            return bl_engine_enhance(engine, in, options, bl_face_ceiling(options),
+                                                     made, &found);
                         });
 }
 
@@ -237,7 +285,8 @@ brightloom_status brightloom_detect_faces(brightloom_engine* engine, const brigh
         std::vector<bl_face> found;
         std::vector<bool> points68, embedding;
         if (brightloom_status status =
-                bl_engine_detect(engine, &in.view, options, &found, &points68, &embedding))
+                bl_engine_detect(engine, &in.view, options, bl_face_ceiling(options), &found,
+                                 &points68, &embedding))
             return status;
         for (size_t i = 0; i < found.size() && i < capacity; ++i)
             copy_face(found[i], points68[i], embedding[i], &faces[i]);
@@ -266,12 +315,14 @@ brightloom_status brightloom_swap_session_open(brightloom_engine* engine,
         }
         std::unique_ptr<brightloom_swap_session> opened;
         if (brightloom_status status =
-                bl_swap_session_create(engine, &in_source.view, options, BL_ALL_FACES, &opened))
+                bl_swap_session_create(engine, &in_source.view, options,
+                                       bl_face_ceiling(options), &opened))
             return status;
         if (reference) {
+            if (brightloom_status status = bl_check_cancel(options)) return status;
             if (brightloom_status status = bl_engine_reference_identity(
                     engine, &in_reference.view, options.detector_score,
-                    options.reference_position, BL_ALL_FACES, opened->reference))
+                    options.reference_position, bl_face_ceiling(options), opened->reference))
                 return status;
             opened->has_reference = true;
             opened->reference_distance = options.reference_distance;
@@ -290,7 +341,7 @@ brightloom_status brightloom_swap_session_frame(brightloom_swap_session* session
         if (brightloom_status status = need(session != nullptr, "session")) return status;
         if (brightloom_status status = need(result != nullptr, "result")) return status;
         brightloom_options options;
-        if (brightloom_status status = bl_complete_options(given, &options)) return status;
+        if (brightloom_status status = bl_checked_common_options(given, &options)) return status;
         input_image in;
         if (brightloom_status status = take_input(frame, "frame", &in)) return status;
         const bl_reference_filter reference = {
@@ -298,12 +349,13 @@ brightloom_status brightloom_swap_session_frame(brightloom_swap_session* session
             false};
         bl_image_ptr made;
         return hand_over(bl_swap_session_frame(*session, &in.view, options, reference,
-                                               BL_ALL_FACES, &made),
+                                               bl_face_ceiling(options), &made),
                          &made, result);
-    });
+    }, session);
 }
 
 void brightloom_swap_session_close(brightloom_swap_session* session) {
+    if (bl_inside_call_on(nullptr, session)) return;  // as brightloom_engine_close
     engine_call(session ? session->engine : nullptr, [&] {
         delete session;
         return BRIGHTLOOM_OK;

@@ -17,6 +17,7 @@
 #include "frame/frame_colorizer.h"
 #include "frame/frame_upscaler.h"
 #include "inference/runtime_loader.h"
+#include "platform/cpu_cores.h"
 #include "platform/platform.h"
 
 namespace {
@@ -149,6 +150,19 @@ brightloom_status open_models(brightloom_engine* engine, const brightloom_engine
 
 const char* or_default(const char* name, const char* fallback) { return name ? name : fallback; }
 
+// Worker threads of one run, at most the cores this process may use: every
+// model session keeps a pool of its own, so 200 asked for made some 1600
+// threads that only wait on each other, and a million never finished
+// opening. A count above the cores is taken as the cores, as 0 is.
+int capped_threads(int asked) {
+    const int cores = bl_cpu_cores_for_process();
+    if (asked <= cores) return asked;
+    bl_log(BRIGHTLOOM_LOG_INFO,
+           "[brightloom] intra_threads %d capped at the %d cores this process may use\n", asked,
+           cores);
+    return cores;
+}
+
 }  // namespace
 
 std::string bl_engine_model_path(const brightloom_engine* engine, const char* file) {
@@ -169,6 +183,7 @@ brightloom_status bl_engine_open(const char* model_dir, const brightloom_engine_
     params.enhancer = or_default(given.enhancer, "gfpgan_1.4");
 
     bl_log_scope scope(&opened->log);
+    params.intra_threads = capped_threads(given.intra_threads);
     brightloom_status status;
     try {
         status = open_models(opened.get(), params);

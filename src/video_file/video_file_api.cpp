@@ -77,7 +77,8 @@ brightloom_status checked_start(brightloom_engine* engine, brightloom_video_oper
                                 VideoFilePlan& plan, brightloom_video_summary* summary) {
     if (summary) summary->frames = summary->failed_frames = 0;
     if (!engine) return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The engine is NULL");
-    if (brightloom_status status = bl_complete_options(given_options, &options)) return status;
+    if (brightloom_status status = bl_checked_common_options(given_options, &options))
+        return status;
     if (brightloom_status status = complete_params(given_params, &params)) return status;
     return plan_video_file(operation, input, output, options, params, plan);
 }
@@ -110,7 +111,8 @@ brightloom_status brightloom_video_check_file(brightloom_video_operation operati
     return bl_status_guarded([&]() -> brightloom_status {
         brightloom_options options;
         brightloom_video_params params;
-        if (brightloom_status status = bl_complete_options(given_options, &options)) return status;
+        if (brightloom_status status = bl_checked_common_options(given_options, &options))
+            return status;
         if (brightloom_status status = complete_params(given_params, &params)) return status;
         VideoFilePlan plan;
         return plan_video_file(operation, input_path, output_path, options, params, plan);
@@ -126,6 +128,9 @@ brightloom_status brightloom_video_swap_file(brightloom_engine* engine,
                                              brightloom_video_summary* summary) {
     bl_clear_thread_error();
     return bl_status_guarded([&]() -> brightloom_status {
+        // The progress callback runs inside the job: a close from there
+        // must not free the engine under the frames still to come.
+        bl_engine_call_scope marked(engine, nullptr);
         brightloom_options options;
         brightloom_video_params params;
         VideoFilePlan plan;
@@ -160,6 +165,9 @@ brightloom_status brightloom_video_process_file(brightloom_engine* engine,
                                                 brightloom_video_summary* summary) {
     bl_clear_thread_error();
     return bl_status_guarded([&]() -> brightloom_status {
+        // The progress callback runs inside the job: a close from there
+        // must not free the engine under the frames still to come.
+        bl_engine_call_scope marked(engine, nullptr);
         if (operation == BRIGHTLOOM_VIDEO_SWAP)
             return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "Swaps go through brightloom_video_swap_file");
         brightloom_options options;
