@@ -92,26 +92,48 @@ bool stores_rotation(const EncodeOptions& options, const VideoInfo& info) {
 std::vector<std::string> rotation_tag_args(const std::string& ffmpeg, const EncodeOptions& options,
                                            const VideoInfo& info, const std::string& encoded,
                                            const std::string& output) {
-    return {ffmpeg, "-nostdin", "-v", "error", "-y", "-i", ffmpeg_file(encoded), "-map", "0",
-            "-c", "copy", "-metadata:s:v:0", "rotate=" + std::to_string(info.rotation),
-            "-movflags", "+faststart", "-f", options.container, ffmpeg_file(output)};
+    // The partial file's own name ends in .part: its demuxer is named.
+    return {ffmpeg, "-nostdin", "-v", "error", "-y", "-f", options.container, "-i",
+            ffmpeg_file(encoded), "-map", "0", "-c", "copy", "-metadata:s:v:0",
+            "rotate=" + std::to_string(info.rotation), "-movflags", "+faststart", "-f",
+            options.container, ffmpeg_file(output)};
 }
 
 std::string ffmpeg_file(const std::string& path) {
     return "file:" + std::filesystem::absolute(path).string();
 }
 
-std::vector<std::string> decoder_args(const std::string& ffmpeg, const std::string& input) {
-    return {ffmpeg, "-nostdin", "-v", "error", "-i", ffmpeg_file(input), "-map", "0:v:0",
-            "-fps_mode", "passthrough", "-enc_time_base", "-1", "-c:v", "rawvideo", "-pix_fmt", "rgb24",
-            "-allow_raw_vfw", "1", "-write_crc32", "0", "-f", "matroska", "pipe:1"};
+std::vector<std::string> input_args(const VideoInfo& info, const std::string& input) {
+    std::vector<std::string> args;
+    if (!info.format.empty()) args.insert(args.end(), {"-f", info.format});
+    if (info.format == "image2") args.insert(args.end(), {"-pattern_type", "none"});
+    args.insert(args.end(), {"-i", ffmpeg_file(input)});
+    return args;
 }
 
-std::vector<std::string> frame_extract_args(const std::string& ffmpeg, const std::string& input,
-                                            int number, const std::string& image) {
-    return {ffmpeg, "-nostdin", "-v", "error", "-i", ffmpeg_file(input), "-map", "0:v:0",
-            "-vf", "select=eq(n\\," + std::to_string(number) + ")", "-fps_mode", "passthrough",
-            "-frames:v", "1", "-y", ffmpeg_file(image)};
+std::vector<std::string> decoder_args(const std::string& ffmpeg, const VideoInfo& info,
+                                      const std::string& input) {
+    std::vector<std::string> args = {ffmpeg, "-nostdin", "-v", "error"};
+    std::vector<std::string> in = input_args(info, input);
+    args.insert(args.end(), in.begin(), in.end());
+    args.insert(args.end(), {"-map", "0:v:0", "-fps_mode", "passthrough", "-enc_time_base", "-1",
+                             "-c:v", "rawvideo", "-pix_fmt", "rgb24", "-allow_raw_vfw", "1",
+                             "-write_crc32", "0", "-f", "matroska", "pipe:1"});
+    return args;
+}
+
+std::vector<std::string> frame_extract_args(const std::string& ffmpeg, const VideoInfo& info,
+                                            const std::string& input, int number,
+                                            const std::string& image) {
+    std::vector<std::string> args = {ffmpeg, "-nostdin", "-v", "error"};
+    std::vector<std::string> in = input_args(info, input);
+    args.insert(args.end(), in.begin(), in.end());
+    // One picture under exactly its name, even where the temporary folder's
+    // name holds a '%'.
+    args.insert(args.end(), {"-map", "0:v:0", "-vf", "select=eq(n\\," + std::to_string(number) + ")",
+                             "-fps_mode", "passthrough", "-frames:v", "1", "-y", "-f", "image2",
+                             "-update", "1", ffmpeg_file(image)});
+    return args;
 }
 
 std::vector<std::string> encoder_args(const std::string& ffmpeg, const EncodeOptions& options,
@@ -120,8 +142,13 @@ std::vector<std::string> encoder_args(const std::string& ffmpeg, const EncodeOpt
     std::vector<std::string> args = {ffmpeg, "-nostdin", "-v", "error", "-y",
                                      "-f", "matroska", "-i", "pipe:0"};
     bool sound = !info.sound_codecs.empty();
-    if (sound) args.insert(args.end(), {"-i", ffmpeg_file(input), "-map", "0:v:0", "-map", "1:a"});
-    else args.insert(args.end(), {"-map", "0:v:0"});
+    if (sound) {
+        std::vector<std::string> in = input_args(info, input);
+        args.insert(args.end(), in.begin(), in.end());
+        args.insert(args.end(), {"-map", "0:v:0", "-map", "1:a"});
+    } else {
+        args.insert(args.end(), {"-map", "0:v:0"});
+    }
     // An odd side cannot take subsampled colour: full-resolution colour
     // keeps the exact size instead of padding a line.
     bool even = width % 2 == 0 && height % 2 == 0;

@@ -185,7 +185,7 @@ bool VideoJob::extract_frame(int number, brightloom_image* image, std::string& e
     ChildProcess extractor;
     ChildProcess::Streams streams;
     streams.error_file = temp_path("reference.log");
-    if (!extractor.start(frame_extract_args(ffmpeg_, input_, number, path), streams, error))
+    if (!extractor.start(frame_extract_args(ffmpeg_, info_, input_, number, path), streams, error))
         return false;
     note_child(HELPER, extractor.pid());
     int code = extractor.wait();
@@ -265,7 +265,7 @@ VideoJob::Outcome VideoJob::run(const FrameOperation& operation, const Progress&
     ChildProcess::Streams streams;
     streams.pipe_output = true;
     streams.error_file = temp_path("decoder.log");
-    if (!decoder_->start(decoder_args(ffmpeg_, input_), streams, error)) return Outcome::Failed;
+    if (!decoder_->start(decoder_args(ffmpeg_, info_, input_), streams, error)) return Outcome::Failed;
     note_child(DECODER, decoder_->pid());
     FrameStreamReader reader(decoder_->output_fd());
     RawFrame frame;

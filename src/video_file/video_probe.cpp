@@ -75,14 +75,19 @@ bool probe_video(const std::string& ffprobe, const std::string& path, VideoInfo&
     ChildProcess::Streams streams;
     streams.pipe_output = true;
     error = "Not a video: " + path;
-    if (!child.start({ffprobe, "-v", "error", "-show_streams", "-show_format", "-of", "json",
-                      ffmpeg_file(path)}, streams, error))
+    // Exactly the named file: a name such as img%03d.png is not a pattern
+    // for a sequence of other files (ffprobe takes this for any format).
+    if (!child.start({ffprobe, "-v", "error", "-pattern_type", "none", "-show_streams",
+                      "-show_format", "-of", "json", ffmpeg_file(path)},
+                     streams, error))
         return false;
     std::string text = read_to_end(child.output_fd());
     if (child.wait() != 0) return false;
     json probe = json::parse(text, nullptr, false);
     if (probe.is_discarded() || !probe.contains("streams")) return false;
     const json format = probe.value("format", json::object());
+    if (format.contains("format_name") && format["format_name"].is_string())
+        info.format = format["format_name"].get<std::string>();
     for (const json& stream : probe["streams"]) {
         std::string type = stream.value("codec_type", "");
         if (type == "video" && !info.has_video && !is_picture(stream))

@@ -16,6 +16,7 @@ struct Rational {
 };
 
 struct VideoInfo {
+    std::string format;     // ffmpeg's name for the demuxer that read it
     bool has_video = false;
     int64_t width = 0, height = 0;  // as decoded, before any rotation
     Rational rate;          // the stream's base frame rate

@@ -1,8 +1,8 @@
 // The video-file jobs through their C interface: a clip of face squares made
 // by ffmpeg goes through a swap and a colorize with every frame counted, a
-// cancel from the progress callback leaves nothing, and the refusals come
-// before anything is written. (The hosts' own tests cover rate, rotation,
-// sound and signals.)
+// cancel from the progress callback leaves nothing, the refusals come
+// before anything is written, and hostile names open exactly the named
+// files. (The hosts' own tests cover rate, rotation, sound and signals.)
 #include <stdlib.h>
 #if !defined(_WIN32)
 #include <sys/wait.h>
@@ -17,6 +17,10 @@
 #include "brightloom.h"
 #include "support/engine_fixture.h"
 #include "support/testutil.h"
+#if !defined(_WIN32)
+#include "video_file/child_process.h"
+#include "video_file/video_probe.h"
+#endif
 
 using bl_test::engine_ptr;
 using bl_test::ModelDir;
@@ -176,6 +180,67 @@ TEST_F(VideoFile, RefusalsComeBeforeAnythingIsWritten) {
                                             nullptr),
               BRIGHTLOOM_BAD_ARGUMENT);
     EXPECT_EQ(files(), (std::vector<std::string>{"clip.mp4", "face.png", "notes.mp4"}));
+}
+
+// Runs in FOLDER for as long as it lives, so names are given as a user types them.
+class WorkingFolder {
+public:
+    explicit WorkingFolder(const std::string& folder) : saved_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~WorkingFolder() { std::filesystem::current_path(saved_); }
+
+private:
+    std::filesystem::path saved_;
+};
+
+TEST_F(VideoFile, HostileNamesOpenExactlyTheNamedFiles) {
+    // A picture named like a sequence pattern, with the sequence beside it.
+    ASSERT_EQ(bl_image_save(bl_test::solid(48, 48, 3, 200).get(), dir.file("img%03d.png").c_str()), 0);
+    for (const char* name : {"img000.png", "img001.png", "img002.png"})
+        ASSERT_EQ(bl_image_save(bl_test::solid(32, 32, 3, 90).get(), dir.file(name).c_str()), 0);
+    // Two small frames keep the runs cheap.
+    const std::string small = dir.file("small.mp4");
+    ASSERT_TRUE(run_program({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                             "color=gray:s=64x64:r=25", "-frames:v", "2", "-pix_fmt", "yuv444p",
+                             "-c:v", "libx264", "-preset", "ultrafast", "file:" + small}));
+    for (const char* name : {"-small.mp4", "a:b.mp4", "file:c.mp4"})
+        std::filesystem::copy_file(small, dir.file(name));
+    const std::vector<std::string> inputs = {"-small.mp4", "a:b.mp4", "clip.mp4", "face.png",
+                                             "file:c.mp4", "img%03d.png", "img000.png",
+                                             "img001.png", "img002.png", "small.mp4"};
+    struct Case {
+        std::string input, output;
+        int64_t frames, width;
+    } cases[] = {
+        {"img%03d.png", "pattern.mkv", 1, 48},
+        {"-small.mp4", "-out.mp4", 2, 64},
+        {"a:b.mp4", "c:d.mkv", 2, 64},
+        {"file:c.mp4", "file:e.mov", 2, 64},
+        {"small.mp4", "out%03d.mkv", 2, 64},
+        {"small.mp4", "-y", 0, 0},  // no container named: refused
+    };
+    const std::string ffprobe = find_program("ffprobe");
+    std::vector<std::string> expected = inputs;
+    WorkingFolder inside(dir.path());
+    for (const Case& c : cases) {
+        brightloom_status status = brightloom_video_process_file(
+            engine.get(), BRIGHTLOOM_VIDEO_COLORIZE, c.input.c_str(), c.output.c_str(), nullptr,
+            nullptr, &summary);
+        if (c.frames == 0) {
+            EXPECT_EQ(status, BRIGHTLOOM_BAD_ARGUMENT) << c.output;
+            continue;
+        }
+        ASSERT_EQ(status, BRIGHTLOOM_OK) << c.input << ": " << brightloom_last_error();
+        EXPECT_EQ(summary.frames, c.frames) << c.input;
+        VideoInfo info;
+        std::string error;
+        ASSERT_TRUE(probe_video(ffprobe, c.output, info, error)) << error;
+        EXPECT_EQ(info.width, c.width) << c.input;
+        expected.push_back(c.output);
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(files(), expected);
 }
 
 #else
