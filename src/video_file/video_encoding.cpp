@@ -7,6 +7,8 @@
 #include <map>
 #include <set>
 
+#include "video_frame_stream.h"
+
 const std::vector<std::string> VIDEO_CODECS = {"libx264", "libx265", "libvpx-vp9"};
 const std::vector<std::string> VIDEO_PRESETS = {"ultrafast", "superfast", "veryfast",
                                                 "faster",    "fast",      "medium",
@@ -23,6 +25,28 @@ const std::map<std::string, std::set<std::string>> COPYABLE_SOUND = {
     {"mov", {"aac", "mp3", "ac3", "eac3", "alac", "pcm_s16le", "pcm_s16be", "pcm_s24le"}},
     {"webm", {"opus", "vorbis"}},
 };
+
+// libx264 and libvpx's VP9 refuse a longer side (found by trying; libx265
+// takes longer ones).
+const int64_t CODEC_SIDE_LIMIT = 16384;
+
+bool has_side_limit(const std::string& codec) { return codec == "libx264" || codec == "libvpx-vp9"; }
+
+// What frames of WIDTH x HEIGHT pass, or "".
+std::string limit_passed(const std::string& codec, int64_t width, int64_t height) {
+    if (has_side_limit(codec) && (width > CODEC_SIDE_LIMIT || height > CODEC_SIDE_LIMIT))
+        return codec + " takes at most " + std::to_string(CODEC_SIDE_LIMIT) + " pixels a side";
+    // A side alone over the limit is checked first, so the products cannot overflow.
+    if (width > FRAME_STREAM_MAX_PIXELS || height > FRAME_STREAM_MAX_PIXELS ||
+        width * height > FRAME_STREAM_MAX_PIXELS)
+        return "ffmpeg reads at most " + std::to_string(FRAME_STREAM_MAX_PIXELS) +
+               " pixels a frame (256 MiB of RGB) from the job";
+    // ffmpeg's own check of every picture it allocates, which thin frames
+    // under the pixel limit can still pass.
+    if (8 * (width + 128) * (height + 128) >= INT32_MAX)
+        return "ffmpeg takes no frame with (width + 128) x (height + 128) of 2^28 or more";
+    return "";
+}
 
 std::string lowercase_extension(const std::string& path) {
     std::string ext = std::filesystem::path(path).extension().string();
@@ -97,6 +121,14 @@ std::vector<std::string> rotation_tag_args(const std::string& ffmpeg, const Enco
             ffmpeg_file(encoded), "-map", "0", "-c", "copy", "-metadata:s:v:0",
             "rotate=" + std::to_string(info.rotation), "-movflags", "+faststart", "-f",
             options.container, ffmpeg_file(output)};
+}
+
+std::string frame_size_problem(const EncodeOptions& options, int64_t width, int64_t height,
+                               const std::string& input) {
+    std::string limit = limit_passed(options.codec, width, height);
+    if (limit.empty()) return "";
+    return "Frames of " + std::to_string(width) + "x" + std::to_string(height) +
+           " pixels are too large to encode: " + limit + ": " + input;
 }
 
 std::string ffmpeg_file(const std::string& path) {

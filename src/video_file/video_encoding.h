@@ -4,6 +4,8 @@
 #ifndef BL_VIDEO_FILE_VIDEO_ENCODING_H
 #define BL_VIDEO_FILE_VIDEO_ENCODING_H
 
+#include <stdint.h>
+
 #include <string>
 #include <vector>
 
@@ -23,6 +25,11 @@ extern const std::vector<std::string> VIDEO_PRESETS;
 // Fills in the container and default codec for `output`; "" when the
 // options fit, else what is wrong.
 std::string check_encode_options(const std::string& output, EncodeOptions& options);
+
+// "" when frames of WIDTH x HEIGHT (as encoded) can be encoded with
+// OPTIONS, else the refusal for INPUT naming the limit they pass.
+std::string frame_size_problem(const EncodeOptions& options, int64_t width, int64_t height,
+                               const std::string& input);
 
 // A path as ffmpeg's file protocol, so no file name is read as a protocol
 // or an option.

@@ -37,6 +37,8 @@ brightloom_status map_outcome(VideoJob::Outcome outcome, const std::string& erro
         status = BRIGHTLOOM_CANNOT_WRITE;
     else if (error.rfind("Not a video", 0) == 0)
         status = BRIGHTLOOM_UNSUPPORTED_FORMAT;
+    else if (error.rfind("Frames of ", 0) == 0)
+        status = BRIGHTLOOM_TOO_LARGE;
     return bl_fail(status, "%s", error.c_str());
 }
 

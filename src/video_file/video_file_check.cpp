@@ -92,5 +92,10 @@ brightloom_status plan_video_file(brightloom_video_operation operation, const ch
     std::string problem;
     if (!probe_video(ffprobe, input, plan.info, problem))
         return bl_fail(BRIGHTLOOM_UNSUPPORTED_FORMAT, "%s", problem.c_str());
-    return upscale ? check_upscale_limit(plan.info, plan.encoding.scale, input) : BRIGHTLOOM_OK;
+    if (upscale) status = check_upscale_limit(plan.info, plan.encoding.scale, input);
+    if (status != BRIGHTLOOM_OK) return status;
+    problem = frame_size_problem(plan.encoding, plan.info.width * plan.encoding.scale,
+                                 plan.info.height * plan.encoding.scale, input);
+    if (!problem.empty()) return bl_fail(BRIGHTLOOM_TOO_LARGE, "%s", problem.c_str());
+    return BRIGHTLOOM_OK;
 }

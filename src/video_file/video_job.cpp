@@ -280,6 +280,12 @@ VideoJob::Outcome VideoJob::run(const FrameOperation& operation, const Progress&
             error = "Not a video: " + input_;
             return Outcome::Failed;
         }
+        // The probe's size is the container's word; the decoded frames decide.
+        if (!encoder_) {
+            error = frame_size_problem(options_, int64_t(width) * options_.scale,
+                                       int64_t(height) * options_.scale, input_);
+            if (!error.empty()) return Outcome::Failed;
+        }
         std::vector<uint8_t> processed = process_frame(operation, frame, width, height);
         if (!encoder_ && !start_encoder(width * options_.scale, height * options_.scale,
                                         reader.timestamp_scale(), error))

@@ -1,10 +1,12 @@
 // The video-file jobs through their C interface: a clip of face squares made
 // by ffmpeg goes through a swap and a colorize with every frame counted, a
 // cancel from the progress callback leaves nothing, the refusals come
-// before anything is written, and hostile names open exactly the named
-// files. (The hosts' own tests cover rate, rotation, sound and signals.)
+// before anything is written, frames too large to encode are refused, and
+// hostile names open exactly the named files. (The hosts' own tests cover rate, rotation, sound and signals.)
 #include <stdlib.h>
 #if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -19,6 +21,7 @@
 #include "support/testutil.h"
 #if !defined(_WIN32)
 #include "video_file/child_process.h"
+#include "video_file/video_frame_stream.h"
 #include "video_file/video_probe.h"
 #endif
 
@@ -180,6 +183,75 @@ TEST_F(VideoFile, RefusalsComeBeforeAnythingIsWritten) {
                                             nullptr),
               BRIGHTLOOM_BAD_ARGUMENT);
     EXPECT_EQ(files(), (std::vector<std::string>{"clip.mp4", "face.png", "notes.mp4"}));
+}
+
+// A Matroska file of raw RGB video that declares WIDTH x HEIGHT frames and
+// holds one of a few bytes: the probe reads the size from the header, and
+// the job must refuse before it decodes anything.
+void write_declared_video(const std::string& path, int width, int height) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    FrameStreamWriter writer(fd);
+    const uint8_t stub[16] = {0};
+    EXPECT_TRUE(writer.start(width, height, 1000000) && writer.write(0, stub, sizeof stub));
+    close(fd);
+}
+
+TEST_F(VideoFile, FramesTooLargeToEncodeAreRefusedBeforeTheJob) {
+    brightloom_options upscale2 = brightloom_default_options();
+    upscale2.upscale_factor = 2;
+    brightloom_options upscale4 = brightloom_default_options();
+    upscale4.upscale_factor = 4;
+    brightloom_video_params x265 = brightloom_video_default_params();
+    x265.codec = "libx265";
+    const std::string pipe_limit = "ffmpeg reads at most 89478484 pixels a frame";
+    struct Case {
+        int width, height;
+        brightloom_video_operation operation;
+        const brightloom_options* options;
+        const brightloom_video_params* params;
+        std::string output;  // its extension chooses the container
+        std::string message;  // "" when the frames fit
+    } cases[] = {
+        // 9458 x 9458 x 3 bytes and a block header fit in 256 MiB; 9460 does not.
+        {9458, 9458, BRIGHTLOOM_VIDEO_COLORIZE, nullptr, nullptr, "out.mp4", ""},
+        {9460, 9460, BRIGHTLOOM_VIDEO_COLORIZE, nullptr, nullptr, "out.mp4",
+         "Frames of 9460x9460 pixels are too large to encode: " + pipe_limit},
+        {16000, 16000, BRIGHTLOOM_VIDEO_ENHANCE, nullptr, nullptr, "out.mkv",
+         "Frames of 16000x16000 pixels are too large to encode: " + pipe_limit},
+        {4730, 4730, BRIGHTLOOM_VIDEO_UPSCALE, &upscale2, nullptr, "out.mp4",
+         "Frames of 9460x9460 pixels are too large to encode: " + pipe_limit},
+        {16384, 64, BRIGHTLOOM_VIDEO_COLORIZE, nullptr, nullptr, "out.webm", ""},
+        {16400, 64, BRIGHTLOOM_VIDEO_COLORIZE, nullptr, nullptr, "out.mp4",
+         "Frames of 16400x64 pixels are too large to encode: libx264 takes at most 16384 "
+         "pixels a side"},
+        {64, 16400, BRIGHTLOOM_VIDEO_COLORIZE, nullptr, nullptr, "out.webm",
+         "Frames of 64x16400 pixels are too large to encode: libvpx-vp9 takes at most 16384 "
+         "pixels a side"},
+        {16400, 64, BRIGHTLOOM_VIDEO_COLORIZE, nullptr, &x265, "out.mkv", ""},
+        // Under the pixel limits once upscaled, but not thin enough for ffmpeg.
+        {600000, 8, BRIGHTLOOM_VIDEO_UPSCALE, &upscale4, &x265, "out.mkv",
+         "Frames of 2400000x32 pixels are too large to encode: ffmpeg takes no frame with "
+         "(width + 128) x (height + 128) of 2^28 or more"},
+    };
+    const std::string declared = dir.file("declared.mkv");
+    for (const Case& c : cases) {
+        write_declared_video(declared, c.width, c.height);
+        const std::string output = dir.file(c.output);
+        brightloom_status expected = c.message.empty() ? BRIGHTLOOM_OK : BRIGHTLOOM_TOO_LARGE;
+        EXPECT_EQ(brightloom_video_check_file(c.operation, declared.c_str(), output.c_str(),
+                                              c.options, c.params),
+                  expected)
+            << c.width << "x" << c.height << ": " << brightloom_last_error();
+        if (c.message.empty()) continue;
+        EXPECT_EQ(std::string(brightloom_last_error()).rfind(c.message, 0), 0u)
+            << brightloom_last_error();
+        EXPECT_EQ(brightloom_video_process_file(engine.get(), c.operation, declared.c_str(),
+                                                output.c_str(), c.options, c.params, &summary),
+                  BRIGHTLOOM_TOO_LARGE);
+        EXPECT_EQ(summary.frames, 0);
+        EXPECT_EQ(files(), (std::vector<std::string>{"clip.mp4", "declared.mkv", "face.png"}));
+    }
 }
 
 // Runs in FOLDER for as long as it lives, so names are given as a user types them.
