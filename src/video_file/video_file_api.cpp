@@ -49,7 +49,7 @@ brightloom_status run_job(const char* input, const char* output, VideoFilePlan& 
                           const std::function<brightloom_status(VideoJob&)>& prepare,
                           const VideoJob::FrameOperation& operation,
                           brightloom_video_summary* summary) {
-    VideoJob job(plan.ffmpeg, input, output, plan.encoding, plan.info, params.cancel);
+    VideoJob job(plan.ffmpeg, plan.ffprobe, input, output, plan.encoding, plan.info, params.cancel);
     VideoJob::Progress progress;
     if (params.progress)
         progress = [&params](int32_t done, int32_t total) {

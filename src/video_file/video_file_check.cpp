@@ -76,8 +76,8 @@ brightloom_status plan_video_file(brightloom_video_operation operation, const ch
     if (operation < BRIGHTLOOM_VIDEO_ENHANCE || operation > BRIGHTLOOM_VIDEO_SWAP)
         return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "Invalid operation: %d", int(operation));
     plan.ffmpeg = find_program("ffmpeg");
-    std::string ffprobe = find_program("ffprobe");
-    if (plan.ffmpeg.empty() || ffprobe.empty())
+    plan.ffprobe = find_program("ffprobe");
+    if (plan.ffmpeg.empty() || plan.ffprobe.empty())
         return bl_fail(BRIGHTLOOM_UNAVAILABLE, "ffmpeg is not installed: install the Debian package ffmpeg");
     brightloom_status status = read_encoding(params, output, plan.encoding);
     if (status != BRIGHTLOOM_OK) return status;
@@ -90,7 +90,7 @@ brightloom_status plan_video_file(brightloom_video_operation operation, const ch
     if (same_file(input, output)) return bl_fail(BRIGHTLOOM_CANNOT_WRITE, "Output is the input: %s", output);
     if (!writable_output(output)) return bl_fail(BRIGHTLOOM_CANNOT_WRITE, "Cannot write output: %s", output);
     std::string problem;
-    if (!probe_video(ffprobe, input, plan.info, problem))
+    if (!probe_video(plan.ffprobe, input, plan.info, problem))
         return bl_fail(BRIGHTLOOM_UNSUPPORTED_FORMAT, "%s", problem.c_str());
     if (upscale) status = check_upscale_limit(plan.info, plan.encoding.scale, input);
     if (status != BRIGHTLOOM_OK) return status;

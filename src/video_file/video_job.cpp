@@ -130,9 +130,10 @@ void VideoJob::hard_stop() {
     errno = saved_errno;
 }
 
-VideoJob::VideoJob(std::string ffmpeg, std::string input, std::string output,
+VideoJob::VideoJob(std::string ffmpeg, std::string ffprobe, std::string input, std::string output,
                    EncodeOptions options, VideoInfo info, const volatile int32_t* cancel)
-    : ffmpeg_(std::move(ffmpeg)), input_(std::move(input)), output_(std::move(output)),
+    : ffmpeg_(std::move(ffmpeg)), ffprobe_(std::move(ffprobe)), input_(std::move(input)),
+      output_(std::move(output)),
       options_(std::move(options)), info_(std::move(info)), cancel_(cancel),
       stop_state_(claim_hard_stop_slot()) {}
 
@@ -318,6 +319,7 @@ VideoJob::Outcome VideoJob::run(const FrameOperation& operation, const Progress&
     if (stores_rotation(options_, info_) && !tag_rotation(error)) return Outcome::Failed;
     int slot = tagged_.empty() ? 0 : 1;
     std::string& finished = slot == 0 ? partial_ : tagged_;
+    if (!holds_every_frame(finished, error)) return Outcome::Failed;
     if (rename(finished.c_str(), output_.c_str()) != 0) {
         error = "Cannot write output: " + output_ + " (" + strerror(errno) + ")";
         return Outcome::Failed;
@@ -343,4 +345,17 @@ bool VideoJob::tag_rotation(std::string& error) {
         return false;
     }
     return true;
+}
+
+// ffmpeg can answer success for a video short of frames (it reads a frame it
+// cannot take as the end of its input): the finished file is counted.
+bool VideoJob::holds_every_frame(const std::string& encoded, std::string& error) {
+    int64_t encoded_frames = count_video_packets(ffprobe_, encoded, options_.container);
+    if (encoded_frames == done_) return true;
+    std::string reason = last_line_of(temp_path("encoder.log"));
+    if (reason.empty())
+        reason = (encoded_frames < 0 ? std::string("no") : std::to_string(encoded_frames)) + " of " +
+                 std::to_string(done_) + " frames encoded";
+    error = "Cannot write output: " + output_ + " (" + reason + ")";
+    return false;
 }

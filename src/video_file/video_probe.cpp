@@ -1,6 +1,7 @@
 #include "video_probe.h"
 
 #include <math.h>
+#include <stdlib.h>
 
 #include <nlohmann/json.hpp>
 
@@ -100,4 +101,24 @@ bool probe_video(const std::string& ffprobe, const std::string& path, VideoInfo&
     }
     error.clear();
     return true;
+}
+
+int64_t count_video_packets(const std::string& ffprobe, const std::string& path,
+                            const std::string& format) {
+    ChildProcess child;
+    ChildProcess::Streams streams;
+    streams.pipe_output = true;
+    std::string error;
+    if (!child.start({ffprobe, "-v", "error", "-f", format, "-select_streams", "v:0",
+                      "-count_packets", "-show_entries", "stream=nb_read_packets", "-of",
+                      "default=noprint_wrappers=1:nokey=1", ffmpeg_file(path)},
+                     streams, error))
+        return -1;
+    std::string text = read_to_end(child.output_fd());
+    if (child.wait() != 0) return -1;
+    char* end = nullptr;
+    long long count = strtoll(text.c_str(), &end, 10);
+    // One number for the one stream; no stream at all prints nothing.
+    if (end == text.c_str() || (*end != '\0' && *end != '\n')) return text.empty() ? 0 : -1;
+    return count;
 }

@@ -34,4 +34,9 @@ struct VideoInfo {
 bool probe_video(const std::string& ffprobe, const std::string& path, VideoInfo& info,
                  std::string& error);
 
+// The packets of the first video stream of PATH (a file the job wrote, in
+// ffmpeg's FORMAT), counted by reading the file; -1 when it cannot be read.
+int64_t count_video_packets(const std::string& ffprobe, const std::string& path,
+                            const std::string& format);
+
 #endif

@@ -1,8 +1,9 @@
 // The video-file jobs through their C interface: a clip of face squares made
 // by ffmpeg goes through a swap and a colorize with every frame counted, a
 // cancel from the progress callback leaves nothing, the refusals come
-// before anything is written, frames too large to encode are refused, and
-// hostile names open exactly the named files. (The hosts' own tests cover rate, rotation, sound and signals.)
+// before anything is written, frames too large to encode are refused, a
+// video short of frames is a failure, and hostile names open exactly the
+// named files. (The hosts' own tests cover rate, rotation, sound and signals.)
 #include <stdlib.h>
 #if !defined(_WIN32)
 #include <fcntl.h>
@@ -254,6 +255,51 @@ TEST_F(VideoFile, FramesTooLargeToEncodeAreRefusedBeforeTheJob) {
     }
 }
 
+// Puts a stand-in ffmpeg first on PATH for as long as it lives: it runs the
+// real one, but an encoder (the one reading the job's pipe) keeps only the
+// first frame it is sent, and answers success.
+class FrameDroppingEncoder {
+public:
+    explicit FrameDroppingEncoder(const std::string& folder) : saved_(getenv("PATH")) {
+        mkdir(folder.c_str(), 0700);
+        const std::string script = folder + "/ffmpeg";
+        FILE* file = fopen(script.c_str(), "w");
+        if (!file) return;
+        fputs("#!/bin/sh\n"
+              "PATH=${PATH#*:}\n"
+              "case \" $* \" in *' pipe:0 '*)\n"
+              "  n=$#; i=0\n"
+              "  for a; do i=$((i + 1)); [ $i -eq $n ] && set -- \"$@\" -vf 'select=eq(n\\,0)'; "
+              "set -- \"$@\" \"$a\"; done\n"
+              "  shift $n;;\n"
+              "esac\n"
+              "exec ffmpeg \"$@\"\n",
+              file);
+        fclose(file);
+        chmod(script.c_str(), 0700);
+        setenv("PATH", (folder + ":" + saved_).c_str(), 1);
+    }
+    ~FrameDroppingEncoder() { setenv("PATH", saved_.c_str(), 1); }
+
+private:
+    std::string saved_;
+};
+
+TEST_F(VideoFile, AVideoShortOfFramesIsAFailureAndLeavesNothing) {
+    const std::string output = dir.file("out.mkv");
+    TempDir stand_in;
+    {
+        FrameDroppingEncoder dropping(stand_in.file("bin"));
+        EXPECT_EQ(brightloom_video_process_file(engine.get(), BRIGHTLOOM_VIDEO_COLORIZE,
+                                                clip.c_str(), output.c_str(), nullptr, nullptr,
+                                                &summary),
+                  BRIGHTLOOM_CANNOT_WRITE);
+    }
+    EXPECT_EQ(std::string(brightloom_last_error()),
+              "Cannot write output: " + output + " (1 of 6 frames encoded)");
+    EXPECT_EQ(files(), (std::vector<std::string>{"clip.mp4", "face.png"}));
+}
+
 // Runs in FOLDER for as long as it lives, so names are given as a user types them.
 class WorkingFolder {
 public:
@@ -309,6 +355,7 @@ TEST_F(VideoFile, HostileNamesOpenExactlyTheNamedFiles) {
         std::string error;
         ASSERT_TRUE(probe_video(ffprobe, c.output, info, error)) << error;
         EXPECT_EQ(info.width, c.width) << c.input;
+        EXPECT_EQ(count_video_packets(ffprobe, c.output, info.format), c.frames) << c.output;
         expected.push_back(c.output);
     }
     std::sort(expected.begin(), expected.end());
