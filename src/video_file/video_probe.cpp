@@ -71,17 +71,17 @@ int64_t VideoInfo::total() const {
 }
 
 bool probe_video(const std::string& ffprobe, const std::string& path, VideoInfo& info,
-                 std::string& error) {
+                 std::string& error, bool declared_only) {
     ChildProcess child;
     ChildProcess::Streams streams;
     streams.pipe_output = true;
     error = "Not a video: " + path;
     // Exactly the named file: a name such as img%03d.png is not a pattern
     // for a sequence of other files (ffprobe takes this for any format).
-    if (!child.start({ffprobe, "-v", "error", "-pattern_type", "none", "-show_streams",
-                      "-show_format", "-of", "json", ffmpeg_file(path)},
-                     streams, error))
-        return false;
+    std::vector<std::string> args = {ffprobe, "-v", "error", "-pattern_type", "none"};
+    if (declared_only) args.push_back("-nofind_stream_info");
+    args.insert(args.end(), {"-show_streams", "-show_format", "-of", "json", ffmpeg_file(path)});
+    if (!child.start(args, streams, error)) return false;
     std::string text = read_to_end(child.output_fd());
     if (child.wait() != 0) return false;
     json probe = json::parse(text, nullptr, false);
