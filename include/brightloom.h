@@ -651,9 +651,15 @@ BRIGHTLOOM_API brightloom_video_params brightloom_video_default_params(void);
  * <path>"), output_path naming the input or an unwritable place (CANNOT_WRITE,
  * "Output is the input: <path>", "Cannot write output: <path>"), no video
  * (UNSUPPORTED_FORMAT, "Not a video: <path>", "No video stream in: <path>"),
- * an upscale over BRIGHTLOOM_MAX_IMAGE_PIXELS (TOO_LARGE). options may be NULL.
- * The jobs below make the same checks; a host calls this to refuse before it
- * opens an engine. */
+ * an upscale over BRIGHTLOOM_MAX_IMAGE_PIXELS (TOO_LARGE), frames (as
+ * encoded, after an upscale) too large to encode (TOO_LARGE, "Frames of
+ * <w>x<h> pixels are too large to encode: <limit>: <path>", the limit being
+ * ffmpeg's 89478484 pixels a frame (256 MiB of RGB) read from the job,
+ * libx264's and libvpx-vp9's 16384 pixels a side, or ffmpeg's own picture
+ * check for thin frames). options may be NULL. The paths name exactly the
+ * files read and written: a name such as img%03d.png is no pattern, and
+ * none is taken as an option or a protocol. The jobs below make the same
+ * checks; a host calls this to refuse before it opens an engine. */
 BRIGHTLOOM_API brightloom_status brightloom_video_check_file(brightloom_video_operation operation,
                                                              const char* input_path,
                                                              const char* output_path,
@@ -666,8 +672,10 @@ BRIGHTLOOM_API brightloom_status brightloom_video_check_file(brightloom_video_op
  * Statuses: those of brightloom_video_check_file and of
  * brightloom_swap_session_open, UNREADABLE_INPUT ("No frame <n> in: <path>",
  * "No frames in: <path>", "Input ended early after <n> frames: <path>"),
- * CANNOT_WRITE (with ffmpeg's last line in brackets), CANCELLED. summary may
- * be NULL. */
+ * TOO_LARGE (decoded frames larger than the probe said, as above),
+ * CANNOT_WRITE (with ffmpeg's last line in brackets; also when the encoded
+ * file does not hold every frame sent, "(<n> of <m> frames encoded)" when
+ * ffmpeg said nothing), CANCELLED. summary may be NULL. */
 BRIGHTLOOM_API brightloom_status brightloom_video_swap_file(
     brightloom_engine* engine, const brightloom_image* source, const brightloom_image* reference,
     const char* input_path, const char* output_path, const brightloom_options* options,

@@ -7,6 +7,8 @@
 #include <map>
 #include <set>
 
+#include "video_frame_stream.h"
+
 const std::vector<std::string> VIDEO_CODECS = {"libx264", "libx265", "libvpx-vp9"};
 const std::vector<std::string> VIDEO_PRESETS = {"ultrafast", "superfast", "veryfast",
                                                 "faster",    "fast",      "medium",
@@ -23,6 +25,28 @@ const std::map<std::string, std::set<std::string>> COPYABLE_SOUND = {
     {"mov", {"aac", "mp3", "ac3", "eac3", "alac", "pcm_s16le", "pcm_s16be", "pcm_s24le"}},
     {"webm", {"opus", "vorbis"}},
 };
+
+// libx264 and libvpx's VP9 refuse a longer side (found by trying; libx265
+// takes longer ones).
+const int64_t CODEC_SIDE_LIMIT = 16384;
+
+bool has_side_limit(const std::string& codec) { return codec == "libx264" || codec == "libvpx-vp9"; }
+
+// What frames of WIDTH x HEIGHT pass, or "".
+std::string limit_passed(const std::string& codec, int64_t width, int64_t height) {
+    if (has_side_limit(codec) && (width > CODEC_SIDE_LIMIT || height > CODEC_SIDE_LIMIT))
+        return codec + " takes at most " + std::to_string(CODEC_SIDE_LIMIT) + " pixels a side";
+    // A side alone over the limit is checked first, so the products cannot overflow.
+    if (width > FRAME_STREAM_MAX_PIXELS || height > FRAME_STREAM_MAX_PIXELS ||
+        width * height > FRAME_STREAM_MAX_PIXELS)
+        return "ffmpeg reads at most " + std::to_string(FRAME_STREAM_MAX_PIXELS) +
+               " pixels a frame (256 MiB of RGB) from the job";
+    // ffmpeg's own check of every picture it allocates, which thin frames
+    // under the pixel limit can still pass.
+    if (8 * (width + 128) * (height + 128) >= INT32_MAX)
+        return "ffmpeg takes no frame with (width + 128) x (height + 128) of 2^28 or more";
+    return "";
+}
 
 std::string lowercase_extension(const std::string& path) {
     std::string ext = std::filesystem::path(path).extension().string();
@@ -92,26 +116,56 @@ bool stores_rotation(const EncodeOptions& options, const VideoInfo& info) {
 std::vector<std::string> rotation_tag_args(const std::string& ffmpeg, const EncodeOptions& options,
                                            const VideoInfo& info, const std::string& encoded,
                                            const std::string& output) {
-    return {ffmpeg, "-nostdin", "-v", "error", "-y", "-i", ffmpeg_file(encoded), "-map", "0",
-            "-c", "copy", "-metadata:s:v:0", "rotate=" + std::to_string(info.rotation),
-            "-movflags", "+faststart", "-f", options.container, ffmpeg_file(output)};
+    // The partial file's own name ends in .part: its demuxer is named.
+    return {ffmpeg, "-nostdin", "-v", "error", "-y", "-f", options.container, "-i",
+            ffmpeg_file(encoded), "-map", "0", "-c", "copy", "-metadata:s:v:0",
+            "rotate=" + std::to_string(info.rotation), "-movflags", "+faststart", "-f",
+            options.container, ffmpeg_file(output)};
+}
+
+std::string frame_size_problem(const EncodeOptions& options, int64_t width, int64_t height,
+                               const std::string& input) {
+    std::string limit = limit_passed(options.codec, width, height);
+    if (limit.empty()) return "";
+    return "Frames of " + std::to_string(width) + "x" + std::to_string(height) +
+           " pixels are too large to encode: " + limit + ": " + input;
 }
 
 std::string ffmpeg_file(const std::string& path) {
     return "file:" + std::filesystem::absolute(path).string();
 }
 
-std::vector<std::string> decoder_args(const std::string& ffmpeg, const std::string& input) {
-    return {ffmpeg, "-nostdin", "-v", "error", "-i", ffmpeg_file(input), "-map", "0:v:0",
-            "-fps_mode", "passthrough", "-enc_time_base", "-1", "-c:v", "rawvideo", "-pix_fmt", "rgb24",
-            "-allow_raw_vfw", "1", "-write_crc32", "0", "-f", "matroska", "pipe:1"};
+std::vector<std::string> input_args(const VideoInfo& info, const std::string& input) {
+    std::vector<std::string> args;
+    if (!info.format.empty()) args.insert(args.end(), {"-f", info.format});
+    if (info.format == "image2") args.insert(args.end(), {"-pattern_type", "none"});
+    args.insert(args.end(), {"-i", ffmpeg_file(input)});
+    return args;
 }
 
-std::vector<std::string> frame_extract_args(const std::string& ffmpeg, const std::string& input,
-                                            int number, const std::string& image) {
-    return {ffmpeg, "-nostdin", "-v", "error", "-i", ffmpeg_file(input), "-map", "0:v:0",
-            "-vf", "select=eq(n\\," + std::to_string(number) + ")", "-fps_mode", "passthrough",
-            "-frames:v", "1", "-y", ffmpeg_file(image)};
+std::vector<std::string> decoder_args(const std::string& ffmpeg, const VideoInfo& info,
+                                      const std::string& input) {
+    std::vector<std::string> args = {ffmpeg, "-nostdin", "-v", "error"};
+    std::vector<std::string> in = input_args(info, input);
+    args.insert(args.end(), in.begin(), in.end());
+    args.insert(args.end(), {"-map", "0:v:0", "-fps_mode", "passthrough", "-enc_time_base", "-1",
+                             "-c:v", "rawvideo", "-pix_fmt", "rgb24", "-allow_raw_vfw", "1",
+                             "-write_crc32", "0", "-f", "matroska", "pipe:1"});
+    return args;
+}
+
+std::vector<std::string> frame_extract_args(const std::string& ffmpeg, const VideoInfo& info,
+                                            const std::string& input, int number,
+                                            const std::string& image) {
+    std::vector<std::string> args = {ffmpeg, "-nostdin", "-v", "error"};
+    std::vector<std::string> in = input_args(info, input);
+    args.insert(args.end(), in.begin(), in.end());
+    // One picture under exactly its name, even where the temporary folder's
+    // name holds a '%'.
+    args.insert(args.end(), {"-map", "0:v:0", "-vf", "select=eq(n\\," + std::to_string(number) + ")",
+                             "-fps_mode", "passthrough", "-frames:v", "1", "-y", "-f", "image2",
+                             "-update", "1", ffmpeg_file(image)});
+    return args;
 }
 
 std::vector<std::string> encoder_args(const std::string& ffmpeg, const EncodeOptions& options,
@@ -120,8 +174,13 @@ std::vector<std::string> encoder_args(const std::string& ffmpeg, const EncodeOpt
     std::vector<std::string> args = {ffmpeg, "-nostdin", "-v", "error", "-y",
                                      "-f", "matroska", "-i", "pipe:0"};
     bool sound = !info.sound_codecs.empty();
-    if (sound) args.insert(args.end(), {"-i", ffmpeg_file(input), "-map", "0:v:0", "-map", "1:a"});
-    else args.insert(args.end(), {"-map", "0:v:0"});
+    if (sound) {
+        std::vector<std::string> in = input_args(info, input);
+        args.insert(args.end(), in.begin(), in.end());
+        args.insert(args.end(), {"-map", "0:v:0", "-map", "1:a"});
+    } else {
+        args.insert(args.end(), {"-map", "0:v:0"});
+    }
     // An odd side cannot take subsampled colour: full-resolution colour
     // keeps the exact size instead of padding a line.
     bool even = width % 2 == 0 && height % 2 == 0;

@@ -4,6 +4,8 @@
 #ifndef BL_VIDEO_FILE_VIDEO_ENCODING_H
 #define BL_VIDEO_FILE_VIDEO_ENCODING_H
 
+#include <stdint.h>
+
 #include <string>
 #include <vector>
 
@@ -24,13 +26,26 @@ extern const std::vector<std::string> VIDEO_PRESETS;
 // options fit, else what is wrong.
 std::string check_encode_options(const std::string& output, EncodeOptions& options);
 
+// "" when frames of WIDTH x HEIGHT (as encoded) can be encoded with
+// OPTIONS, else the refusal for INPUT naming the limit they pass.
+std::string frame_size_problem(const EncodeOptions& options, int64_t width, int64_t height,
+                               const std::string& input);
+
 // A path as ffmpeg's file protocol, so no file name is read as a protocol
 // or an option.
 std::string ffmpeg_file(const std::string& path);
 
-std::vector<std::string> decoder_args(const std::string& ffmpeg, const std::string& input);
-std::vector<std::string> frame_extract_args(const std::string& ffmpeg, const std::string& input,
-                                            int number, const std::string& image);
+// INPUT opened by the demuxer the probe found, as exactly the named file:
+// "-f <format>" pins the demuxer, and for the image demuxer, which reads a
+// name such as img%03d.png as a numbered sequence of other files, pattern
+// expansion is off (an option ffmpeg refuses for any other demuxer).
+std::vector<std::string> input_args(const VideoInfo& info, const std::string& input);
+
+std::vector<std::string> decoder_args(const std::string& ffmpeg, const VideoInfo& info,
+                                      const std::string& input);
+std::vector<std::string> frame_extract_args(const std::string& ffmpeg, const VideoInfo& info,
+                                            const std::string& input, int number,
+                                            const std::string& image);
 // Whether OUTPUT keeps the input's rotation tag: MP4 and MOV do, with the
 // frames stored as in the input; in Matroska and WebM (which ffmpeg cannot
 // tag) the frames are stored upright instead, so they show the same.

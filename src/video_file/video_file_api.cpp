@@ -37,6 +37,8 @@ brightloom_status map_outcome(VideoJob::Outcome outcome, const std::string& erro
         status = BRIGHTLOOM_CANNOT_WRITE;
     else if (error.rfind("Not a video", 0) == 0)
         status = BRIGHTLOOM_UNSUPPORTED_FORMAT;
+    else if (error.rfind("Frames of ", 0) == 0)
+        status = BRIGHTLOOM_TOO_LARGE;
     return bl_fail(status, "%s", error.c_str());
 }
 
@@ -47,7 +49,7 @@ brightloom_status run_job(const char* input, const char* output, VideoFilePlan& 
                           const std::function<brightloom_status(VideoJob&)>& prepare,
                           const VideoJob::FrameOperation& operation,
                           brightloom_video_summary* summary) {
-    VideoJob job(plan.ffmpeg, input, output, plan.encoding, plan.info, params.cancel);
+    VideoJob job(plan.ffmpeg, plan.ffprobe, input, output, plan.encoding, plan.info, params.cancel);
     VideoJob::Progress progress;
     if (params.progress)
         progress = [&params](int32_t done, int32_t total) {

@@ -66,6 +66,19 @@ brightloom_status check_upscale_limit(const VideoInfo& info, int scale, const ch
     return BRIGHTLOOM_OK;
 }
 
+// The frames as encoded (after an upscale) against every limit on their size.
+brightloom_status check_frame_size(const VideoInfo& info, const EncodeOptions& encoding,
+                                   const char* input) {
+    if (encoding.scale > 1) {
+        brightloom_status status = check_upscale_limit(info, encoding.scale, input);
+        if (status != BRIGHTLOOM_OK) return status;
+    }
+    std::string problem = frame_size_problem(encoding, info.width * encoding.scale,
+                                             info.height * encoding.scale, input);
+    if (!problem.empty()) return bl_fail(BRIGHTLOOM_TOO_LARGE, "%s", problem.c_str());
+    return BRIGHTLOOM_OK;
+}
+
 }  // namespace
 
 brightloom_status plan_video_file(brightloom_video_operation operation, const char* input,
@@ -76,8 +89,8 @@ brightloom_status plan_video_file(brightloom_video_operation operation, const ch
     if (operation < BRIGHTLOOM_VIDEO_ENHANCE || operation > BRIGHTLOOM_VIDEO_SWAP)
         return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "Invalid operation: %d", int(operation));
     plan.ffmpeg = find_program("ffmpeg");
-    std::string ffprobe = find_program("ffprobe");
-    if (plan.ffmpeg.empty() || ffprobe.empty())
+    plan.ffprobe = find_program("ffprobe");
+    if (plan.ffmpeg.empty() || plan.ffprobe.empty())
         return bl_fail(BRIGHTLOOM_UNAVAILABLE, "ffmpeg is not installed: install the Debian package ffmpeg");
     brightloom_status status = read_encoding(params, output, plan.encoding);
     if (status != BRIGHTLOOM_OK) return status;
@@ -90,7 +103,13 @@ brightloom_status plan_video_file(brightloom_video_operation operation, const ch
     if (same_file(input, output)) return bl_fail(BRIGHTLOOM_CANNOT_WRITE, "Output is the input: %s", output);
     if (!writable_output(output)) return bl_fail(BRIGHTLOOM_CANNOT_WRITE, "Cannot write output: %s", output);
     std::string problem;
-    if (!probe_video(ffprobe, input, plan.info, problem))
+    // A size the container declares is checked first: the full probe
+    // decodes a frame (768 MB and many seconds for one of 16000x16000).
+    VideoInfo declared;
+    if (probe_video(plan.ffprobe, input, declared, problem, true) &&
+        (status = check_frame_size(declared, plan.encoding, input)) != BRIGHTLOOM_OK)
+        return status;
+    if (!probe_video(plan.ffprobe, input, plan.info, problem))
         return bl_fail(BRIGHTLOOM_UNSUPPORTED_FORMAT, "%s", problem.c_str());
-    return upscale ? check_upscale_limit(plan.info, plan.encoding.scale, input) : BRIGHTLOOM_OK;
+    return check_frame_size(plan.info, plan.encoding, input);
 }

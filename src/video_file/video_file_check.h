@@ -10,7 +10,7 @@
 #include "video_probe.h"
 
 struct VideoFilePlan {
-    std::string ffmpeg;
+    std::string ffmpeg, ffprobe;
     EncodeOptions encoding;
     VideoInfo info;
 };

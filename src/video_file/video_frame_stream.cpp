@@ -159,6 +159,7 @@ bool FrameStreamWriter::start(int width, int height, uint64_t timestamp_scale) {
 }
 
 bool FrameStreamWriter::write(int64_t timestamp, const uint8_t* rgb, size_t size) {
+    if (size > uint64_t(FRAME_STREAM_MAX_PIXELS) * 3) return false;
     std::string block_start;
     put_id(block_start, SIMPLE_BLOCK);
     put_size(block_start, size + BLOCK_HEADER);

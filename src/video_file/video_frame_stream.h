@@ -39,11 +39,17 @@ private:
     int64_t cluster_time_ = 0;
 };
 
+// ffmpeg's Matroska reader takes no element over 256 MiB and reads a larger
+// one as the end of its input (an empty video, with ffmpeg answering
+// success): the most RGB pixels one written frame, in its block, can hold.
+const int64_t FRAME_STREAM_MAX_PIXELS = ((int64_t(1) << 28) - 4) / 3;
+
 // Writes frames as Matroska raw RGB video for ffmpeg to encode.
 class FrameStreamWriter {
 public:
     explicit FrameStreamWriter(int fd) : fd_(fd) {}
     bool start(int width, int height, uint64_t timestamp_scale);
+    // False, writing nothing, for a frame over FRAME_STREAM_MAX_PIXELS.
     bool write(int64_t timestamp, const uint8_t* rgb, size_t size);
 
 private:

@@ -130,9 +130,10 @@ void VideoJob::hard_stop() {
     errno = saved_errno;
 }
 
-VideoJob::VideoJob(std::string ffmpeg, std::string input, std::string output,
+VideoJob::VideoJob(std::string ffmpeg, std::string ffprobe, std::string input, std::string output,
                    EncodeOptions options, VideoInfo info, const volatile int32_t* cancel)
-    : ffmpeg_(std::move(ffmpeg)), input_(std::move(input)), output_(std::move(output)),
+    : ffmpeg_(std::move(ffmpeg)), ffprobe_(std::move(ffprobe)), input_(std::move(input)),
+      output_(std::move(output)),
       options_(std::move(options)), info_(std::move(info)), cancel_(cancel),
       stop_state_(claim_hard_stop_slot()) {}
 
@@ -185,7 +186,7 @@ bool VideoJob::extract_frame(int number, brightloom_image* image, std::string& e
     ChildProcess extractor;
     ChildProcess::Streams streams;
     streams.error_file = temp_path("reference.log");
-    if (!extractor.start(frame_extract_args(ffmpeg_, input_, number, path), streams, error))
+    if (!extractor.start(frame_extract_args(ffmpeg_, info_, input_, number, path), streams, error))
         return false;
     note_child(HELPER, extractor.pid());
     int code = extractor.wait();
@@ -265,7 +266,7 @@ VideoJob::Outcome VideoJob::run(const FrameOperation& operation, const Progress&
     ChildProcess::Streams streams;
     streams.pipe_output = true;
     streams.error_file = temp_path("decoder.log");
-    if (!decoder_->start(decoder_args(ffmpeg_, input_), streams, error)) return Outcome::Failed;
+    if (!decoder_->start(decoder_args(ffmpeg_, info_, input_), streams, error)) return Outcome::Failed;
     note_child(DECODER, decoder_->pid());
     FrameStreamReader reader(decoder_->output_fd());
     RawFrame frame;
@@ -279,6 +280,12 @@ VideoJob::Outcome VideoJob::run(const FrameOperation& operation, const Progress&
             frame.rgb.size() != size_t(width) * size_t(height) * 3) {
             error = "Not a video: " + input_;
             return Outcome::Failed;
+        }
+        // The probe's size is the container's word; the decoded frames decide.
+        if (!encoder_) {
+            error = frame_size_problem(options_, int64_t(width) * options_.scale,
+                                       int64_t(height) * options_.scale, input_);
+            if (!error.empty()) return Outcome::Failed;
         }
         std::vector<uint8_t> processed = process_frame(operation, frame, width, height);
         if (!encoder_ && !start_encoder(width * options_.scale, height * options_.scale,
@@ -312,6 +319,7 @@ VideoJob::Outcome VideoJob::run(const FrameOperation& operation, const Progress&
     if (stores_rotation(options_, info_) && !tag_rotation(error)) return Outcome::Failed;
     int slot = tagged_.empty() ? 0 : 1;
     std::string& finished = slot == 0 ? partial_ : tagged_;
+    if (!holds_every_frame(finished, error)) return Outcome::Failed;
     if (rename(finished.c_str(), output_.c_str()) != 0) {
         error = "Cannot write output: " + output_ + " (" + strerror(errno) + ")";
         return Outcome::Failed;
@@ -337,4 +345,17 @@ bool VideoJob::tag_rotation(std::string& error) {
         return false;
     }
     return true;
+}
+
+// ffmpeg can answer success for a video short of frames (it reads a frame it
+// cannot take as the end of its input): the finished file is counted.
+bool VideoJob::holds_every_frame(const std::string& encoded, std::string& error) {
+    int64_t encoded_frames = count_video_packets(ffprobe_, encoded, options_.container);
+    if (encoded_frames == done_) return true;
+    std::string reason = last_line_of(temp_path("encoder.log"));
+    if (reason.empty())
+        reason = (encoded_frames < 0 ? std::string("no") : std::to_string(encoded_frames)) + " of " +
+                 std::to_string(done_) + " frames encoded";
+    error = "Cannot write output: " + output_ + " (" + reason + ")";
+    return false;
 }

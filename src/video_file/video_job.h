@@ -32,8 +32,8 @@ public:
     enum class Outcome { Complete, Cancelled, Failed };
 
     // `cancel` (may be NULL) is polled before every frame.
-    VideoJob(std::string ffmpeg, std::string input, std::string output, EncodeOptions options,
-             VideoInfo info, const volatile int32_t* cancel);
+    VideoJob(std::string ffmpeg, std::string ffprobe, std::string input, std::string output,
+             EncodeOptions options, VideoInfo info, const volatile int32_t* cancel);
     // Stops the children and removes the temporary directory and any partial output.
     ~VideoJob();
     VideoJob(const VideoJob&) = delete;
@@ -60,12 +60,13 @@ private:
     bool make_partial(int slot, std::string& path, std::string& error);
     bool start_encoder(int width, int height, uint64_t timestamp_scale, std::string& error);
     bool tag_rotation(std::string& error);
+    bool holds_every_frame(const std::string& encoded, std::string& error);
     std::string encoder_failure();
     std::string temp_path(const char* name) const;
     void note_child(int slot, pid_t pid);
     void clean_up();
 
-    std::string ffmpeg_, input_, output_;
+    std::string ffmpeg_, ffprobe_, input_, output_;
     EncodeOptions options_;
     VideoInfo info_;
     const volatile int32_t* cancel_;

@@ -1,6 +1,7 @@
 #include "video_probe.h"
 
 #include <math.h>
+#include <stdlib.h>
 
 #include <nlohmann/json.hpp>
 
@@ -70,19 +71,24 @@ int64_t VideoInfo::total() const {
 }
 
 bool probe_video(const std::string& ffprobe, const std::string& path, VideoInfo& info,
-                 std::string& error) {
+                 std::string& error, bool declared_only) {
     ChildProcess child;
     ChildProcess::Streams streams;
     streams.pipe_output = true;
     error = "Not a video: " + path;
-    if (!child.start({ffprobe, "-v", "error", "-show_streams", "-show_format", "-of", "json",
-                      ffmpeg_file(path)}, streams, error))
-        return false;
+    // Exactly the named file: a name such as img%03d.png is not a pattern
+    // for a sequence of other files (ffprobe takes this for any format).
+    std::vector<std::string> args = {ffprobe, "-v", "error", "-pattern_type", "none"};
+    if (declared_only) args.push_back("-nofind_stream_info");
+    args.insert(args.end(), {"-show_streams", "-show_format", "-of", "json", ffmpeg_file(path)});
+    if (!child.start(args, streams, error)) return false;
     std::string text = read_to_end(child.output_fd());
     if (child.wait() != 0) return false;
     json probe = json::parse(text, nullptr, false);
     if (probe.is_discarded() || !probe.contains("streams")) return false;
     const json format = probe.value("format", json::object());
+    if (format.contains("format_name") && format["format_name"].is_string())
+        info.format = format["format_name"].get<std::string>();
     for (const json& stream : probe["streams"]) {
         std::string type = stream.value("codec_type", "");
         if (type == "video" && !info.has_video && !is_picture(stream))
@@ -95,4 +101,24 @@ bool probe_video(const std::string& ffprobe, const std::string& path, VideoInfo&
     }
     error.clear();
     return true;
+}
+
+int64_t count_video_packets(const std::string& ffprobe, const std::string& path,
+                            const std::string& format) {
+    ChildProcess child;
+    ChildProcess::Streams streams;
+    streams.pipe_output = true;
+    std::string error;
+    if (!child.start({ffprobe, "-v", "error", "-f", format, "-select_streams", "v:0",
+                      "-count_packets", "-show_entries", "stream=nb_read_packets", "-of",
+                      "default=noprint_wrappers=1:nokey=1", ffmpeg_file(path)},
+                     streams, error))
+        return -1;
+    std::string text = read_to_end(child.output_fd());
+    if (child.wait() != 0) return -1;
+    char* end = nullptr;
+    long long count = strtoll(text.c_str(), &end, 10);
+    // One number for the one stream; no stream at all prints nothing.
+    if (end == text.c_str() || (*end != '\0' && *end != '\n')) return text.empty() ? 0 : -1;
+    return count;
 }

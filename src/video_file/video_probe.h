@@ -16,6 +16,7 @@ struct Rational {
 };
 
 struct VideoInfo {
+    std::string format;     // ffmpeg's name for the demuxer that read it
     bool has_video = false;
     int64_t width = 0, height = 0;  // as decoded, before any rotation
     Rational rate;          // the stream's base frame rate
@@ -29,8 +30,14 @@ struct VideoInfo {
 };
 
 // Runs ffprobe on `path`. On failure `error` says "Not a video: <path>" or
-// "No video stream in: <path>".
+// "No video stream in: <path>". With `declared_only`, only what the
+// container declares is read, decoding nothing (sizes may then be 0).
 bool probe_video(const std::string& ffprobe, const std::string& path, VideoInfo& info,
-                 std::string& error);
+                 std::string& error, bool declared_only = false);
+
+// The packets of the first video stream of PATH (a file the job wrote, in
+// ffmpeg's FORMAT), counted by reading the file; -1 when it cannot be read.
+int64_t count_video_packets(const std::string& ffprobe, const std::string& path,
+                            const std::string& format);
 
 #endif

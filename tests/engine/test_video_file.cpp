@@ -1,10 +1,13 @@
 // The video-file jobs through their C interface: a clip of face squares made
 // by ffmpeg goes through a swap and a colorize with every frame counted, a
-// cancel from the progress callback leaves nothing, and the refusals come
-// before anything is written. (The hosts' own tests cover rate, rotation,
-// sound and signals.)
+// cancel from the progress callback leaves nothing, the refusals come
+// before anything is written, frames too large to encode are refused, a
+// video short of frames is a failure, and hostile names open exactly the
+// named files. (The hosts' own tests cover rate, rotation, sound and signals.)
 #include <stdlib.h>
 #if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -17,6 +20,11 @@
 #include "brightloom.h"
 #include "support/engine_fixture.h"
 #include "support/testutil.h"
+#if !defined(_WIN32)
+#include "video_file/child_process.h"
+#include "video_file/video_frame_stream.h"
+#include "video_file/video_probe.h"
+#endif
 
 using bl_test::engine_ptr;
 using bl_test::ModelDir;
@@ -176,6 +184,182 @@ TEST_F(VideoFile, RefusalsComeBeforeAnythingIsWritten) {
                                             nullptr),
               BRIGHTLOOM_BAD_ARGUMENT);
     EXPECT_EQ(files(), (std::vector<std::string>{"clip.mp4", "face.png", "notes.mp4"}));
+}
+
+// A Matroska file of raw RGB video that declares WIDTH x HEIGHT frames and
+// holds one of a few bytes: the probe reads the size from the header, and
+// the job must refuse before it decodes anything.
+void write_declared_video(const std::string& path, int width, int height) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    FrameStreamWriter writer(fd);
+    const uint8_t stub[16] = {0};
+    EXPECT_TRUE(writer.start(width, height, 1000000) && writer.write(0, stub, sizeof stub));
+    close(fd);
+}
+
+TEST_F(VideoFile, FramesTooLargeToEncodeAreRefusedBeforeTheJob) {
+    brightloom_options upscale2 = brightloom_default_options();
+    upscale2.upscale_factor = 2;
+    brightloom_options upscale4 = brightloom_default_options();
+    upscale4.upscale_factor = 4;
+    brightloom_video_params x265 = brightloom_video_default_params();
+    x265.codec = "libx265";
+    const std::string pipe_limit = "ffmpeg reads at most 89478484 pixels a frame";
+    struct Case {
+        int width, height;
+        brightloom_video_operation operation;
+        const brightloom_options* options;
+        const brightloom_video_params* params;
+        std::string output;  // its extension chooses the container
+        std::string message;  // "" when the frames fit
+    } cases[] = {
+        // 9458 x 9458 x 3 bytes and a block header fit in 256 MiB; 9460 does not.
+        {9458, 9458, BRIGHTLOOM_VIDEO_COLORIZE, nullptr, nullptr, "out.mp4", ""},
+        {9460, 9460, BRIGHTLOOM_VIDEO_COLORIZE, nullptr, nullptr, "out.mp4",
+         "Frames of 9460x9460 pixels are too large to encode: " + pipe_limit},
+        {16000, 16000, BRIGHTLOOM_VIDEO_ENHANCE, nullptr, nullptr, "out.mkv",
+         "Frames of 16000x16000 pixels are too large to encode: " + pipe_limit},
+        {4730, 4730, BRIGHTLOOM_VIDEO_UPSCALE, &upscale2, nullptr, "out.mp4",
+         "Frames of 9460x9460 pixels are too large to encode: " + pipe_limit},
+        {16384, 64, BRIGHTLOOM_VIDEO_COLORIZE, nullptr, nullptr, "out.webm", ""},
+        {16400, 64, BRIGHTLOOM_VIDEO_COLORIZE, nullptr, nullptr, "out.mp4",
+         "Frames of 16400x64 pixels are too large to encode: libx264 takes at most 16384 "
+         "pixels a side"},
+        {64, 16400, BRIGHTLOOM_VIDEO_COLORIZE, nullptr, nullptr, "out.webm",
+         "Frames of 64x16400 pixels are too large to encode: libvpx-vp9 takes at most 16384 "
+         "pixels a side"},
+        {16400, 64, BRIGHTLOOM_VIDEO_COLORIZE, nullptr, &x265, "out.mkv", ""},
+        // Under the pixel limits once upscaled, but not thin enough for ffmpeg.
+        {600000, 8, BRIGHTLOOM_VIDEO_UPSCALE, &upscale4, &x265, "out.mkv",
+         "Frames of 2400000x32 pixels are too large to encode: ffmpeg takes no frame with "
+         "(width + 128) x (height + 128) of 2^28 or more"},
+    };
+    const std::string declared = dir.file("declared.mkv");
+    for (const Case& c : cases) {
+        write_declared_video(declared, c.width, c.height);
+        const std::string output = dir.file(c.output);
+        brightloom_status expected = c.message.empty() ? BRIGHTLOOM_OK : BRIGHTLOOM_TOO_LARGE;
+        EXPECT_EQ(brightloom_video_check_file(c.operation, declared.c_str(), output.c_str(),
+                                              c.options, c.params),
+                  expected)
+            << c.width << "x" << c.height << ": " << brightloom_last_error();
+        if (c.message.empty()) continue;
+        EXPECT_EQ(std::string(brightloom_last_error()).rfind(c.message, 0), 0u)
+            << brightloom_last_error();
+        EXPECT_EQ(brightloom_video_process_file(engine.get(), c.operation, declared.c_str(),
+                                                output.c_str(), c.options, c.params, &summary),
+                  BRIGHTLOOM_TOO_LARGE);
+        EXPECT_EQ(summary.frames, 0);
+        EXPECT_EQ(files(), (std::vector<std::string>{"clip.mp4", "declared.mkv", "face.png"}));
+    }
+}
+
+// Puts a stand-in ffmpeg first on PATH for as long as it lives: it runs the
+// real one, but an encoder (the one reading the job's pipe) keeps only the
+// first frame it is sent, and answers success.
+class FrameDroppingEncoder {
+public:
+    explicit FrameDroppingEncoder(const std::string& folder) : saved_(getenv("PATH")) {
+        mkdir(folder.c_str(), 0700);
+        const std::string script = folder + "/ffmpeg";
+        FILE* file = fopen(script.c_str(), "w");
+        if (!file) return;
+        fputs("#!/bin/sh\n"
+              "PATH=${PATH#*:}\n"
+              "case \" $* \" in *' pipe:0 '*)\n"
+              "  n=$#; i=0\n"
+              "  for a; do i=$((i + 1)); [ $i -eq $n ] && set -- \"$@\" -vf 'select=eq(n\\,0)'; "
+              "set -- \"$@\" \"$a\"; done\n"
+              "  shift $n;;\n"
+              "esac\n"
+              "exec ffmpeg \"$@\"\n",
+              file);
+        fclose(file);
+        chmod(script.c_str(), 0700);
+        setenv("PATH", (folder + ":" + saved_).c_str(), 1);
+    }
+    ~FrameDroppingEncoder() { setenv("PATH", saved_.c_str(), 1); }
+
+private:
+    std::string saved_;
+};
+
+TEST_F(VideoFile, AVideoShortOfFramesIsAFailureAndLeavesNothing) {
+    const std::string output = dir.file("out.mkv");
+    TempDir stand_in;
+    {
+        FrameDroppingEncoder dropping(stand_in.file("bin"));
+        EXPECT_EQ(brightloom_video_process_file(engine.get(), BRIGHTLOOM_VIDEO_COLORIZE,
+                                                clip.c_str(), output.c_str(), nullptr, nullptr,
+                                                &summary),
+                  BRIGHTLOOM_CANNOT_WRITE);
+    }
+    EXPECT_EQ(std::string(brightloom_last_error()),
+              "Cannot write output: " + output + " (1 of 6 frames encoded)");
+    EXPECT_EQ(files(), (std::vector<std::string>{"clip.mp4", "face.png"}));
+}
+
+// Runs in FOLDER for as long as it lives, so names are given as a user types them.
+class WorkingFolder {
+public:
+    explicit WorkingFolder(const std::string& folder) : saved_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~WorkingFolder() { std::filesystem::current_path(saved_); }
+
+private:
+    std::filesystem::path saved_;
+};
+
+TEST_F(VideoFile, HostileNamesOpenExactlyTheNamedFiles) {
+    // A picture named like a sequence pattern, with the sequence beside it.
+    ASSERT_EQ(bl_image_save(bl_test::solid(48, 48, 3, 200).get(), dir.file("img%03d.png").c_str()), 0);
+    for (const char* name : {"img000.png", "img001.png", "img002.png"})
+        ASSERT_EQ(bl_image_save(bl_test::solid(32, 32, 3, 90).get(), dir.file(name).c_str()), 0);
+    // Two small frames keep the runs cheap.
+    const std::string small = dir.file("small.mp4");
+    ASSERT_TRUE(run_program({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                             "color=gray:s=64x64:r=25", "-frames:v", "2", "-pix_fmt", "yuv444p",
+                             "-c:v", "libx264", "-preset", "ultrafast", "file:" + small}));
+    for (const char* name : {"-small.mp4", "a:b.mp4", "file:c.mp4"})
+        std::filesystem::copy_file(small, dir.file(name));
+    const std::vector<std::string> inputs = {"-small.mp4", "a:b.mp4", "clip.mp4", "face.png",
+                                             "file:c.mp4", "img%03d.png", "img000.png",
+                                             "img001.png", "img002.png", "small.mp4"};
+    struct Case {
+        std::string input, output;
+        int64_t frames, width;
+    } cases[] = {
+        {"img%03d.png", "pattern.mkv", 1, 48},
+        {"-small.mp4", "-out.mp4", 2, 64},
+        {"a:b.mp4", "c:d.mkv", 2, 64},
+        {"file:c.mp4", "file:e.mov", 2, 64},
+        {"small.mp4", "out%03d.mkv", 2, 64},
+        {"small.mp4", "-y", 0, 0},  // no container named: refused
+    };
+    const std::string ffprobe = find_program("ffprobe");
+    std::vector<std::string> expected = inputs;
+    WorkingFolder inside(dir.path());
+    for (const Case& c : cases) {
+        brightloom_status status = brightloom_video_process_file(
+            engine.get(), BRIGHTLOOM_VIDEO_COLORIZE, c.input.c_str(), c.output.c_str(), nullptr,
+            nullptr, &summary);
+        if (c.frames == 0) {
+            EXPECT_EQ(status, BRIGHTLOOM_BAD_ARGUMENT) << c.output;
+            continue;
+        }
+        ASSERT_EQ(status, BRIGHTLOOM_OK) << c.input << ": " << brightloom_last_error();
+        EXPECT_EQ(summary.frames, c.frames) << c.input;
+        VideoInfo info;
+        std::string error;
+        ASSERT_TRUE(probe_video(ffprobe, c.output, info, error)) << error;
+        EXPECT_EQ(info.width, c.width) << c.input;
+        EXPECT_EQ(count_video_packets(ffprobe, c.output, info.format), c.frames) << c.output;
+        expected.push_back(c.output);
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(files(), expected);
 }
 
 #else
