@@ -88,11 +88,21 @@ void follow_answers(httplib::Server& server) {
     });
 }
 
+// The library tells a form by its Content-Type as written; the one it is
+// about to read is given in the form it recognises. The library hands its
+// handlers its own request, which is not const.
+void canonicalise_form_type(const httplib::Request& request) {
+    auto& headers = const_cast<httplib::Request&>(request).headers;
+    const auto field = headers.find("Content-Type");
+    if (field != headers.end()) field->second = canonical_form_type(field->second);
+}
+
 // Requests that must not be read are answered before their body is, also
 // when the client waits for "100 Continue" before sending it.
 void check_requests(httplib::Server& server, std::shared_ptr<const RequestRules> rules) {
     server.set_pre_routing_handler(
         [rules](const httplib::Request& request, httplib::Response& response) {
+            canonicalise_form_type(request);
             if (!refuse_request(*rules, request, response))
                 return httplib::Server::HandlerResponse::Unhandled;
             WatchedConnection* connection = serving_connection();
