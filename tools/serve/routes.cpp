@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "../common/terminal.h"
 #include "answers.h"
 #include "brightloom.h"
 #include "client_connection.h"
@@ -98,25 +99,50 @@ void answer_result(const Job& job, const Outcome& outcome, httplib::Response& re
                          png ? "image/png" : "image/jpeg");
 }
 
+// Nobody reads this answer (the logger leaves it out); the connection is
+// closed after it.
+void answer_client_gone(httplib::Response& response) {
+    answer_error(response, CLIENT_GONE, "Client closed the connection");
+}
+
 // Waits for the job's turn; false with the answer given when there is none.
-bool wait_for_turn(const httplib::Request& request, httplib::Response& response, JobQueue& queue) {
-    ClientConnection client(request.remote_addr, request.remote_port, request.local_port);
+bool wait_for_turn(const ClientConnection& client, httplib::Response& response, JobQueue& queue) {
     switch (queue.wait_for_turn([&client] { return client.still_there(); })) {
         case JobQueue::Admission::Run:
-            return true;
+            // The queue asks now and then only: the client may have left
+            // since, and its job is not started for nobody.
+            if (client.still_there()) return true;
+            queue.finished();
+            answer_client_gone(response);
+            return false;
         case JobQueue::Admission::Full:
             answer_error(response, 429,
                          "The server is busy: too many requests are waiting; try again later");
             return false;
         case JobQueue::Admission::Abandoned:
-            // Nobody reads this answer; the connection is closed after it.
-            answer_error(response, 499, "Client closed the connection while waiting");
+            answer_client_gone(response);
             return false;
         case JobQueue::Admission::Closed:
             break;
     }
     answer_error(response, 503, "The server is shutting down");
     return false;
+}
+
+// A job the watch stopped. A time limit is the server declining more work
+// for this request, not a gateway waiting on another server (504), so the
+// answer is 503, without a time to retry after: the same job would take as
+// long again.
+void answer_stopped(const Operation& op, JobStop why, const JobWatch& watch,
+                    httplib::Response& response) {
+    if (why == JobStop::ClientGone) {
+        say(op.name + " job stopped: its client closed the connection");
+        return answer_client_gone(response);
+    }
+    const std::string limit = std::to_string(watch.time_limit().count()) + " s";
+    say(op.name + " job stopped: it ran past the job time limit of " + limit);
+    answer_error(response, 503,
+                 "The job took longer than the server allows (" + limit + ") and was stopped");
 }
 
 // Runs the job of a request whose form has arrived whole. Its images are
@@ -135,15 +161,23 @@ void run_job(const Operation& op, ServerState& state, const Form& form,
     problem = op.result_too_large ? op.result_too_large(form, job) : "";
     if (!problem.empty()) return answer_error(response, 413, problem);
 
-    if (!wait_for_turn(request, response, state.queue)) return;
+    const ClientConnection client(request.remote_addr, request.remote_port, request.local_port);
+    if (!wait_for_turn(client, response, state.queue)) return;
     JobImages images;
     brightloom_status status;
     {
         JobTurn turn(state.queue);
+        JobWatch::Watched watched(state.job_watch, client);
+        job.options.cancel = watched.cancel_flag();
         int decode_status = 0;
         problem = decode_images(op, form, images.inputs, decode_status);
         if (!problem.empty()) return answer_error(response, decode_status, problem);
+        // Decoding cannot be stopped midway; the job can before it runs.
+        if (watched.stopped() != JobStop::None)
+            return answer_stopped(op, watched.stopped(), state.job_watch, response);
         status = op.run(state.engine, images.inputs, job, images.outcome);
+        if (status == BRIGHTLOOM_CANCELLED && watched.stopped() != JobStop::None)
+            return answer_stopped(op, watched.stopped(), state.job_watch, response);
     }
     if (status != BRIGHTLOOM_OK)
         return answer_error(response, http_status_for(status),

@@ -13,6 +13,7 @@
 
 #include "brightloom.h"
 #include "job_queue.h"
+#include "job_watch.h"
 #include "operations.h"
 
 // What every request handler shares; lives as long as the server.
@@ -23,6 +24,7 @@ struct ServerState {
     EngineContext engine;
     brightloom_options defaults;  // the global options over the library's
     JobQueue& queue;
+    JobWatch& job_watch;
     uint64_t max_body_bytes;
     int upload_limit_mb;
 };

@@ -65,6 +65,14 @@ std::shared_ptr<ConnectionWatch> make_watch(const ServeOptions& options, int job
         MAX_OPEN_CONNECTIONS});
 }
 
+// Every job's options before its form is read: the global settings and the
+// server's ceiling on faces.
+brightloom_options job_options(const Settings& s, const ServeOptions& options) {
+    brightloom_options defaults = options_from(s);
+    defaults.max_faces = options.max_faces;
+    return defaults;
+}
+
 // Called once the port is known: the guard recognises connections by it.
 void use_connection_pool(httplib::Server& server, const ServeOptions& options, int jobs, int port,
                          std::shared_ptr<ConnectionWatch> watch) {
@@ -82,7 +90,7 @@ void follow_answers(httplib::Server& server) {
         if (WatchedConnection* connection = serving_connection()) connection->begin_answering();
     });
     server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
-        if (request.method == "POST" && response.status != 499)
+        if (request.method == "POST" && response.status != CLIENT_GONE)
             say(request.method + " " + request.path + " " + std::to_string(response.status));
         if (WatchedConnection* connection = serving_connection()) connection->answered();
     });
@@ -151,12 +159,14 @@ int run_server(const ServeOptions& options, const Settings& s) {
     say("running " + std::to_string(share.jobs) + (share.jobs == 1 ? " job" : " jobs") +
         " at a time, " + std::to_string(share.threads_per_job) + " threads each");
     JobQueue queue(static_cast<size_t>(options.queue), static_cast<size_t>(share.jobs));
+    JobWatch job_watch{std::chrono::seconds(options.job_timeout)};
     ServerState state{s.models,
                       list_model_files(s.models),
                       make_operations(s),
                       EngineContext{setup.engine.get(), setup.detector},
-                      options_from(s),
+                      job_options(s, options),
                       queue,
+                      job_watch,
                       max_body_bytes(options),
                       options.max_upload_mb};
     httplib::Server server;
