@@ -54,6 +54,7 @@ bool open_engine(const Settings& s, int intra_threads, bool want_swap, EngineSet
         (status == BRIGHTLOOM_MODEL_MISSING || status == BRIGHTLOOM_MODEL_FAILED)) {
         const std::string why = brightloom_last_error();
         if (try_open(s, intra_threads, false, setup) == BRIGHTLOOM_OK) {
+            setup.swap_problem = why;
             say("warning: face swapping is off: " + why);
             return true;
         }

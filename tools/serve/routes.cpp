@@ -129,6 +129,16 @@ bool wait_for_turn(const ClientConnection& client, httplib::Response& response, 
     return false;
 }
 
+// The model files are there but the engine could not open the recognizer
+// and swapper: "" when the job does not need them, else the real reason (the
+// engine itself only knows it was opened without them).
+std::string unopened_models(const Operation& op, const Job& job, const ServerState& state) {
+    if (state.swap_problem.empty() || !uses_recognizer(op.model_files(job))) return "";
+    const std::string what = op.name == "detect" ? "detect with embedding=true" : op.name;
+    return what + " is not available: the recognizer opens only together with the swapper, " +
+           "and they did not open: " + without_folder(state.swap_problem, state.models_dir);
+}
+
 // A job the watch stopped. A time limit is the server declining more work
 // for this request, not a gateway waiting on another server (504), so the
 // answer is 503, without a time to retry after: the same job would take as
@@ -156,6 +166,8 @@ void run_job(const Operation& op, ServerState& state, const Form& form,
     if (!missing.empty())
         return answer_error(response, 503,
                             op.name + " is not available: the model directory has no " + missing);
+    problem = unopened_models(op, job, state);
+    if (!problem.empty()) return answer_error(response, 503, problem);
     problem = missing_image(op, form);
     if (!problem.empty()) return answer_error(response, 400, problem);
     problem = op.result_too_large ? op.result_too_large(form, job) : "";
@@ -207,17 +219,26 @@ void run_operation(const Operation& op, ServerState& state, const httplib::Reque
     run_job(op, state, Form(parts), request, response);
 }
 
+bool available(const Operation& op, const Job& job, const ServerState& state) {
+    return first_missing(op.model_files(job), state.model_files).empty() &&
+           unopened_models(op, job, state).empty();
+}
+
 nlohmann::json health(const ServerState& state) {
     nlohmann::json operations = nlohmann::json::object();
     nlohmann::json upscale_scales = nlohmann::json::array();
+    bool embedding = false;
     for (const Operation& op : state.operations) {
         Job job;
-        operations[op.name] = first_missing(op.model_files(job), state.model_files).empty();
+        operations[op.name] = available(op, job, state);
+        if (op.name == "detect") {
+            job.options.want_embedding = 1;
+            embedding = available(op, job, state);
+        }
         if (op.name != "upscale") continue;
         for (int scale : {2, 4}) {
             job.options.upscale_factor = scale;
-            if (first_missing(op.model_files(job), state.model_files).empty())
-                upscale_scales.push_back(scale);
+            if (available(op, job, state)) upscale_scales.push_back(scale);
         }
         operations[op.name] = !upscale_scales.empty();
     }
@@ -226,6 +247,7 @@ nlohmann::json health(const ServerState& state) {
             {"models", state.model_files},
             {"operations", operations},
             {"upscale_scales", upscale_scales},
+            {"embedding", embedding},
             {"jobs",
              {{"running", length.running}, {"queued", length.waiting}, {"limit", length.slots}}},
             {"queue",

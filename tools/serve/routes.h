@@ -22,6 +22,8 @@ struct ServerState {
     std::set<std::string> model_files;
     std::vector<Operation> operations;
     EngineContext engine;
+    // Why the recognizer and swapper are not open ("" when they are).
+    std::string swap_problem;
     brightloom_options defaults;  // the global options over the library's
     JobQueue& queue;
     JobWatch& job_watch;

@@ -164,6 +164,7 @@ int run_server(const ServeOptions& options, const Settings& s) {
                       list_model_files(s.models),
                       make_operations(s),
                       EngineContext{setup.engine.get(), setup.detector},
+                      setup.swap_problem,
                       job_options(s, options),
                       queue,
                       job_watch,
