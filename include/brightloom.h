@@ -437,9 +437,11 @@ typedef enum brightloom_target {
     BRIGHTLOOM_TARGET_REFERENCE = 2  /* faces within reference_distance of reference_embedding */
 } brightloom_target;
 
-/* Every operation that reads options checks them: size 0, an unknown
- * target, a negative target_position, TARGET_REFERENCE without an embedding
- * and a reference_distance outside (0, 1] give BAD_ARGUMENT. */
+/* Every operation that reads options checks them: size 0, a negative
+ * max_faces, an unknown target, a negative target_position,
+ * TARGET_REFERENCE without an embedding and a reference_distance outside
+ * (0, 1] give BAD_ARGUMENT (swap session frames check what they read). Every
+ * operation below may also answer BRIGHTLOOM_CANCELLED (options->cancel). */
 typedef struct brightloom_options {
     uint32_t size;           /* as in brightloom_engine_params */
     float detector_score;    /* minimum confidence of a face; default 0.3 */
@@ -462,11 +464,20 @@ typedef struct brightloom_options {
                                  * default 0; negative counts as 0 */
     int32_t want_embedding;  /* brightloom_detect_faces: fill embeddings; default 0 */
     /* NULL (default) or a flag another thread sets non-zero to stop the
-     * operation between faces (and between tiles of an upscale):
-     * BRIGHTLOOM_CANCELLED, and no result. Read during the call only. */
+     * operation: it is read before each face, between the tiles of an
+     * upscale and before and after a colorize's one model run, so a call
+     * ends within one face, tile or run of the flag being set. A stopped call
+     * answers BRIGHTLOOM_CANCELLED ("Cancelled") with no result (the result
+     * image cleared, no faces counted, no session); a flag already set fails
+     * the call before any work. The library only reads the flag, during the
+     * call; the caller resets it. Video-file jobs stop through their params'
+     * own flag instead. */
     const volatile int32_t* cancel;
-    /* Most faces one operation processes, the best-scoring first; 0 (default):
-     * no ceiling. Negative: BAD_ARGUMENT. */
+    /* Most faces one operation detects and processes: the max_faces with the
+     * best scores, which are the same faces an uncapped call would find
+     * first. 0 (default): no ceiling (detection returns every face). Negative:
+     * BAD_ARGUMENT ("max_faces <n> is negative (0: no ceiling)"). A position
+     * (target_position, reference_position) past the ceiling finds no face. */
     int32_t max_faces;
     /* Swap sessions and video jobs: how strongly a face's alignment points are
      * smoothed along its track from frame to frame, 0 (off: every frame on its

@@ -29,10 +29,20 @@ brightloom_status need(bool present, const char* what) {
     return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The %s is NULL", what);
 }
 
-// The options an operation reads, checked where a wrong value would
+// The options every operation reads, checked where a wrong value would
 // otherwise be taken silently.
-brightloom_status checked_options(const brightloom_options* given, brightloom_options* options) {
+brightloom_status checked_common_options(const brightloom_options* given,
+                                         brightloom_options* options) {
     if (brightloom_status status = bl_complete_options(given, options)) return status;
+    if (options->max_faces < 0)
+        return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "max_faces %d is negative (0: no ceiling)",
+                       options->max_faces);
+    return BRIGHTLOOM_OK;
+}
+
+// The common checks and those of the target a swap (or detection) reads.
+brightloom_status checked_options(const brightloom_options* given, brightloom_options* options) {
+    if (brightloom_status status = checked_common_options(given, options)) return status;
     if (options->target < BRIGHTLOOM_TARGET_ALL || options->target > BRIGHTLOOM_TARGET_REFERENCE)
         return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "Unknown target: %d", options->target);
     if (options->target == BRIGHTLOOM_TARGET_POSITION && options->target_position < 0)
@@ -169,7 +179,7 @@ brightloom_status brightloom_swap_image(brightloom_engine* engine, const brightl
         bl_image_ptr made;
         int found = 0;
         return hand_over(bl_engine_swap(engine, &in_source.view, &in_target.view, options,
-                                        BL_ALL_FACES, &made, &found),
+                                        bl_face_ceiling(options), &made, &found),
                          &made, result);
     });
 }
@@ -181,7 +191,8 @@ brightloom_status brightloom_enhance_image(brightloom_engine* engine,
     return one_image_op(engine, image, given, result,
                         [&](const brightloom_options& options, const bl_image* in, bl_image_ptr* made) {
                             int found = 0;
-                            return bl_engine_enhance(engine, in, options, BL_ALL_FACES, made, &found);
+                            return bl_engine_enhance(engine, in, options, bl_face_ceiling(options),
+                                                     made, &found);
                         });
 }
 
@@ -237,7 +248,8 @@ brightloom_status brightloom_detect_faces(brightloom_engine* engine, const brigh
         std::vector<bl_face> found;
         std::vector<bool> points68, embedding;
         if (brightloom_status status =
-                bl_engine_detect(engine, &in.view, options, &found, &points68, &embedding))
+                bl_engine_detect(engine, &in.view, options, bl_face_ceiling(options), &found,
+                                 &points68, &embedding))
             return status;
         for (size_t i = 0; i < found.size() && i < capacity; ++i)
             copy_face(found[i], points68[i], embedding[i], &faces[i]);
@@ -266,12 +278,14 @@ brightloom_status brightloom_swap_session_open(brightloom_engine* engine,
         }
         std::unique_ptr<brightloom_swap_session> opened;
         if (brightloom_status status =
-                bl_swap_session_create(engine, &in_source.view, options, BL_ALL_FACES, &opened))
+                bl_swap_session_create(engine, &in_source.view, options,
+                                       bl_face_ceiling(options), &opened))
             return status;
         if (reference) {
+            if (brightloom_status status = bl_check_cancel(options)) return status;
             if (brightloom_status status = bl_engine_reference_identity(
                     engine, &in_reference.view, options.detector_score,
-                    options.reference_position, BL_ALL_FACES, opened->reference))
+                    options.reference_position, bl_face_ceiling(options), opened->reference))
                 return status;
             opened->has_reference = true;
             opened->reference_distance = options.reference_distance;
@@ -290,7 +304,7 @@ brightloom_status brightloom_swap_session_frame(brightloom_swap_session* session
         if (brightloom_status status = need(session != nullptr, "session")) return status;
         if (brightloom_status status = need(result != nullptr, "result")) return status;
         brightloom_options options;
-        if (brightloom_status status = bl_complete_options(given, &options)) return status;
+        if (brightloom_status status = checked_common_options(given, &options)) return status;
         input_image in;
         if (brightloom_status status = take_input(frame, "frame", &in)) return status;
         const bl_reference_filter reference = {
@@ -298,7 +312,7 @@ brightloom_status brightloom_swap_session_frame(brightloom_swap_session* session
             false};
         bl_image_ptr made;
         return hand_over(bl_swap_session_frame(*session, &in.view, options, reference,
-                                               BL_ALL_FACES, &made),
+                                               bl_face_ceiling(options), &made),
                          &made, result);
     });
 }

@@ -10,6 +10,7 @@
 #include "face/face_recognize.h"
 #include "frame/frame_colorizer.h"
 #include "frame/frame_upscaler.h"
+#include "platform/cancel_flag.h"
 #include "platform/log_sink.h"
 
 namespace {
@@ -68,6 +69,15 @@ brightloom_status enhance_if_asked(const brightloom_engine* engine,
 
 }  // namespace
 
+brightloom_status bl_check_cancel(const brightloom_options& options) {
+    if (!bl_cancel_requested(options.cancel)) return BRIGHTLOOM_OK;
+    return bl_fail(BRIGHTLOOM_CANCELLED, "Cancelled");
+}
+
+int bl_face_ceiling(const brightloom_options& options) {
+    return options.max_faces > 0 ? options.max_faces : BL_ALL_FACES;
+}
+
 float bl_embedding_distance(const float* a, const float* b) {
     float s = 0.0f;
     for (int i = 0; i < BL_EMBEDDING_SIZE; ++i) s += a[i] * b[i];
@@ -98,12 +108,14 @@ brightloom_status bl_engine_swap(const brightloom_engine* engine, const bl_image
                                  int max_faces, bl_image_ptr* result, int* faces_found) {
     *faces_found = 0;
     if (!engine->swap) return bl_fail(BRIGHTLOOM_MODEL_MISSING, SWAP_MISSING);
+    if (brightloom_status status = bl_check_cancel(options)) return status;
     const float score = options.detector_score;
     bl_face source_face;  // the best score comes first
     const int sources = bl_analyse_face_at(engine->faces, source, score, max_faces, 0, &source_face);
     if (sources < 0) return out_of_memory();
     if (sources == 0) return bl_fail(BRIGHTLOOM_NO_FACE, "No face detected in source image");
 
+    if (brightloom_status status = bl_check_cancel(options)) return status;
     std::vector<bl_face> faces;
     int count = 0;
     if (brightloom_status status = detect_for_edit(engine, target, score, max_faces, &faces, &count))
@@ -116,8 +128,12 @@ brightloom_status bl_engine_swap(const brightloom_engine* engine, const bl_image
     if (brightloom_status status = select_targets(engine, options, &first, &count, &filter))
         return status;
     *result = bl_swap_every_face(engine->faces, {&source_face, source}, target, &faces[first],
-                                 count, bl_options_shape(options), filter);
+                                 count, bl_options_shape(options), filter, options.cancel);
     if (!*result) return out_of_memory();
+    if (brightloom_status status = bl_check_cancel(options)) {
+        result->reset();
+        return status;
+    }
     return enhance_if_asked(engine, options, max_faces, result);
 }
 
@@ -127,6 +143,7 @@ brightloom_status bl_engine_swap(const brightloom_engine* engine, const bl_image
 brightloom_status bl_engine_enhance(const brightloom_engine* engine, const bl_image* image,
                                     const brightloom_options& options, int max_faces,
                                     bl_image_ptr* result, int* faces_found) {
+    if (brightloom_status status = bl_check_cancel(options)) return status;
     std::vector<bl_face> faces;
     int count = 0;
     if (brightloom_status status =
@@ -138,6 +155,7 @@ brightloom_status bl_engine_enhance(const brightloom_engine* engine, const bl_im
     if (!working) return out_of_memory();
 
     for (bl_face& face : faces) {
+        if (brightloom_status status = bl_check_cancel(options)) return status;
         bl_detect_landmark68(&engine->faces.landmarker, image, &face);
         bl_image* enhanced =
             bl_face_enhancer_apply(&engine->faces.enhancer, &face, working.get(),
@@ -154,33 +172,45 @@ brightloom_status bl_engine_colorize(const brightloom_engine* engine, const bl_i
         return bl_fail(BRIGHTLOOM_MODEL_MISSING,
                        "Colorization failed: no colorizer (ddcolor.onnx) in %s",
                        engine->model_dir.c_str());
+    // One model run, which cannot be stopped inside: read before and after.
+    if (brightloom_status status = bl_check_cancel(options)) return status;
     result->reset(bl_colorize_frame(&engine->colorizer, image, options.frame_blend));
+    if (brightloom_status status = bl_check_cancel(options)) {
+        result->reset();
+        return status;
+    }
     if (!*result) return bl_fail(BRIGHTLOOM_MODEL_FAILED, "Colorization failed");
     return BRIGHTLOOM_OK;
 }
 
 brightloom_status bl_engine_upscale(const bl_upscaler* upscaler, const bl_image* image,
                                     const brightloom_options& options, bl_image_ptr* result) {
-    result->reset(bl_upscale_frame(upscaler, image, options.frame_blend));
+    result->reset(bl_upscale_frame(upscaler, image, options.frame_blend, options.cancel));
+    if (brightloom_status status = bl_check_cancel(options)) {
+        result->reset();
+        return status;
+    }
     if (!*result) return bl_fail(BRIGHTLOOM_MODEL_FAILED, "Frame enhancement failed");
     return BRIGHTLOOM_OK;
 }
 
 brightloom_status bl_engine_detect(const brightloom_engine* engine, const bl_image* image,
-                                   const brightloom_options& options, std::vector<bl_face>* faces,
-                                   std::vector<bool>* has_points68,
+                                   const brightloom_options& options, int max_faces,
+                                   std::vector<bl_face>* faces, std::vector<bool>* has_points68,
                                    std::vector<bool>* has_embedding) {
     if (options.want_embedding && !engine->swap)
         return bl_fail(BRIGHTLOOM_MODEL_MISSING,
                        "Embeddings are not available — the engine was opened without the recognizer");
+    if (brightloom_status status = bl_check_cancel(options)) return status;
     const int count = bl_detect(&engine->faces.detector, image, options.detector_score,
-                                BL_DETECT_INPUT_SIZE, BL_ALL_FACES, faces);
+                                BL_DETECT_INPUT_SIZE, max_faces, faces);
     if (count == BL_DETECT_NO_MEMORY) return out_of_memory();
     if (count == BL_DETECT_RUN_FAILED) return bl_fail(BRIGHTLOOM_MODEL_FAILED, "Face detection failed");
     if (count < 0) return bl_fail(BRIGHTLOOM_INTERNAL, "Internal error");
     has_points68->assign(faces->size(), false);
     has_embedding->assign(faces->size(), false);
     for (size_t i = 0; i < faces->size(); ++i) {
+        if (brightloom_status status = bl_check_cancel(options)) return status;
         bl_face* face = &(*faces)[i];
         (*has_points68)[i] = bl_detect_landmark68(&engine->faces.landmarker, image, face) > 0.0f;
         if (options.want_embedding)

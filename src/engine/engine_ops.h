@@ -29,6 +29,15 @@ struct bl_reference_filter {
 // (same direction) to 1 (opposite), the dot product summed in index order.
 float bl_embedding_distance(const float* a, const float* b);
 
+// BRIGHTLOOM_CANCELLED ("Cancelled", the video jobs' words) once the
+// options' cancel flag asks to stop, else BRIGHTLOOM_OK. The operations read
+// it before every face and model run, so a stopped call ends within one.
+brightloom_status bl_check_cancel(const brightloom_options& options);
+
+// The most faces an engine-interface operation takes: options.max_faces when
+// set, else no cap (the 32 functions pass their own 64 instead).
+int bl_face_ceiling(const brightloom_options& options);
+
 // The mask shape the options ask for (face_blend's softer edge included).
 bl_paste_shape bl_options_shape(const brightloom_options& options);
 
@@ -50,10 +59,11 @@ brightloom_status bl_engine_colorize(const brightloom_engine* engine, const bl_i
 brightloom_status bl_engine_upscale(const bl_upscaler* upscaler, const bl_image* image,
                                     const brightloom_options& options, bl_image_ptr* result);
 
-// Every face (best first) with its 68 points when the landmarker is open and
-// its embedding when asked for.
+// Up to max_faces faces (best first) with their 68 points when the
+// landmarker is open and their embeddings when asked for.
 brightloom_status bl_engine_detect(const brightloom_engine* engine, const bl_image* image,
-                                   const brightloom_options& options, std::vector<bl_face>* faces,
+                                   const brightloom_options& options, int max_faces,
+                                   std::vector<bl_face>* faces,
                                    std::vector<bool>* has_points68, std::vector<bool>* has_embedding);
 
 // The unit-length identity of face `position` (negative counts as 0) of a

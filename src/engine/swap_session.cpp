@@ -13,6 +13,7 @@ brightloom_status bl_swap_session_create(const brightloom_engine* engine, const 
         return bl_fail(BRIGHTLOOM_MODEL_MISSING,
                        "Face swap is not available — the engine was opened without the "
                        "recognizer and swapper");
+    if (brightloom_status status = bl_check_cancel(options)) return status;
     std::unique_ptr<brightloom_swap_session> opened(new brightloom_swap_session());
     opened->engine = engine;
     opened->source_image.reset(bl_image_clone(source));
@@ -30,6 +31,7 @@ brightloom_status bl_swap_session_frame(const brightloom_swap_session& session,
                                         const bl_image* frame, const brightloom_options& options,
                                         const bl_reference_filter& reference, int max_faces,
                                         bl_image_ptr* result) {
+    if (brightloom_status status = bl_check_cancel(options)) return status;
     const bl_face_models& models = session.engine->faces;
     std::vector<bl_face> faces;
     int count = bl_detect(&models.detector, frame, options.detector_score, BL_DETECT_INPUT_SIZE,
@@ -38,8 +40,12 @@ brightloom_status bl_swap_session_frame(const brightloom_swap_session& session,
     if (count < 0) count = 0;
     *result = bl_swap_every_face(models, {&session.source_face, session.source_image.get()}, frame,
                                  faces.data(), count, bl_options_shape(options),
-                                 bl_reference_face_filter(models, reference));
+                                 bl_reference_face_filter(models, reference), options.cancel);
     if (!*result) return bl_fail(BRIGHTLOOM_OUT_OF_MEMORY, "Out of memory");
+    if (brightloom_status status = bl_check_cancel(options)) {
+        result->reset();
+        return status;
+    }
     if (!options.enhance_after_swap || !models.enhancer.is_open() || count == 0)
         return BRIGHTLOOM_OK;
     bl_image_ptr enhanced;

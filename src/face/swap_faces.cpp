@@ -6,6 +6,7 @@
 #include "face/face_landmark.h"
 #include "face/face_recognize.h"
 #include "face/face_swap.h"
+#include "platform/cancel_flag.h"
 
 void bl_face_models_close(bl_face_models* models) {
     bl_model_close(&models->detector.model);
@@ -34,11 +35,12 @@ int bl_analyse_face_at(const bl_face_models& models, const bl_image* image, floa
 
 bl_image_ptr bl_swap_every_face(const bl_face_models& models, const bl_swap_source& source,
                                 const bl_image* target, bl_face* faces, int count,
-                                const bl_paste_shape& shape, const bl_face_filter& keep) {
+                                const bl_paste_shape& shape, const bl_face_filter& keep,
+                                const volatile int32_t* cancel) {
     bl_image_ptr working(bl_image_clone(target));
     if (!working) return working;
     const bl_paste_masks masks = models.masks();
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count && !bl_cancel_requested(cancel); ++i) {
         bl_face* face = &faces[i];
         bl_detect_landmark68(&models.landmarker, target, face);
         if (keep && !keep(target, face, i)) continue;

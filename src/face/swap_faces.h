@@ -39,8 +39,11 @@ struct bl_paste_shape {
 // `target` as given, so earlier swaps never move later faces; a face the
 // filter refuses (when there is a filter) or the swapper cannot do stays as
 // it was. None only when `target` could not be copied (out of memory).
+// `cancel` (may be NULL) is read before every face: once it asks to stop,
+// the faces left are not swapped and the caller discards the image.
 bl_image_ptr bl_swap_every_face(const bl_face_models& models, const bl_swap_source& source,
                                 const bl_image* target, bl_face* faces, int count,
-                                const bl_paste_shape& shape, const bl_face_filter& keep = nullptr);
+                                const bl_paste_shape& shape, const bl_face_filter& keep = nullptr,
+                                const volatile int32_t* cancel = nullptr);
 
 #endif

@@ -9,6 +9,7 @@
 
 #include "image/image_blend.h"
 #include "inference/model_session.h"
+#include "platform/cancel_flag.h"
 #include "platform/log_sink.h"
 
 // The log lines keep the tag "[frame_enhancer]" that hosts already read.
@@ -175,7 +176,8 @@ bl_image_ptr crop_result(const uint8_t* out, const tile_grid& grid, int w, int h
 
 }  // namespace
 
-bl_image* bl_upscale_frame(const bl_upscaler* upscaler, const bl_image* frame, float blend) {
+bl_image* bl_upscale_frame(const bl_upscaler* upscaler, const bl_image* frame, float blend,
+                           const volatile int32_t* cancel) {
     if (!upscaler || !upscaler->model.is_open() || !frame || !frame->data || frame->channels != 3)
         return nullptr;
     const int w = frame->width;
@@ -198,6 +200,8 @@ bl_image* bl_upscale_frame(const bl_upscaler* upscaler, const bl_image* frame, f
 
     for (int ty = 0; ty < grid.tiles_y; ++ty) {
         for (int tx = 0; tx < grid.tiles_x; ++tx) {
+            // A large frame runs for minutes; its caller may stop it between tiles.
+            if (bl_cancel_requested(cancel)) return nullptr;
             if (!upscale_tile(&upscaler->model, canvas.get(), grid, tx, ty, tensor.get(),
                               out.get()))
                 bl_log(BRIGHTLOOM_LOG_WARNING, "[frame_enhancer] Tile %d/%d failed\n", ty * grid.tiles_x + tx + 1,
