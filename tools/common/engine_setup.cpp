@@ -17,7 +17,7 @@ void log_line(void* user_data, brightloom_log_level, const char* line) {
     const size_t at = text.find(DETECTOR);
     if (at != std::string::npos && user_data)
         *static_cast<std::string*>(user_data) = text.substr(at + DETECTOR.size());
-    text += '\n';
+    text = printable(text) + '\n';
     fwrite(text.data(), 1, text.size(), stderr);
 }
 
