@@ -4,6 +4,7 @@ white picture is where the stand-in detector sees hundreds of faces, each a
 model run or more: without a ceiling, tens of seconds of work from 150
 bytes. Loopback only; every wait is bounded."""
 import socket
+import time
 
 import pytest
 
@@ -11,6 +12,15 @@ from serve_client import Server, address, face_png, multipart, plain_png
 
 FLAT = plain_png(64, (255, 255, 255))
 FACE = face_png((255, 200, 150))
+
+
+def logged(server, line, seconds=30.0):
+    """Whether the server's log shows `line` within `seconds` (the log is
+    read on another thread, which may lag behind the answer)."""
+    deadline = time.monotonic() + seconds
+    while line not in server.lines and time.monotonic() < deadline:
+        time.sleep(0.02)
+    return line in server.lines
 
 
 # Long jobs without a ceiling on faces: between faces and between tiles the
@@ -36,7 +46,7 @@ def test_a_job_past_its_time_limit_is_stopped_and_answered_503(no_ceiling, opera
     answer = no_ceiling.post(operation, fields)
     assert (answer.status, answer.json()) == (
         503, {"error": "The job took longer than the server allows (2 s) and was stopped"})
-    assert f"brightloom: {operation} job stopped: it ran past the job time limit of 2 s\n" in no_ceiling.lines
+    assert logged(no_ceiling, f"brightloom: {operation} job stopped: it ran past the job time limit of 2 s\n")
     assert no_ceiling.health()["jobs"]["running"] == 0
 
 
@@ -52,7 +62,7 @@ def test_a_job_whose_client_leaves_is_stopped(cli, demo_models, tmp_path, operat
             server.wait_for(lambda h: h["jobs"]["running"] == 1)
         # Well within the default time limit, and the log says it was the client.
         server.wait_for(lambda h: h["jobs"]["running"] == 0, seconds=60)
-        assert f"brightloom: {operation} job stopped: its client closed the connection\n" in server.lines
+        assert logged(server, f"brightloom: {operation} job stopped: its client closed the connection\n")
         assert not any(line.startswith(f"brightloom: POST /api/{operation}") for line in server.lines)
         assert server.post("detect", {"image": FACE}).status == 200
     finally:
@@ -73,17 +83,10 @@ def test_max_faces_keeps_the_best_faces(cli, demo_models, tmp_path):
         assert three == default[:3]
         scores = [face["score"] for face in default]
         assert scores == sorted(scores, reverse=True)
-        # Swap and enhance work on the same few faces and finish.
+        # Enhance works on those faces only and finishes.
         for server in servers:
             assert server.post("enhance", {"image": FLAT}).status == 200
     finally:
         for server in servers:
             assert server.stop() == 0, "".join(server.lines)
 
-
-@pytest.mark.parametrize("option, value", [("--job-timeout", "-1"), ("--max-faces", "-1"),
-                                           ("--job-timeout", "x")])
-def test_the_limits_take_whole_numbers_from_zero(run, demo_models, option, value):
-    result = run("-m", demo_models, "serve", "--port", "0", option, value, timeout=30)
-    assert result.returncode == 2, result.stderr
-    assert option in result.stderr
