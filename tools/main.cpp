@@ -54,6 +54,10 @@ int main(int argc, char** argv) {
                  "2 usage error, 130 cancelled.",
                  "brightloom"};
     app.set_version_flag("--version", "brightloom " BL_TOOL_VERSION);
+    // Usage errors quote what was typed, file names included.
+    app.failure_message([](const CLI::App* failed, const CLI::Error& e) {
+        return printable_lines(CLI::FailureMessage::simple(failed, e));
+    });
     // "/photos/a.png" is a path, never a Windows-style "/option".
     app.allow_windows_style_options(false);
     app.require_subcommand(1);

@@ -29,7 +29,7 @@ std::string number(float value, int decimals) {
 
 void print_table(const std::string& path, const brightloom_image& image,
                  const std::vector<brightloom_face>& faces) {
-    print_line(path + ": " + std::to_string(image.width) + " x " + std::to_string(image.height) +
+    print_line(printable(path) + ": " + std::to_string(image.width) + " x " + std::to_string(image.height) +
                ", " + std::to_string(faces.size()) + (faces.size() == 1 ? " face" : " faces"));
     if (faces.empty()) return;
     print_line("  face  score   x1      y1      x2      y2");
@@ -42,6 +42,15 @@ void print_table(const std::string& path, const brightloom_image& image,
                  number(face.box[3], 1).c_str());
         print_line(row);
     }
+}
+
+// JSON escapes the C0 controls of a file name itself; DEL and the C1
+// controls get JSON escapes too (printable() writes those as \u0080 ...).
+std::string json_for_terminal(const nlohmann::json& json) {
+    std::string text;
+    for (char c : json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
+        text += c == '\x7f' ? std::string("\\u007f") : std::string(1, c);
+    return printable(text);
 }
 
 // False (the error said) when the image could not be analysed.
@@ -59,7 +68,7 @@ bool detect_one(const EngineSetup& setup, const brightloom_options& options,
     } else if (g_detect.json) {
         nlohmann::json json = analysis_json(image, setup.detector, faces);
         json["image"] = path;
-        print_line(json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+        print_line(json_for_terminal(json));
     } else {
         print_table(path, image, faces);
     }

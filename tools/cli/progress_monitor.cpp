@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "os.h"
+#include "terminal.h"
 
 namespace {
 
@@ -159,7 +160,7 @@ void ProgressMonitor::pump_log(int timeout_ms) {
     std::string lines = end == std::string::npos ? pending_log_ + "\n"
                                                  : pending_log_.substr(0, end + 1);
     pending_log_ = end == std::string::npos ? "" : pending_log_.substr(end + 1);
-    write_out(std::string(bar_visible_ && is_tty_ ? "\r\033[K" : "") + lines);
+    write_out(std::string(bar_visible_ && is_tty_ ? "\r\033[K" : "") + printable_lines(lines));
     bar_visible_ = false;
 }
 

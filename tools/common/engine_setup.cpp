@@ -17,7 +17,7 @@ void log_line(void* user_data, brightloom_log_level, const char* line) {
     const size_t at = text.find(DETECTOR);
     if (at != std::string::npos && user_data)
         *static_cast<std::string*>(user_data) = text.substr(at + DETECTOR.size());
-    text += '\n';
+    text = printable(text) + '\n';
     fwrite(text.data(), 1, text.size(), stderr);
 }
 
@@ -54,6 +54,7 @@ bool open_engine(const Settings& s, int intra_threads, bool want_swap, EngineSet
         (status == BRIGHTLOOM_MODEL_MISSING || status == BRIGHTLOOM_MODEL_FAILED)) {
         const std::string why = brightloom_last_error();
         if (try_open(s, intra_threads, false, setup) == BRIGHTLOOM_OK) {
+            setup.swap_problem = why;
             say("warning: face swapping is off: " + why);
             return true;
         }

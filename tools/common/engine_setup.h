@@ -16,6 +16,8 @@ struct EngineSetup {
     std::string detector;
     // False when the recognizer or swapper could not be opened.
     bool can_swap = false;
+    // Why not, when they were asked for: the library's message.
+    std::string swap_problem;
 };
 
 // Opens the engine with `intra_threads` per model run (0: every core). When

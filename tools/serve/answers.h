@@ -9,6 +9,10 @@
 
 #include "brightloom.h"
 
+// The status of a request whose client has gone: nobody reads it, and the
+// log leaves it out.
+constexpr int CLIENT_GONE = 499;
+
 // {"error": message} with `status`.
 void answer_error(httplib::Response& response, int status, const std::string& message);
 

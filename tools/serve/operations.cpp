@@ -1,5 +1,6 @@
 #include "operations.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "../common/face_analysis.h"
@@ -170,6 +171,10 @@ std::set<std::string> list_model_files(const std::string& dir) {
     for (; !error && entry != end; entry.increment(error))
         if (entry->path().extension() == ".onnx") files.insert(entry->path().filename().string());
     return files;
+}
+
+bool uses_recognizer(const std::vector<std::string>& files) {
+    return std::find(files.begin(), files.end(), RECOGNIZER) != files.end();
 }
 
 std::string first_missing(const std::vector<std::string>& needed,

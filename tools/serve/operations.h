@@ -55,6 +55,10 @@ std::vector<Operation> make_operations(const Settings& s);
 // The model files present in the model directory (".onnx" names).
 std::set<std::string> list_model_files(const std::string& dir);
 
+// Whether a job needing `files` needs the recognizer, which the engine
+// opens only together with the swapper.
+bool uses_recognizer(const std::vector<std::string>& files);
+
 // The first of `needed` that is not in `present`, or "".
 std::string first_missing(const std::vector<std::string>& needed,
                           const std::set<std::string>& present);

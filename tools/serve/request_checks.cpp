@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <vector>
 
 #include "answers.h"
 
@@ -85,16 +86,40 @@ bool refuse_route(const RequestRules& rules, const httplib::Request& request,
     return true;
 }
 
+// Every field line named `name`, joined as one list ("a, b").
+std::string joined_values(const httplib::Request& request, const std::string& name) {
+    std::string joined;
+    for (size_t i = 0; i < request.get_header_value_count(name); ++i)
+        joined += (i ? ", " : "") + request.get_header_value(name, i);
+    return joined;
+}
+
+// A head that says two things at once: the library reads the first of
+// them, while a proxy in front may have acted on another. A field that
+// holds one value may appear once; Content-Length may repeat only with the
+// same value.
+std::string conflicting_fields(const httplib::Request& request) {
+    for (const char* name : {"Host", "Origin", "Content-Type"})
+        if (request.get_header_value_count(name) > 1)
+            return std::string("More than one ") + name + " header";
+    const std::string length = request.get_header_value("Content-Length");
+    for (size_t i = 1; i < request.get_header_value_count("Content-Length"); ++i)
+        if (request.get_header_value("Content-Length", i) != length)
+            return "Content-Length headers that disagree";
+    return "";
+}
+
 // The library would inflate compressed bodies and read bodies of unknown
 // framings to their end, past any limit.
 bool refuse_body(const RequestRules& rules, const httplib::Request& request,
                  httplib::Response& response) {
-    const std::string encoding = lower(request.get_header_value("Content-Encoding"));
+    const std::string encoding = lower(joined_values(request, "Content-Encoding"));
     if (!encoding.empty() && encoding != "identity") {
         answer_error(response, 415, "Compressed request bodies are not accepted");
         return true;
     }
-    const std::string transfer = lower(request.get_header_value("Transfer-Encoding"));
+    // Every line counts: "chunked" then "gzip" means a gzip body.
+    const std::string transfer = lower(joined_values(request, "Transfer-Encoding"));
     if (!transfer.empty() && transfer != "chunked") {
         answer_error(response, 501, "Transfer-Encoding other than chunked is not supported");
         return true;
@@ -114,7 +139,32 @@ bool refuse_body(const RequestRules& rules, const httplib::Request& request,
     return false;
 }
 
+std::string trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t") + 1 - first);
+}
+
 }  // namespace
+
+std::string canonical_form_type(const std::string& content_type) {
+    std::vector<std::string> pieces;
+    for (size_t start = 0; start <= content_type.size();) {
+        size_t end = content_type.find(';', start);
+        if (end == std::string::npos) end = content_type.size();
+        pieces.push_back(trimmed(content_type.substr(start, end - start)));
+        start = end + 1;
+    }
+    if (lower(pieces[0]) != "multipart/form-data") return content_type;
+    std::string canonical = "multipart/form-data";
+    for (size_t i = 1; i < pieces.size(); ++i) {
+        const size_t equals = pieces[i].find('=');
+        // A parameter's value, the boundary among them, keeps its case.
+        canonical += "; " + lower(pieces[i].substr(0, equals)) +
+                     (equals == std::string::npos ? "" : pieces[i].substr(equals));
+    }
+    return canonical;
+}
 
 RequestRules RequestRules::for_server(const std::string& host, int port,
                                       const std::vector<std::string>& allowed_names) {
@@ -128,6 +178,11 @@ RequestRules RequestRules::for_server(const std::string& host, int port,
 
 bool refuse_request(const RequestRules& rules, const httplib::Request& request,
                     httplib::Response& response) {
+    const std::string conflict = conflicting_fields(request);
+    if (!conflict.empty()) {
+        answer_error(response, 400, conflict);
+        return true;
+    }
     if (!host_accepted(rules, request.get_header_value("Host"))) {
         answer_error(response, 421,
                      "This server does not answer for that host name (see --allow-host)");

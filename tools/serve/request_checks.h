@@ -36,4 +36,9 @@ struct RequestRules {
 bool refuse_request(const RequestRules& rules, const httplib::Request& request,
                     httplib::Response& response);
 
+// A form's Content-Type with its media type and parameter names in lower
+// case (the standard makes both case-insensitive; the HTTP library compares
+// them as written); any other type unchanged.
+std::string canonical_form_type(const std::string& content_type);
+
 #endif

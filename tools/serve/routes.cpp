@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "../common/terminal.h"
 #include "answers.h"
 #include "brightloom.h"
 #include "client_connection.h"
@@ -98,25 +99,60 @@ void answer_result(const Job& job, const Outcome& outcome, httplib::Response& re
                          png ? "image/png" : "image/jpeg");
 }
 
+// Nobody reads this answer (the logger leaves it out); the connection is
+// closed after it.
+void answer_client_gone(httplib::Response& response) {
+    answer_error(response, CLIENT_GONE, "Client closed the connection");
+}
+
 // Waits for the job's turn; false with the answer given when there is none.
-bool wait_for_turn(const httplib::Request& request, httplib::Response& response, JobQueue& queue) {
-    ClientConnection client(request.remote_addr, request.remote_port, request.local_port);
+bool wait_for_turn(const ClientConnection& client, httplib::Response& response, JobQueue& queue) {
     switch (queue.wait_for_turn([&client] { return client.still_there(); })) {
         case JobQueue::Admission::Run:
-            return true;
+            // The queue asks now and then only: the client may have left
+            // since, and its job is not started for nobody.
+            if (client.still_there()) return true;
+            queue.finished();
+            answer_client_gone(response);
+            return false;
         case JobQueue::Admission::Full:
             answer_error(response, 429,
                          "The server is busy: too many requests are waiting; try again later");
             return false;
         case JobQueue::Admission::Abandoned:
-            // Nobody reads this answer; the connection is closed after it.
-            answer_error(response, 499, "Client closed the connection while waiting");
+            answer_client_gone(response);
             return false;
         case JobQueue::Admission::Closed:
             break;
     }
     answer_error(response, 503, "The server is shutting down");
     return false;
+}
+
+// The model files are there but the engine could not open the recognizer
+// and swapper: "" when the job does not need them, else the real reason (the
+// engine itself only knows it was opened without them).
+std::string unopened_models(const Operation& op, const Job& job, const ServerState& state) {
+    if (state.swap_problem.empty() || !uses_recognizer(op.model_files(job))) return "";
+    const std::string what = op.name == "detect" ? "detect with embedding=true" : op.name;
+    return what + " is not available: the recognizer opens only together with the swapper, " +
+           "and they did not open: " + without_folder(state.swap_problem, state.models_dir);
+}
+
+// A job the watch stopped. A time limit is the server declining more work
+// for this request, not a gateway waiting on another server (504), so the
+// answer is 503, without a time to retry after: the same job would take as
+// long again.
+void answer_stopped(const Operation& op, JobStop why, const JobWatch& watch,
+                    httplib::Response& response) {
+    if (why == JobStop::ClientGone) {
+        say(op.name + " job stopped: its client closed the connection");
+        return answer_client_gone(response);
+    }
+    const std::string limit = std::to_string(watch.time_limit().count()) + " s";
+    say(op.name + " job stopped: it ran past the job time limit of " + limit);
+    answer_error(response, 503,
+                 "The job took longer than the server allows (" + limit + ") and was stopped");
 }
 
 // Runs the job of a request whose form has arrived whole. Its images are
@@ -130,20 +166,30 @@ void run_job(const Operation& op, ServerState& state, const Form& form,
     if (!missing.empty())
         return answer_error(response, 503,
                             op.name + " is not available: the model directory has no " + missing);
+    problem = unopened_models(op, job, state);
+    if (!problem.empty()) return answer_error(response, 503, problem);
     problem = missing_image(op, form);
     if (!problem.empty()) return answer_error(response, 400, problem);
     problem = op.result_too_large ? op.result_too_large(form, job) : "";
     if (!problem.empty()) return answer_error(response, 413, problem);
 
-    if (!wait_for_turn(request, response, state.queue)) return;
+    const ClientConnection client(request.remote_addr, request.remote_port, request.local_port);
+    if (!wait_for_turn(client, response, state.queue)) return;
     JobImages images;
     brightloom_status status;
     {
         JobTurn turn(state.queue);
+        JobWatch::Watched watched(state.job_watch, client);
+        job.options.cancel = watched.cancel_flag();
         int decode_status = 0;
         problem = decode_images(op, form, images.inputs, decode_status);
         if (!problem.empty()) return answer_error(response, decode_status, problem);
+        // Decoding cannot be stopped midway; the job can before it runs.
+        if (watched.stopped() != JobStop::None)
+            return answer_stopped(op, watched.stopped(), state.job_watch, response);
         status = op.run(state.engine, images.inputs, job, images.outcome);
+        if (status == BRIGHTLOOM_CANCELLED && watched.stopped() != JobStop::None)
+            return answer_stopped(op, watched.stopped(), state.job_watch, response);
     }
     if (status != BRIGHTLOOM_OK)
         return answer_error(response, http_status_for(status),
@@ -173,17 +219,26 @@ void run_operation(const Operation& op, ServerState& state, const httplib::Reque
     run_job(op, state, Form(parts), request, response);
 }
 
+bool available(const Operation& op, const Job& job, const ServerState& state) {
+    return first_missing(op.model_files(job), state.model_files).empty() &&
+           unopened_models(op, job, state).empty();
+}
+
 nlohmann::json health(const ServerState& state) {
     nlohmann::json operations = nlohmann::json::object();
     nlohmann::json upscale_scales = nlohmann::json::array();
+    bool embedding = false;
     for (const Operation& op : state.operations) {
         Job job;
-        operations[op.name] = first_missing(op.model_files(job), state.model_files).empty();
+        operations[op.name] = available(op, job, state);
+        if (op.name == "detect") {
+            job.options.want_embedding = 1;
+            embedding = available(op, job, state);
+        }
         if (op.name != "upscale") continue;
         for (int scale : {2, 4}) {
             job.options.upscale_factor = scale;
-            if (first_missing(op.model_files(job), state.model_files).empty())
-                upscale_scales.push_back(scale);
+            if (available(op, job, state)) upscale_scales.push_back(scale);
         }
         operations[op.name] = !upscale_scales.empty();
     }
@@ -192,6 +247,7 @@ nlohmann::json health(const ServerState& state) {
             {"models", state.model_files},
             {"operations", operations},
             {"upscale_scales", upscale_scales},
+            {"embedding", embedding},
             {"jobs",
              {{"running", length.running}, {"queued", length.waiting}, {"limit", length.slots}}},
             {"queue",

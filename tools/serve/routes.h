@@ -13,6 +13,7 @@
 
 #include "brightloom.h"
 #include "job_queue.h"
+#include "job_watch.h"
 #include "operations.h"
 
 // What every request handler shares; lives as long as the server.
@@ -21,8 +22,11 @@ struct ServerState {
     std::set<std::string> model_files;
     std::vector<Operation> operations;
     EngineContext engine;
+    // Why the recognizer and swapper are not open ("" when they are).
+    std::string swap_problem;
     brightloom_options defaults;  // the global options over the library's
     JobQueue& queue;
+    JobWatch& job_watch;
     uint64_t max_body_bytes;
     int upload_limit_mb;
 };

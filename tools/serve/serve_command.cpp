@@ -34,6 +34,16 @@ void add_serve_commands(CLI::App& app, CommandList& commands) {
                     "Seconds a request's head and body together may take to arrive")
         ->check(CLI::Range(1, 3600))
         ->capture_default_str();
+    sub->add_option("--job-timeout", g_serve.job_timeout,
+                    "Seconds a job may run once its turn comes; a job past it is stopped and "
+                    "answered 503 (0: no limit)")
+        ->check(CLI::Range(0, 86400))
+        ->capture_default_str();
+    sub->add_option("--max-faces", g_serve.max_faces,
+                    "Most faces one request processes or reports, the best-scoring first (0: no "
+                    "ceiling)")
+        ->check(CLI::Range(0, 100000))
+        ->capture_default_str();
     sub->add_option("--allow-host", g_serve.allow_hosts,
                     "A host name (or address) clients may use besides the server's own, with any "
                     "port; repeat for more; * allows every name")

@@ -65,6 +65,14 @@ std::shared_ptr<ConnectionWatch> make_watch(const ServeOptions& options, int job
         MAX_OPEN_CONNECTIONS});
 }
 
+// Every job's options before its form is read: the global settings and the
+// server's ceiling on faces.
+brightloom_options job_options(const Settings& s, const ServeOptions& options) {
+    brightloom_options defaults = options_from(s);
+    defaults.max_faces = options.max_faces;
+    return defaults;
+}
+
 // Called once the port is known: the guard recognises connections by it.
 void use_connection_pool(httplib::Server& server, const ServeOptions& options, int jobs, int port,
                          std::shared_ptr<ConnectionWatch> watch) {
@@ -82,10 +90,19 @@ void follow_answers(httplib::Server& server) {
         if (WatchedConnection* connection = serving_connection()) connection->begin_answering();
     });
     server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
-        if (request.method == "POST" && response.status != 499)
+        if (request.method == "POST" && response.status != CLIENT_GONE)
             say(request.method + " " + request.path + " " + std::to_string(response.status));
         if (WatchedConnection* connection = serving_connection()) connection->answered();
     });
+}
+
+// The library tells a form by its Content-Type as written; the one it is
+// about to read is given in the form it recognises. The library hands its
+// handlers its own request, which is not const.
+void canonicalise_form_type(const httplib::Request& request) {
+    auto& headers = const_cast<httplib::Request&>(request).headers;
+    const auto field = headers.find("Content-Type");
+    if (field != headers.end()) field->second = canonical_form_type(field->second);
 }
 
 // Requests that must not be read are answered before their body is, also
@@ -93,6 +110,7 @@ void follow_answers(httplib::Server& server) {
 void check_requests(httplib::Server& server, std::shared_ptr<const RequestRules> rules) {
     server.set_pre_routing_handler(
         [rules](const httplib::Request& request, httplib::Response& response) {
+            canonicalise_form_type(request);
             if (!refuse_request(*rules, request, response))
                 return httplib::Server::HandlerResponse::Unhandled;
             WatchedConnection* connection = serving_connection();
@@ -141,12 +159,15 @@ int run_server(const ServeOptions& options, const Settings& s) {
     say("running " + std::to_string(share.jobs) + (share.jobs == 1 ? " job" : " jobs") +
         " at a time, " + std::to_string(share.threads_per_job) + " threads each");
     JobQueue queue(static_cast<size_t>(options.queue), static_cast<size_t>(share.jobs));
+    JobWatch job_watch{std::chrono::seconds(options.job_timeout)};
     ServerState state{s.models,
                       list_model_files(s.models),
                       make_operations(s),
                       EngineContext{setup.engine.get(), setup.detector},
-                      options_from(s),
+                      setup.swap_problem,
+                      job_options(s, options),
                       queue,
+                      job_watch,
                       max_body_bytes(options),
                       options.max_upload_mb};
     httplib::Server server;

@@ -15,6 +15,8 @@ struct ServeOptions {
     int queue = 8;
     int jobs = 0;  // side by side; 0: chosen from the cores (see cpu_cores.h)
     int request_timeout = 60;  // seconds for a request's head and body together
+    int job_timeout = 120;     // seconds a job may run once started; 0: no limit
+    int max_faces = 64;        // faces one job processes, the best first; 0: no ceiling
     std::vector<std::string> allow_hosts;  // Host names accepted besides the server's own
 };
 

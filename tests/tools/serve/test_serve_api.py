@@ -231,3 +231,36 @@ def test_operations_without_their_models_answer_503(cli, models_dir, tmp_path):
             assert (answer.status, answer.json()) == (status, {"error": message}), operation
     finally:
         assert server.stop() == 0
+
+
+OPENED_APART = ("is not available: the recognizer opens only together with the swapper, and they did not "
+                "open: Failed to load face swapper: uniface_256.onnx")
+
+
+@pytest.mark.parametrize("swapper, blend", [
+    (None, "blend is not available: the model directory has no uniface_256.onnx"),
+    ("broken/not_onnx.onnx", "blend " + OPENED_APART),
+])
+def test_embeddings_without_the_swapper_say_why(cli, models_dir, tmp_path, swapper, blend):
+    # The recognizer is there, but the engine opens it only with the swapper.
+    models_dir = os.path.abspath(models_dir)
+    models = tmp_path / "models"
+    models.mkdir()
+    for name in ("scrfd_2.5g.onnx", "arcface_w600k_r50.onnx"):
+        os.symlink(os.path.join(models_dir, "detect", name), models / name)
+    if swapper:
+        os.symlink(os.path.join(models_dir, swapper), models / "uniface_256.onnx")
+    server = Server(cli, models, tmp_path)
+    try:
+        health = server.health()
+        assert (health["operations"]["detect"], health["operations"]["blend"], health["embedding"]) == (
+            True, False, False)
+        face = face_png((255, 200, 150))
+        assert server.post("detect", {"image": face}).status == 200
+        for operation, fields, message in [
+                ("detect", {"image": face, "embedding": "true"}, "detect with embedding=true " + OPENED_APART),
+                ("blend", {"source": face, "target": face}, blend)]:
+            answer = server.post(operation, fields)
+            assert (answer.status, answer.json()) == (503, {"error": message}), operation
+    finally:
+        assert server.stop() == 0
