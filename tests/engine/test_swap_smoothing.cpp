@@ -1,0 +1,90 @@
+// Smoothing in swap sessions: off gives today's per-frame pixels byte for
+// byte (also after frames done with it on), and its value is checked.
+#include <math.h>
+
+#include <vector>
+
+#include "brightloom.h"
+#include "support/engine_fixture.h"
+#include "support/test_images.h"
+#include "support/testutil.h"
+
+using bl_test::engine_ptr;
+using bl_test::image_ptr;
+using bl_test::owned_image;
+
+namespace {
+
+class SwapSmoothing : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bl_test::add_engine_models(&models);
+        brightloom_engine* opened = nullptr;
+        ASSERT_EQ(brightloom_engine_open(models.path().c_str(), nullptr, &opened), BRIGHTLOOM_OK)
+            << brightloom_last_error();
+        engine.reset(opened);
+        const brightloom_image in_source = bl_test::as_public(source.get());
+        ASSERT_EQ(brightloom_swap_session_open(engine.get(), &in_source, nullptr, nullptr, &session),
+                  BRIGHTLOOM_OK);
+    }
+    void TearDown() override { brightloom_swap_session_close(session); }
+
+    // Frame k of two faces moving across the picture.
+    static image_ptr frame(int k) {
+        return bl_test::squares_image(
+            {{150 + 7 * k, 200 + 3 * k, 255, 40, 40}, {480 - 5 * k, 420, 40, 40, 255}});
+    }
+
+    bl_test::ModelDir models;
+    engine_ptr engine;
+    image_ptr source = bl_test::squares_image({{320, 320, 255, 255, 255}});
+    brightloom_swap_session* session = nullptr;
+};
+
+}  // namespace
+
+TEST_F(SwapSmoothing, OffGivesTodaysFramesByteForByte) {
+    const brightloom_image in_source = bl_test::as_public(source.get());
+    brightloom_options on = brightloom_default_options();
+    brightloom_options off = brightloom_default_options();
+    off.smoothing = 0.0f;
+    // Rounds: off from the start; on (automatic) for a while; off again.
+    struct Round {
+        const brightloom_options* options;
+        bool must_match;
+    };
+    const Round rounds[] = {{&off, true}, {&on, false}, {&off, true}};
+    for (const Round& round : rounds)
+        for (int k = 0; k < 4; ++k) {
+            image_ptr image = frame(k);
+            const brightloom_image in = bl_test::as_public(image.get());
+            owned_image still, framed;
+            ASSERT_EQ(brightloom_swap_image(engine.get(), &in_source, &in, nullptr, still.out()),
+                      BRIGHTLOOM_OK);
+            ASSERT_EQ(brightloom_swap_session_frame(session, &in, round.options, framed.out()),
+                      BRIGHTLOOM_OK)
+                << brightloom_last_error();
+            if (round.must_match) {
+                EXPECT_EQ(framed.bytes(), still.bytes()) << "frame " << k;
+            }
+        }
+}
+
+TEST_F(SwapSmoothing, StrengthsPastOneAreRefused) {
+    image_ptr image = frame(0);
+    const brightloom_image in = bl_test::as_public(image.get());
+    const float refused[] = {1.5f, NAN};
+    for (float value : refused) {
+        brightloom_options options = brightloom_default_options();
+        options.smoothing = value;
+        owned_image out;
+        EXPECT_EQ(brightloom_swap_session_frame(session, &in, &options, out.out()),
+                  BRIGHTLOOM_BAD_ARGUMENT);
+        EXPECT_EQ(out.image.pixels, nullptr);
+    }
+    brightloom_options options = brightloom_default_options();
+    options.smoothing = 1.5f;
+    owned_image out;
+    brightloom_swap_session_frame(session, &in, &options, out.out());
+    EXPECT_STREQ(brightloom_last_error(), "Smoothing 1.5 is outside 0 ... 1");
+}
