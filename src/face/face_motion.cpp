@@ -8,9 +8,9 @@
 
 namespace {
 
-const int SIDE = 48;              // grid points per side of a patch
-const int MAX_STEPS = 30;
-const float CONVERGED = 1e-4f;    // update size, in half-sides, that ends the search
+const int SIDE = 40;              // grid points per side of a patch
+const int MAX_STEPS = 12;
+const float CONVERGED = 3e-4f;    // update size, in half-sides (~0.03 px on a 200 px face)
 const float MIN_CORRELATION = 0.75f;
 const float LARGEST_CHANGE = 0.35f;  // of scale or turn between two frames
 

@@ -140,6 +140,7 @@ void bl_face_tracker::smooth(int index, bl_face* face) {
     if (!track.has_points || !track.has_motion) {
         memcpy(track.points, measured, sizeof track.points);
         track.has_points = true;
+        track.age = 1;
         return;
     }
     float predicted[10];
@@ -151,11 +152,15 @@ void bl_face_tracker::smooth(int index, bl_face* face) {
     if (off / 5.0f > JUMP * box_size(face->box)) {  // a jump: start again from the detection
         track.id = next_id_++;
         track.fresh = true;
+        track.age = 1;
         memcpy(track.points, measured, sizeof track.points);
         return;
     }
+    // A young track averages all its readings alike, an older one keeps
+    // the gain: it settles within a few frames of a start or a cut.
+    const float gain = std::max(gain_, 1.0f / static_cast<float>(++track.age));
     for (int i = 0; i < 10; ++i) {
-        track.points[i] = predicted[i] + gain_ * (measured[i] - predicted[i]);
+        track.points[i] = predicted[i] + gain * (measured[i] - predicted[i]);
         measured[i] = track.points[i];
     }
 }

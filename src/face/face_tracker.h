@@ -64,6 +64,7 @@ private:
         bl_face_motion motion = {};
         bool fresh = true;
         bool smoothed = false;      // smooth() saw it in the last frame
+        int age = 0;                // frames filtered since it started
     };
 
     std::vector<int> pair_faces(const bl_face* faces, int count, bool by_identity) const;
