@@ -58,6 +58,9 @@ class Options(ctypes.Structure):
         ("reference_distance", _f32),
         ("reference_position", _i32),
         ("want_embedding", _i32),
+        ("cancel", ctypes.POINTER(_i32)),
+        ("max_faces", _i32),
+        ("smoothing", _f32),
     ]
 
 

@@ -20,6 +20,7 @@ _SIMPLE = {
     "reference_distance": ("reference_distance", float),
     "reference_position": ("reference_position", int),
     "embedding": ("want_embedding", bool),
+    "smoothing": ("smoothing", float),
 }
 # What every operation takes; the rest belong to one operation each.
 COMMON = ("detector_score", "mask_blur", "mask_padding", "enhancer_blend", "soft_edge")
