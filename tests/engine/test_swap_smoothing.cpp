@@ -29,10 +29,21 @@ protected:
     }
     void TearDown() override { brightloom_swap_session_close(session); }
 
-    // Frame k of two faces moving across the picture.
+    // Frame k of two faces moving across the picture: bright squares (the
+    // stand-in detector's faces) whose green and blue carry a pattern that
+    // moves with them, so that the tracker can follow their pixels.
     static image_ptr frame(int k) {
-        return bl_test::squares_image(
-            {{150 + 7 * k, 200 + 3 * k, 255, 40, 40}, {480 - 5 * k, 420, 40, 40, 255}});
+        const int centres[2][2] = {{150 + 7 * k, 200 + 3 * k}, {480 - 5 * k, 420}};
+        return bl_test::make_image(640, 640, [&](int x, int y, uint8_t rgb[3]) {
+            rgb[0] = rgb[1] = rgb[2] = 30;
+            for (const auto& c : centres) {
+                const int dx = x - c[0], dy = y - c[1];
+                if (dx < -32 || dx >= 32 || dy < -32 || dy >= 32) continue;
+                rgb[0] = 255;
+                rgb[1] = static_cast<uint8_t>(60 + 50 * sinf(0.3f * dx + 0.2f * dy));
+                rgb[2] = static_cast<uint8_t>(60 + 50 * cosf(0.25f * dy - 0.1f * dx));
+            }
+        });
     }
 
     bl_test::ModelDir models;
@@ -54,6 +65,7 @@ TEST_F(SwapSmoothing, OffGivesTodaysFramesByteForByte) {
         bool must_match;
     };
     const Round rounds[] = {{&off, true}, {&on, false}, {&off, true}};
+    int smoothed = 0;  // frames that smoothing changed
     for (const Round& round : rounds)
         for (int k = 0; k < 4; ++k) {
             image_ptr image = frame(k);
@@ -66,8 +78,12 @@ TEST_F(SwapSmoothing, OffGivesTodaysFramesByteForByte) {
                 << brightloom_last_error();
             if (round.must_match) {
                 EXPECT_EQ(framed.bytes(), still.bytes()) << "frame " << k;
+            } else if (framed.bytes() != still.bytes()) {
+                ++smoothed;
             }
         }
+    // Otherwise the rounds without smoothing would prove nothing.
+    EXPECT_GT(smoothed, 0) << "smoothing changed no frame";
 }
 
 TEST_F(SwapSmoothing, StrengthsPastOneAreRefused) {
