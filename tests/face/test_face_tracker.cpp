@@ -21,6 +21,8 @@ const int SIZE = 120;  // side of a face's box
 struct Drawn {
     float cx, cy;
     int seed;
+    int other = 0;       // a second texture mixed in by `mix`: another shot
+    float mix = 0.0f;    // of a similar face
 };
 
 // Four waves in directions and lengths that depend on the seed: no shift
@@ -41,7 +43,8 @@ image_ptr frame_of(const std::vector<Drawn>& faces, float drawn = SIZE / 2.0f) {
         float v = 40.0f;
         for (const Drawn& f : faces) {
             const float dx = x - f.cx, dy = y - f.cy;
-            if (fabsf(dx) < drawn && fabsf(dy) < drawn) v = 128.0f + texture(f.seed, dx, dy);
+            if (fabsf(dx) < drawn && fabsf(dy) < drawn)
+                v = 128.0f + (1.0f - f.mix) * texture(f.seed, dx, dy) + f.mix * texture(f.other, dx, dy);
         }
         rgb[0] = rgb[1] = rgb[2] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
     });
@@ -75,8 +78,9 @@ float mean_error(const bl_face& face, const Drawn& truth) {
 
 // One face drifting along a sub-pixel path with +-1.5 px of
 // alternating detector jitter: one track all along, and points that stay
-// close to the truth; then a cut to another face in the same place and a
-// jump of the points each start a fresh track.
+// close to the truth; then a cut to another face in the same place, a cut
+// to a similar face (another shot of the same person: 0.6 of its pixels
+// alike), and a jump of the points each start a fresh track.
 TEST(FaceTracker, FollowsAFaceAndRestartsOnACutOrAJump) {
     bl_face_tracker tracker;
     tracker.set_strength(0.5f);
@@ -103,12 +107,15 @@ TEST(FaceTracker, FollowsAFaceAndRestartsOnACutOrAJump) {
     struct Case {
         const char* what;
         int seed;        // the texture now in the box
+        float mix;       // of texture 7 into it
         float shift;     // of the detector's points alone
     };
-    const Case cases[] = {{"a cut to another face", 7, 0.0f}, {"points that jump", 1, 25.0f}};
+    const Case cases[] = {{"a cut to another face", 7, 0.0f, 0.0f},
+                          {"a cut to a similar face", 1, 0.4f, 0.0f},
+                          {"points that jump", 1, 0.0f, 25.0f}};
     for (const Case& c : cases) {
         const Drawn last = {200.0f + 3.3f * 12, 220.0f + 1.7f * 12, 1};
-        const Drawn now = {last.cx, last.cy, c.seed};
+        const Drawn now = {last.cx, last.cy, c.seed, 7, c.mix};
         image_ptr frame = frame_of({now});
         bl_face face = detected(now, 0.0f);
         for (int i = 0; i < 10; i += 2) face.landmark5_align[i] += c.shift;
