@@ -490,10 +490,20 @@ typedef struct brightloom_options {
      * BAD_ARGUMENT ("max_faces <n> is negative (0: no ceiling)"). A position
      * (target_position, reference_position) past the ceiling finds no face. */
     int32_t max_faces;
-    /* Swap sessions and video jobs: how strongly a face's alignment points are
-     * smoothed along its track from frame to frame, 0 (off: every frame on its
-     * own) ... 1; negative (default): automatic, on for video-file jobs and
-     * swap sessions, off for still images. */
+    /* Swap-session frames and the swap and enhance video-file jobs: how
+     * strongly each face's alignment points are smoothed along its track from
+     * frame to frame. Faces are followed by box overlap (and, with a
+     * reference, by identity); a face's points are carried along with how its
+     * pixels moved and pulled towards the detector's points by a share of
+     * 1 / (1 + 9 * smoothing), so steady motion keeps no lag while the
+     * detector's jitter is averaged away; a new face, a lost one or a cut
+     * starts afresh. 0: off, every frame done on its own exactly as a still
+     * image (a session's frame with 0 also ends its tracks); up to 1
+     * (strongest); negative (default): automatic, 0.5 for those, while still
+     * images (brightloom_swap_image, brightloom_enhance_image) never smooth.
+     * Larger than 1 or NaN: BAD_ARGUMENT "Smoothing <s> is outside 0 ... 1".
+     * A session smooths its frames in the order its calls arrive: give a
+     * video's frames in order, one at a time. */
     float smoothing;
 } brightloom_options;
 
@@ -583,7 +593,9 @@ BRIGHTLOOM_API brightloom_status brightloom_swap_session_open(brightloom_engine*
 
 /* The cached face swapped into one frame; a frame without (matching) faces
  * comes back as an unchanged copy. options->target and the reference fields
- * are not read (the session's reference decides). Statuses: BAD_ARGUMENT,
+ * are not read (the session's reference decides). With options->smoothing
+ * (automatic: on) the session follows the faces from one frame to the next
+ * and frames of one session are done one at a time. Statuses: BAD_ARGUMENT,
  * OUT_OF_MEMORY. */
 BRIGHTLOOM_API brightloom_status brightloom_swap_session_frame(brightloom_swap_session* session,
                                                                const brightloom_image* frame,

@@ -141,7 +141,7 @@ class FileJobs:
 
     def swap_video(self, source, input, output, enhance=False, reference=None,
                    reference_frame=None, reference_position=0, reference_distance=None, crf=18,
-                   preset="medium", codec=None, progress=None):
+                   preset="medium", codec=None, progress=None, smoothing=None):
         """Swaps the best face of source into every frame of the video file
         input and writes the video file output (.mp4, .m4v, .mov, .mkv or
         .webm), keeping frame rate, timestamps, rotation and sound. With
@@ -150,8 +150,10 @@ class FileJobs:
         swapped. crf, preset and codec ("libx264", "libx265", "libvpx-vp9";
         VP9 for .webm) set the encoding. progress(done, total) is called after
         every frame (total is None when the input does not tell); returning
-        False cancels. Returns True when complete, False when cancelled; a
-        cancelled or failed run leaves no output."""
+        False cancels. smoothing (0 ... 1, default 0.5; 0: every frame on
+        its own) steadies the faces from frame to frame. Returns True when
+        complete, False when cancelled; a cancelled or failed run leaves no
+        output."""
         if reference is not None and reference_frame is not None:
             raise ValueError("give reference or reference_frame, not both")
         keywords = {"enhance": enhance,
@@ -159,7 +161,9 @@ class FileJobs:
                                                                 reference_position))}
         if reference_distance is not None:
             keywords["reference_distance"] = reference_distance
-        options = self._options(_SWAP_OPTIONS, keywords)
+        if smoothing is not None:
+            keywords["smoothing"] = smoothing
+        options = self._options(_SWAP_OPTIONS + ("smoothing",), keywords)
         params = _video.params(self._lib, crf, preset, codec, reference_frame)
         with Picture(self._lib, source) as face:
             with (Picture(self._lib, reference) if reference is not None
@@ -168,16 +172,19 @@ class FileJobs:
                                        face.ref, ref.ref if ref is not None else None)
 
     def process_video(self, mode, input, output, scale=2, blend=100, crf=18, preset="medium",
-                      codec=None, progress=None):
+                      codec=None, progress=None, smoothing=None):
         """Applies "enhance", "colorize" or "upscale" (by scale, 2 or 4) to
         every frame of the video file input; blend is the share of the
-        processed frame in percent (colorize, upscale). Encoding, progress and
-        result as swap_video."""
+        processed frame in percent (colorize, upscale). Encoding, progress,
+        smoothing (enhance) and result as swap_video."""
         if mode not in FRAME_MODES:
             raise ValueError(f"unknown mode {mode!r}; one of {tuple(FRAME_MODES)}")
         if mode == "upscale" and _scale(scale) not in (2, 4):
             raise ValueError("scale is 2 or 4")
-        options = self._options(_FRAME_OPTIONS, {"scale": _scale(scale), "blend": float(blend)})
+        keywords = {"scale": _scale(scale), "blend": float(blend)}
+        if smoothing is not None:
+            keywords["smoothing"] = smoothing
+        options = self._options(_FRAME_OPTIONS + ("smoothing",), keywords)
         params = _video.params(self._lib, crf, preset, codec)
         return self._run_video(FRAME_MODES[mode], input, output, options, params, progress)
 

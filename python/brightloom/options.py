@@ -24,6 +24,7 @@ _SIMPLE = {
     "reference_position": ("reference_position", int),
     "embedding": ("want_embedding", bool),
     "max_faces": ("max_faces", int),
+    "smoothing": ("smoothing", float),
 }
 # What every operation takes; the rest belong to one operation each.
 COMMON = ("detector_score", "mask_blur", "mask_padding", "enhancer_blend", "soft_edge",

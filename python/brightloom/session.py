@@ -27,8 +27,11 @@ class SwapSession:
              **options: Any) -> Optional[np.ndarray]:
         """The session's face in place of the (matching) faces of frame; a
         frame without them comes back unchanged. Options: mask_blur,
-        mask_padding, soft_edge, detector_score, enhancer_blend, enhance."""
-        settings = _options.build(self._lib, _options.COMMON + ("enhance",),
+        mask_padding, soft_edge, detector_score, enhancer_blend, enhance,
+        smoothing (0 each frame on its own ... 1; default 0.5: the faces are
+        followed from one call to the next, so give a video's frames in
+        order)."""
+        settings = _options.build(self._lib, _options.COMMON + ("enhance", "smoothing"),
                                   {**self._defaults, **options})
         result = Image()
         with Picture(self._lib, frame) as picture, self._handle.use() as pointer:

@@ -142,21 +142,27 @@ brightloom_status bl_engine_swap(const brightloom_engine* engine, const bl_image
 // restoration never moves where the next face is found.
 brightloom_status bl_engine_enhance(const brightloom_engine* engine, const bl_image* image,
                                     const brightloom_options& options, int max_faces,
-                                    bl_image_ptr* result, int* faces_found) {
+                                    bl_image_ptr* result, int* faces_found,
+                                    bl_face_tracker* tracks) {
     if (brightloom_status status = bl_check_cancel(options)) return status;
     std::vector<bl_face> faces;
     int count = 0;
     if (brightloom_status status =
             detect_for_edit(engine, image, options.detector_score, max_faces, &faces, &count))
         return status;
+    // Matched before a frame without faces returns, which ends every track.
+    if (tracks && !tracks->match(image, faces.data(), static_cast<int>(faces.size()), false))
+        tracks = nullptr;
     *faces_found = count;
     if (count == 0) return bl_fail(BRIGHTLOOM_NO_FACE, "No face detected in image");
     bl_image_ptr working(bl_image_clone(image));
     if (!working) return out_of_memory();
 
-    for (bl_face& face : faces) {
+    for (size_t i = 0; i < faces.size(); ++i) {
+        bl_face& face = faces[i];
         if (brightloom_status status = bl_check_cancel(options)) return status;
         bl_detect_landmark68(&engine->faces.landmarker, image, &face);
+        if (tracks) tracks->smooth(static_cast<int>(i), &face);
         bl_image* enhanced =
             bl_face_enhancer_apply(&engine->faces.enhancer, &face, working.get(),
                                    options.enhancer_blend, options.mask_blur, options.mask_padding);

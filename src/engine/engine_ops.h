@@ -11,6 +11,7 @@
 
 #include "brightloom.h"
 #include "engine/engine.h"
+#include "face/face_tracker.h"
 #include "face/swap_faces.h"
 #include "image/image_io.h"
 
@@ -47,10 +48,12 @@ brightloom_status bl_engine_swap(const brightloom_engine* engine, const bl_image
                                  const bl_image* target, const brightloom_options& options,
                                  int max_faces, bl_image_ptr* result, int* faces_found);
 
-// Every face restored; *faces_found as above.
+// Every face restored; *faces_found as above. With `tracks` (a video's
+// frames in order), each face is placed by its track's smoothed points.
 brightloom_status bl_engine_enhance(const brightloom_engine* engine, const bl_image* image,
                                     const brightloom_options& options, int max_faces,
-                                    bl_image_ptr* result, int* faces_found);
+                                    bl_image_ptr* result, int* faces_found,
+                                    bl_face_tracker* tracks = nullptr);
 
 brightloom_status bl_engine_colorize(const brightloom_engine* engine, const bl_image* image,
                                      const brightloom_options& options, bl_image_ptr* result);

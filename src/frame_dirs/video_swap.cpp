@@ -64,8 +64,10 @@ static brightloom_status swap_into_frame(const bl_image* frame, bl_image_ptr* sw
     const bl_reference_filter reference = {g_ref_active ? g_ref_embedding : nullptr,
                                            g_ref_distance,
                                            g_video_done.load(std::memory_order_relaxed) == 0};
-    return bl_swap_session_frame(*g_session, frame, bl_settings_options(), reference, BL_MAX_FACES,
-                                 swapped);
+    // These functions have always done every frame on its own.
+    brightloom_options options = bl_settings_options();
+    options.smoothing = 0.0f;
+    return bl_swap_session_frame(*g_session, frame, options, reference, BL_MAX_FACES, swapped);
 }
 
 static int32_t video_init(const char* source_path) {

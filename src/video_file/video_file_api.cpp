@@ -5,8 +5,12 @@
 #include <string>
 
 #include "brightloom.h"
+#include "engine/bl_public_image.h"
 #include "engine/bl_status.h"
 #include "engine/engine.h"
+#include "engine/engine_ops.h"
+#include "engine/swap_session.h"
+#include "face/face_tracker.h"
 #include "video_file_check.h"
 #include "video_job.h"
 
@@ -82,7 +86,29 @@ brightloom_status checked_start(brightloom_engine* engine, brightloom_video_oper
     if (brightloom_status status = bl_checked_common_options(given_options, &options))
         return status;
     if (brightloom_status status = complete_params(given_params, &params)) return status;
+    float smoothing = 0.0f;
+    if (brightloom_status status = bl_sequence_smoothing(options, &smoothing)) return status;
     return plan_video_file(operation, input, output, options, params, plan);
+}
+
+// brightloom_enhance_image with every face placed by its track's smoothed
+// points: the restored faces hold still on a steady head.
+brightloom_status enhance_tracked(brightloom_engine* engine, bl_face_tracker* tracks,
+                                  const brightloom_image& frame, const brightloom_options& options,
+                                  brightloom_image* out) {
+    bl_log_scope scope(&engine->log);
+    return bl_status_guarded([&]() -> brightloom_status {
+        bl_image view;
+        bl_image_ptr holder;
+        if (!bl_public_image_view(&frame, &view, &holder))
+            return bl_fail(BRIGHTLOOM_OUT_OF_MEMORY, "Out of memory");
+        bl_image_ptr made;
+        int found = 0;
+        brightloom_status status =
+            bl_engine_enhance(engine, &view, options, BL_ALL_FACES, &made, &found, tracks);
+        if (status == BRIGHTLOOM_OK) bl_public_image_take(made.release(), out);
+        return status;
+    });
 }
 
 // The session's reference: the caller's image, or a frame of the input.
@@ -179,9 +205,15 @@ brightloom_status brightloom_video_process_file(brightloom_engine* engine,
                                                      given_options, given_params, options, params,
                                                      plan, summary))
             return status;
+        float smoothing = 0.0f;
+        bl_sequence_smoothing(options, &smoothing);  // checked by checked_start
+        bl_face_tracker tracks;
+        tracks.set_strength(smoothing);
         auto process = [&](const brightloom_image& frame, brightloom_image* out) {
             switch (operation) {
-                case BRIGHTLOOM_VIDEO_ENHANCE: return brightloom_enhance_image(engine, &frame, &options, out);
+                case BRIGHTLOOM_VIDEO_ENHANCE:
+                    if (smoothing > 0.0f) return enhance_tracked(engine, &tracks, frame, options, out);
+                    return brightloom_enhance_image(engine, &frame, &options, out);
                 case BRIGHTLOOM_VIDEO_COLORIZE: return brightloom_colorize_image(engine, &frame, &options, out);
                 default: return brightloom_upscale_image(engine, &frame, &options, out);
             }

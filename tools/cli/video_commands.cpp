@@ -18,6 +18,7 @@ struct VideoArgs {
     int crf = 18;
     std::string preset = "medium";
     std::string codec;
+    float smoothing = -1.0f;  // automatic
 };
 VideoArgs g_video;
 
@@ -78,6 +79,7 @@ brightloom_options frame_options(const Settings& s) {
     options.enhance_after_swap = g_swap.enhance;
     options.reference_position = g_swap.reference_position < 0 ? 0 : g_swap.reference_position;
     options.reference_distance = g_swap.reference_distance;
+    options.smoothing = g_video.smoothing;
     return options;
 }
 
@@ -219,6 +221,14 @@ void add_video_file_options(CLI::App* sub) {
         ->required();
 }
 
+// Steadies the faces' alignment points from frame to frame (swaps and the
+// enhance mode; the others have no faces to place).
+void add_smoothing_option(CLI::App* sub) {
+    sub->add_option("--smoothing", g_video.smoothing,
+                    "Face tracking strength: 0 off (each frame on its own) ... 1; default 0.5")
+        ->check(CLI::Range(0.0f, 1.0f));
+}
+
 void add_encoding_options(CLI::App* sub) {
     VideoArgs& e = g_video;
     sub->add_option("--crf", e.crf, "Quality: 0 best ... 51 smallest")
@@ -246,6 +256,7 @@ CLI::App* add_swap_video_command(CLI::App& app) {
     reference->excludes(reference_frame);
     g_swap.distance_option = add_reference_match_options(sub, g_swap.reference_position,
                                                          g_swap.reference_distance);
+    add_smoothing_option(sub);
     add_encoding_options(sub);
     return sub;
 }
@@ -257,6 +268,7 @@ CLI::App* add_process_video_command(CLI::App& app) {
     add_video_file_options(sub);
     add_blend_option(sub, g_process.blend, "processed frame (colorize, upscale)");
     add_scale_option(sub, g_process.scale);
+    add_smoothing_option(sub);
     add_encoding_options(sub);
     return sub;
 }
