@@ -117,10 +117,14 @@ std::vector<std::string> rotation_tag_args(const std::string& ffmpeg, const Enco
                                            const VideoInfo& info, const std::string& encoded,
                                            const std::string& output) {
     // The partial file's own name ends in .part: its demuxer is named.
-    return {ffmpeg, "-nostdin", "-v", "error", "-y", "-f", options.container, "-i",
-            ffmpeg_file(encoded), "-map", "0", "-c", "copy", "-metadata:s:v:0",
-            "rotate=" + std::to_string(info.rotation), "-movflags", "+faststart", "-f",
-            options.container, ffmpeg_file(output)};
+    std::vector<std::string> args = {ffmpeg, "-nostdin", "-v", "error", "-y"};
+    std::vector<std::string> in = contained_input_options();
+    args.insert(args.end(), in.begin(), in.end());
+    args.insert(args.end(), {"-f", options.container, "-i", ffmpeg_file(encoded), "-map", "0",
+                             "-c", "copy", "-metadata:s:v:0",
+                             "rotate=" + std::to_string(info.rotation), "-movflags", "+faststart",
+                             "-f", options.container, ffmpeg_file(output)});
+    return args;
 }
 
 std::string frame_size_problem(const EncodeOptions& options, int64_t width, int64_t height,
@@ -135,8 +139,17 @@ std::string ffmpeg_file(const std::string& path) {
     return "file:" + std::filesystem::absolute(path).string();
 }
 
+std::vector<std::string> contained_input_options() {
+    // An allow-list: ffmpeg keeps gaining demuxers, and a new one that
+    // follows references must not be let in unseen.
+    return {"-protocol_whitelist", "file,pipe", "-format_whitelist",
+            "mov,matroska,avi,mpegts,mpeg,ogg,nut,flv,asf,ivf,dv,yuv4mpegpipe,h264,hevc,m4v,"
+            "mpegvideo,obu,gif,apng,image2,png_pipe,jpeg_pipe,webp_pipe,bmp_pipe,tiff_pipe,"
+            "gif_pipe"};
+}
+
 std::vector<std::string> input_args(const VideoInfo& info, const std::string& input) {
-    std::vector<std::string> args;
+    std::vector<std::string> args = contained_input_options();
     if (!info.format.empty()) args.insert(args.end(), {"-f", info.format});
     if (info.format == "image2") args.insert(args.end(), {"-pattern_type", "none"});
     args.insert(args.end(), {"-i", ffmpeg_file(input)});
@@ -171,8 +184,10 @@ std::vector<std::string> frame_extract_args(const std::string& ffmpeg, const Vid
 std::vector<std::string> encoder_args(const std::string& ffmpeg, const EncodeOptions& options,
                                       const VideoInfo& info, int width, int height,
                                       const std::string& input, const std::string& output) {
-    std::vector<std::string> args = {ffmpeg, "-nostdin", "-v", "error", "-y",
-                                     "-f", "matroska", "-i", "pipe:0"};
+    std::vector<std::string> args = {ffmpeg, "-nostdin", "-v", "error", "-y"};
+    std::vector<std::string> frames = contained_input_options();
+    args.insert(args.end(), frames.begin(), frames.end());
+    args.insert(args.end(), {"-f", "matroska", "-i", "pipe:0"});
     bool sound = !info.sound_codecs.empty();
     if (sound) {
         std::vector<std::string> in = input_args(info, input);

@@ -35,6 +35,14 @@ std::string frame_size_problem(const EncodeOptions& options, int64_t width, int6
 // or an option.
 std::string ffmpeg_file(const std::string& path);
 
+// Options before every input ffprobe or ffmpeg opens, so that reading it
+// reads nothing else: the only protocols are files and the job's own pipes
+// (files a demuxer opens inside inherit the list, so a playlist naming a URL
+// opens no connection), and the only demuxers are those of self-contained
+// videos and pictures. Playlists, scripts and manifests (HLS, concat, DASH)
+// name further files or URLs: refused before anything they name is read.
+std::vector<std::string> contained_input_options();
+
 // INPUT opened by the demuxer the probe found, as exactly the named file:
 // "-f <format>" pins the demuxer, and for the image demuxer, which reads a
 // name such as img%03d.png as a numbered sequence of other files, pattern

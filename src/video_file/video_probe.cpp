@@ -79,6 +79,8 @@ bool probe_video(const std::string& ffprobe, const std::string& path, VideoInfo&
     // Exactly the named file: a name such as img%03d.png is not a pattern
     // for a sequence of other files (ffprobe takes this for any format).
     std::vector<std::string> args = {ffprobe, "-v", "error", "-pattern_type", "none"};
+    std::vector<std::string> contained = contained_input_options();
+    args.insert(args.end(), contained.begin(), contained.end());
     if (declared_only) args.push_back("-nofind_stream_info");
     args.insert(args.end(), {"-show_streams", "-show_format", "-of", "json", ffmpeg_file(path)});
     if (!child.start(args, streams, error)) return false;
@@ -109,11 +111,13 @@ int64_t count_video_packets(const std::string& ffprobe, const std::string& path,
     ChildProcess::Streams streams;
     streams.pipe_output = true;
     std::string error;
-    if (!child.start({ffprobe, "-v", "error", "-f", format, "-select_streams", "v:0",
-                      "-count_packets", "-show_entries", "stream=nb_read_packets", "-of",
-                      "default=noprint_wrappers=1:nokey=1", ffmpeg_file(path)},
-                     streams, error))
-        return -1;
+    std::vector<std::string> args = {ffprobe, "-v", "error"};
+    std::vector<std::string> contained = contained_input_options();
+    args.insert(args.end(), contained.begin(), contained.end());
+    args.insert(args.end(), {"-f", format, "-select_streams", "v:0", "-count_packets",
+                             "-show_entries", "stream=nb_read_packets", "-of",
+                             "default=noprint_wrappers=1:nokey=1", ffmpeg_file(path)});
+    if (!child.start(args, streams, error)) return -1;
     std::string text = read_to_end(child.output_fd());
     if (child.wait() != 0) return -1;
     char* end = nullptr;

@@ -2,8 +2,9 @@
 // by ffmpeg goes through a swap and a colorize with every frame counted, a
 // cancel from the progress callback leaves nothing, the refusals come
 // before anything is written, frames too large to encode are refused, a
-// video short of frames is a failure, and hostile names open exactly the
-// named files. (The hosts' own tests cover rate, rotation, sound and signals.)
+// video short of frames is a failure, hostile names open exactly the named
+// files, and playlists naming other files or URLs are refused unread. (The
+// hosts' own tests cover rate, rotation, sound and signals.)
 #include <stdlib.h>
 #if !defined(_WIN32)
 #include <fcntl.h>
@@ -11,9 +12,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
+#if defined(__linux__)
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -361,6 +370,118 @@ TEST_F(VideoFile, HostileNamesOpenExactlyTheNamedFiles) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(files(), expected);
 }
+
+#if defined(__linux__)
+
+// The names of the files in a folder opened since the last look.
+class OpenedFiles {
+public:
+    explicit OpenedFiles(const std::string& folder) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        if (fd_ >= 0 && inotify_add_watch(fd_, folder.c_str(), IN_OPEN) < 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~OpenedFiles() {
+        if (fd_ >= 0) close(fd_);
+    }
+    bool watching() const { return fd_ >= 0; }
+    std::set<std::string> take() {
+        std::set<std::string> names;
+        alignas(inotify_event) char buffer[4096];
+        ssize_t n;
+        while ((n = read(fd_, buffer, sizeof buffer)) > 0)
+            for (char* at = buffer; at < buffer + n;) {
+                const inotify_event* event = reinterpret_cast<const inotify_event*>(at);
+                if (event->len > 0) names.insert(event->name);  // not the folder itself
+                at += sizeof(inotify_event) + event->len;
+            }
+        return names;
+    }
+
+private:
+    int fd_;
+};
+
+// A loopback port that listens but never answers: a connection attempt
+// completes in the kernel, so after a call one look (no waiting) tells
+// whether it was tried.
+class LoopbackListener {
+public:
+    LoopbackListener() : fd_(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            listen(fd_, 8) != 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            return;
+        port_ = ntohs(address.sin_port);
+    }
+    ~LoopbackListener() {
+        if (fd_ >= 0) close(fd_);
+    }
+    int port() const { return port_; }
+    bool was_called() {
+        int connection = accept(fd_, nullptr, nullptr);
+        if (connection >= 0) close(connection);
+        return connection >= 0;
+    }
+
+private:
+    int fd_, port_ = 0;
+};
+
+void write_text(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+TEST_F(VideoFile, PlaylistsNamingOtherFilesOrURLsAreRefusedUnread) {
+    OpenedFiles opened(dir.path());
+    LoopbackListener server;
+    ASSERT_TRUE(opened.watching() && server.port() > 0);
+    ASSERT_TRUE(run_program({"ffmpeg", "-nostdin", "-v", "error", "-i", "file:" + clip, "-c",
+                             "copy", "-f", "mpegts", "file:" + dir.file("segment.ts")}));
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.port());
+    const std::string hls = "#EXTM3U\n#EXT-X-TARGETDURATION:1\n";
+    const std::string end = "#EXTINF:1,\nsegment.ts\n#EXT-X-ENDLIST\n";
+    struct Case {
+        std::string name, text;
+    } cases[] = {
+        {"local.m3u8", hls + end},
+        {"loopback.m3u8", hls + "#EXTINF:1,\n" + url + "/x.ts\n#EXT-X-ENDLIST\n"},
+        {"key.m3u8", hls + "#EXT-X-KEY:METHOD=AES-128,URI=\"" + url + "/key\"\n" + end},
+        {"list.ffconcat", "ffconcat version 1.0\nfile clip.mp4\n"},
+        {"manifest.mpd",
+         "<?xml version=\"1.0\"?>\n<MPD xmlns=\"urn:mpeg:dash:schema:mpd:2011\" type=\"static\" "
+         "mediaPresentationDuration=\"PT1S\" minBufferTime=\"PT1S\" "
+         "profiles=\"urn:mpeg:dash:profile:isoff-on-demand:2011\"><Period><AdaptationSet "
+         "mimeType=\"video/mp4\"><Representation id=\"1\" bandwidth=\"1000\" width=\"320\" "
+         "height=\"320\"><BaseURL>clip.mp4</BaseURL></Representation></AdaptationSet></Period>"
+         "</MPD>\n"},
+    };
+    for (const Case& c : cases) write_text(dir.file(c.name), c.text);
+    const std::vector<std::string> before = files();
+    opened.take();
+    for (const Case& c : cases) {
+        const std::string input = dir.file(c.name), output = dir.file("out.mp4");
+        EXPECT_EQ(brightloom_video_check_file(BRIGHTLOOM_VIDEO_COLORIZE, input.c_str(),
+                                              output.c_str(), nullptr, nullptr),
+                  BRIGHTLOOM_UNSUPPORTED_FORMAT)
+            << c.name;
+        EXPECT_EQ(brightloom_video_process_file(engine.get(), BRIGHTLOOM_VIDEO_COLORIZE,
+                                                input.c_str(), output.c_str(), nullptr, nullptr,
+                                                &summary),
+                  BRIGHTLOOM_UNSUPPORTED_FORMAT)
+            << c.name;
+        EXPECT_EQ(std::string(brightloom_last_error()), "Not a video: " + input);
+        EXPECT_EQ(opened.take(), std::set<std::string>{c.name});
+        EXPECT_FALSE(server.was_called()) << c.name;
+    }
+    EXPECT_EQ(files(), before);
+}
+
+#endif
 
 #else
 
