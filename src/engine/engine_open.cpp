@@ -122,7 +122,9 @@ const OrtApi* runtime_api(void) {
 brightloom_status open_models(brightloom_engine* engine, const brightloom_engine_params& params) {
     const OrtApi* api = runtime_api();
     if (!api) return bl_fail(BRIGHTLOOM_MODEL_FAILED, "Failed to get ONNX Runtime API");
-    if (bl_runtime_open(api, bl_session_tuning_for(params.intra_threads), &engine->runtime) != 0)
+    bl_session_tuning tuning = bl_session_tuning_for(params.intra_threads);
+    tuning.cache_budget = static_cast<size_t>(params.run_memory_mib) << 20;
+    if (bl_runtime_open(api, tuning, &engine->runtime) != 0)
         return bl_fail(BRIGHTLOOM_MODEL_FAILED, "Failed to create the runtime environment");
 
     if (brightloom_status status = open_detector(engine, params.detector)) return status;
