@@ -367,6 +367,15 @@ typedef struct brightloom_engine_params {
      * the smallest budget of the open engines applies. Negative:
      * BAD_ARGUMENT. */
     int32_t run_memory_mib;
+    /* Non-zero: every model opened runs once at open on zeros of its input
+     * shape, so that the runtime's first-run work (planning its memory,
+     * touching its buffers) is paid by the open instead of the first call,
+     * which then takes about as long as any later one. For hosts that open
+     * once and answer many calls; it adds about one run of every model to
+     * the open (measured figures in the README). The upscalers, opened by
+     * their first use, are not run. 0 (default): off. Results are the same
+     * either way. */
+    int32_t warm_up;
 } brightloom_engine_params;
 
 BRIGHTLOOM_API brightloom_engine_params brightloom_engine_default_params(void);

@@ -16,6 +16,7 @@
 #include "face/face_swap.h"
 #include "frame/frame_colorizer.h"
 #include "frame/frame_upscaler.h"
+#include "inference/model_warm_up.h"
 #include "inference/runtime_loader.h"
 #include "platform/platform.h"
 
@@ -149,6 +150,18 @@ brightloom_status open_models(brightloom_engine* engine, const brightloom_engine
     return BRIGHTLOOM_OK;
 }
 
+// One run of every open model, the upscalers excepted (they open on first
+// use). A model that cannot be warmed is only slower on its first call.
+void warm_up_models(const brightloom_engine* engine) {
+    const bl_model* models[] = {
+        &engine->faces.detector.model, &engine->faces.landmarker, &engine->faces.recognizer,
+        &engine->faces.swapper.model,  &engine->faces.enhancer,   &engine->faces.occluder,
+        &engine->faces.parser,         &engine->colorizer,
+    };
+    for (const bl_model* model : models)
+        if (model->is_open()) bl_model_warm_up(model);
+}
+
 const char* or_default(const char* name, const char* fallback) { return name ? name : fallback; }
 
 }  // namespace
@@ -174,6 +187,7 @@ brightloom_status bl_engine_open(const char* model_dir, const brightloom_engine_
     brightloom_status status;
     try {
         status = open_models(opened.get(), params);
+        if (status == BRIGHTLOOM_OK && params.warm_up) warm_up_models(opened.get());
     } catch (...) {
         bl_engine_close(opened.release());
         throw;

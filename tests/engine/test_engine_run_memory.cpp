@@ -1,6 +1,6 @@
-// The engine's run memory budget: refused when negative, held while the
-// engine is open and given back at close, and the same pictures whatever it
-// keeps.
+// How an engine spends memory and time on its runs: the run memory budget
+// is refused when negative, held while the engine is open and given back at
+// close, and neither it nor warming the models at open changes a picture.
 #include <string>
 #include <vector>
 
@@ -93,4 +93,14 @@ TEST_F(EngineRunMemory, BudgetHeldWhileOpenAndPicturesUnchanged) {
         EXPECT_EQ(bl_block_cache_read_stats().budget,
                   bl_block_cache_read_stats().peak_in_use + BL_BLOCK_CACHE_MARGIN);
     }
+}
+
+TEST_F(EngineRunMemory, WarmUpLeavesEveryResultAsItWas) {
+    const engine_ptr cold = open(brightloom_engine_default_params());
+    ASSERT_TRUE(cold);
+    brightloom_engine_params params = brightloom_engine_default_params();
+    params.warm_up = 1;
+    const engine_ptr warm = open(params);
+    ASSERT_TRUE(warm);
+    EXPECT_EQ(results(warm.get()), results(cold.get()));
 }
