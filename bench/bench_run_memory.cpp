@@ -17,8 +17,14 @@
 //                 so take at most one of them per run.
 //     --only      comma-separated subset of swap,group,enhance,colorize,
 //                 upscale (x2)
+//     --budget M  the cache engine's run memory budget in MiB (engine
+//                 params run_memory_mib; default 0, automatic)
 // Prints, per operation and mode, the median wall and processor time of a
-// call and their ratio to the first mode's.
+// call and their ratio to the first mode's; for the cache, the blocks per
+// measured call that were found kept (hits) and those that were not
+// (misses, with the MiB they asked for), and what the cache holds after.
+// The load average is printed at the start and the end: on a shared
+// machine, compare the processor times.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -33,6 +39,7 @@
 #include <vector>
 
 #include "brightloom.h"
+#include "inference/block_cache.h"
 #include "inference/model_session.h"
 #include "inference/session_tuning_testing.h"
 
@@ -79,6 +86,27 @@ double wall_ms() {
         .count();
 }
 
+void print_load(const char* when) {
+    FILE* file = fopen("/proc/loadavg", "r");
+    char line[128] = "?";
+    if (file) {
+        if (!fgets(line, sizeof line, file)) line[0] = 0;
+        fclose(file);
+    }
+    printf("# load average %s: %s", when, line);
+}
+
+// The cache's counters over one operation's measured calls, per call.
+void print_cache_use(const std::string& op, const bl_block_cache_stats& before, int calls) {
+    const bl_block_cache_stats after = bl_block_cache_read_stats();
+    printf("# %s cache per call: %.1f hits, %.1f misses (%.1f MiB asked); kept %.0f MiB, "
+           "peak in use %.0f MiB, budget %.0f MiB\n",
+           op.c_str(), double(after.hits - before.hits) / calls,
+           double(after.misses - before.misses) / calls,
+           (after.missed_bytes - before.missed_bytes) / 1048576.0 / calls,
+           after.kept_bytes / 1048576.0, after.peak_in_use / 1048576.0, after.budget / 1048576.0);
+}
+
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
@@ -94,12 +122,14 @@ struct loaded_image {
 
 using operation = std::function<brightloom_status(brightloom_engine*, brightloom_image*)>;
 
-brightloom_engine* open_engine(const std::string& models, int memory) {
+brightloom_engine* open_engine(const std::string& models, int memory, int budget_mib) {
     bl_session_tuning tuning = bl_session_tuning_for(0);
     tuning.memory = memory;
     bl_session_set_tuning_for_testing(&tuning);
+    brightloom_engine_params params = brightloom_engine_default_params();
+    params.run_memory_mib = budget_mib;
     brightloom_engine* engine = nullptr;
-    if (brightloom_engine_open(models.c_str(), nullptr, &engine) != BRIGHTLOOM_OK) fail("opening");
+    if (brightloom_engine_open(models.c_str(), &params, &engine) != BRIGHTLOOM_OK) fail("opening");
     bl_session_set_tuning_for_testing(nullptr);
     return engine;
 }
@@ -113,6 +143,7 @@ int main(int argc, char** argv) {
     }
     const std::string models = argv[1];
     int rounds = 7;
+    int budget_mib = 0;
     std::vector<std::string> modes = split("arenas,off,cache");
     std::vector<std::string> only = split("swap,group,enhance,colorize,upscale");
     for (int i = 2; i + 1 < argc; i += 2) {
@@ -120,6 +151,7 @@ int main(int argc, char** argv) {
         if (flag == "--rounds") rounds = std::max(1, atoi(argv[i + 1]));
         else if (flag == "--modes") modes = split(argv[i + 1]);
         else if (flag == "--only") only = split(argv[i + 1]);
+        else if (flag == "--budget") budget_mib = std::max(0, atoi(argv[i + 1]));
         else fail("unknown flag " + flag);
     }
     const std::string images = BL_BENCH_ASSETS_DIR "/images/";
@@ -147,14 +179,18 @@ int main(int argc, char** argv) {
     };
 
     std::vector<brightloom_engine*> engines;
-    for (const std::string& mode : modes) engines.push_back(open_engine(models, memory_of(mode)));
+    for (const std::string& mode : modes)
+        engines.push_back(open_engine(models, memory_of(mode), budget_mib));
+    print_load("after opening");
     printf("operation\tmode\twall ms\tcpu ms\twall vs %s\tcpu vs %s\n", modes[0].c_str(),
            modes[0].c_str());
     for (const auto& op : all) {
         if (std::find(only.begin(), only.end(), op.first) == only.end()) continue;
         std::vector<std::vector<double>> wall(modes.size()), cpu(modes.size());
+        bl_block_cache_stats cache_before = {};
         // One call each first: the sessions' first run plans its memory.
         for (int round = -1; round < rounds; ++round) {
+            if (round == 0) cache_before = bl_block_cache_read_stats();
             for (size_t m = 0; m < modes.size(); ++m) {
                 brightloom_image result = {};
                 const double wall_start = wall_ms(), cpu_start = cpu_ms();
@@ -172,7 +208,9 @@ int main(int argc, char** argv) {
                    100 * (median(cpu[m]) / median(cpu[0]) - 1));
             fflush(stdout);
         }
+        if (cache_before.hits + cache_before.misses > 0) print_cache_use(op.first, cache_before, rounds);
     }
+    print_load("at the end");
     for (brightloom_engine* engine : engines) brightloom_engine_close(engine);
     return 0;
 }

@@ -358,6 +358,27 @@ typedef struct brightloom_engine_params {
     /* Where log lines go; NULL (default): standard error, one line each. */
     brightloom_log_fn log;
     void* log_user_data;
+    /* MiB of run memory (the models' intermediate tensors) in use and kept
+     * for the next runs together; blocks freed by a run are kept within it,
+     * and a block larger than it is never kept. 0 (default): automatic, the
+     * most the runs so far had in use at once plus 384 MiB, so every
+     * operation finds its blocks ready (on the cost-matched models: resident
+     * about 2x the opened model bytes after every operation ran, each
+     * operation as fast as with an arena per model). A small budget keeps
+     * the resident size near the model bytes at a cost in speed (measured
+     * figures in the README). One cache serves every engine of the process:
+     * the smallest budget of the open engines applies. Negative:
+     * BAD_ARGUMENT. */
+    int32_t run_memory_mib;
+    /* Non-zero: every model opened runs once at open on zeros of its input
+     * shape, so that the runtime's first-run work (planning its memory,
+     * touching its buffers) is paid by the open instead of the first call,
+     * which then takes about as long as any later one. For hosts that open
+     * once and answer many calls; it adds about one run of every model to
+     * the open (measured figures in the README). The upscalers, opened by
+     * their first use, are not run. 0 (default): off. Results are the same
+     * either way. */
+    int32_t warm_up;
 } brightloom_engine_params;
 
 BRIGHTLOOM_API brightloom_engine_params brightloom_engine_default_params(void);
@@ -367,7 +388,7 @@ BRIGHTLOOM_API brightloom_engine_params brightloom_engine_default_params(void);
  * messages). params may be NULL for the defaults. On success *engine is the
  * new engine; on failure it is NULL.
  * Statuses: BAD_ARGUMENT (NULL or empty dir, NULL engine, params.size 0, a
- * negative thread count), MODEL_MISSING (no detector opens; the recognizer's
+ * negative thread count or run memory budget), MODEL_MISSING (no detector opens; the recognizer's
  * or swapper's file absent when open_swap), MODEL_FAILED (the runtime cannot
  * be loaded, "Failed to get ONNX Runtime API"; the recognizer's or swapper's
  * file present but refused), OUT_OF_MEMORY. The factor-2 and factor-4

@@ -187,6 +187,9 @@ brightloom_status brightloom_engine_open(const char* model_dir,
         if (params.intra_threads < 0)
             return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "Negative thread count: %d",
                            params.intra_threads);
+        if (params.run_memory_mib < 0)
+            return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "Negative run memory budget: %d MiB",
+                           params.run_memory_mib);
         return bl_engine_open(model_dir, params, engine);
     });
 }

@@ -16,6 +16,7 @@
 #include "face/face_swap.h"
 #include "frame/frame_colorizer.h"
 #include "frame/frame_upscaler.h"
+#include "inference/model_warm_up.h"
 #include "inference/runtime_loader.h"
 #include "platform/cpu_cores.h"
 #include "platform/platform.h"
@@ -123,7 +124,9 @@ const OrtApi* runtime_api(void) {
 brightloom_status open_models(brightloom_engine* engine, const brightloom_engine_params& params) {
     const OrtApi* api = runtime_api();
     if (!api) return bl_fail(BRIGHTLOOM_MODEL_FAILED, "Failed to get ONNX Runtime API");
-    if (bl_runtime_open(api, bl_session_tuning_for(params.intra_threads), &engine->runtime) != 0)
+    bl_session_tuning tuning = bl_session_tuning_for(params.intra_threads);
+    tuning.cache_budget = static_cast<size_t>(params.run_memory_mib) << 20;
+    if (bl_runtime_open(api, tuning, &engine->runtime) != 0)
         return bl_fail(BRIGHTLOOM_MODEL_FAILED, "Failed to create the runtime environment");
 
     if (brightloom_status status = open_detector(engine, params.detector)) return status;
@@ -146,6 +149,18 @@ brightloom_status open_models(brightloom_engine* engine, const brightloom_engine
     bl_log(BRIGHTLOOM_LOG_INFO, "[brightloom] Initialized with model_dir: %s (swap=%d)\n",
            engine->model_dir.c_str(), engine->swap ? 1 : 0);
     return BRIGHTLOOM_OK;
+}
+
+// One run of every open model, the upscalers excepted (they open on first
+// use). A model that cannot be warmed is only slower on its first call.
+void warm_up_models(const brightloom_engine* engine) {
+    const bl_model* models[] = {
+        &engine->faces.detector.model, &engine->faces.landmarker, &engine->faces.recognizer,
+        &engine->faces.swapper.model,  &engine->faces.enhancer,   &engine->faces.occluder,
+        &engine->faces.parser,         &engine->colorizer,
+    };
+    for (const bl_model* model : models)
+        if (model->is_open()) bl_model_warm_up(model);
 }
 
 const char* or_default(const char* name, const char* fallback) { return name ? name : fallback; }
@@ -187,6 +202,7 @@ brightloom_status bl_engine_open(const char* model_dir, const brightloom_engine_
     brightloom_status status;
     try {
         status = open_models(opened.get(), params);
+        if (status == BRIGHTLOOM_OK && params.warm_up) warm_up_models(opened.get());
     } catch (...) {
         bl_engine_close(opened.release());
         throw;

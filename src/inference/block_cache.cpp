@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -88,7 +89,7 @@ void system_free(void* p, size_t size) {
 // The runtime's allocator struct must come first, so that the pointer the
 // runtime hands back to Alloc and Free is the cache itself.
 struct block_cache {
-    OrtAllocator base;
+    OrtAllocator base{};
     const OrtMemoryInfo* info = nullptr;
 
     std::mutex mutex;
@@ -100,7 +101,20 @@ struct block_cache {
     std::multimap<size_t, std::list<kept_block>::iterator> kept_by_size;
     std::unordered_map<void*, size_t> in_use;  // block -> its size
     size_t kept_bytes = 0;
-    size_t hits = 0, misses = 0;
+    size_t in_use_bytes = 0;
+    size_t peak_in_use = 0;
+    std::multiset<size_t> held_budgets;  // one per engine that set its own
+    size_t hits = 0, misses = 0, missed_bytes = 0;
+
+    size_t budget() const {
+        if (!held_budgets.empty()) return *held_budgets.begin();
+        return peak_in_use + BL_BLOCK_CACHE_MARGIN;
+    }
+
+    void count_in_use(size_t size) {
+        in_use_bytes += size;
+        if (in_use_bytes > peak_in_use) peak_in_use = in_use_bytes;
+    }
 
     // A kept block of at least `size` bytes and not much more, taken out of
     // the cache; none when there is no such block.
@@ -115,10 +129,11 @@ struct block_cache {
         return p;
     }
 
-    // Takes the oldest kept blocks out until `bytes` more fit the budget;
-    // the caller frees them outside the lock.
+    // Takes the oldest kept blocks out until `bytes` more fit the budget
+    // beside the blocks in use; the caller frees them outside the lock.
     void make_room(size_t bytes, std::vector<kept_block>* evicted) {
-        while (!kept.empty() && kept_bytes + bytes > BL_BLOCK_CACHE_BUDGET) {
+        const size_t limit = budget();
+        while (!kept.empty() && kept_bytes + in_use_bytes + bytes > limit) {
             const kept_block oldest = kept.front();
             evicted->push_back(oldest);  // first: it is the step that may throw
             auto range = kept_by_size.equal_range(oldest.size);
@@ -147,12 +162,17 @@ struct block_cache {
                     system_free(p, block_size);  // its bookkeeping could not be made
                     return nullptr;
                 }
+                count_in_use(block_size);
                 return p;
             }
             ++misses;
+            missed_bytes += size;
             // Memory the cache keeps is better spent on this block, unless
-            // the block is too large ever to be kept.
-            if (size <= BL_BLOCK_CACHE_BUDGET) make_room(size, &evicted);
+            // the block is too large ever to be kept. The use is counted
+            // first, so that the automatic budget grows with a run instead
+            // of evicting what the run will free for its own growth.
+            if (in_use_bytes + size > peak_in_use) peak_in_use = in_use_bytes + size;
+            if (size <= budget()) make_room(size, &evicted);
         } catch (...) {
             return nullptr;  // the lock could not be taken
         }
@@ -162,6 +182,7 @@ struct block_cache {
         try {
             std::lock_guard<std::mutex> lock(mutex);
             in_use.emplace(fresh, size);
+            count_in_use(size);
         } catch (...) {
             system_free(fresh, size);
             return nullptr;
@@ -180,7 +201,9 @@ struct block_cache {
             if (found == in_use.end()) return;  // not ours: never happens, and never freed twice
             size = found->second;
             in_use.erase(found);
-            if (size <= BL_BLOCK_CACHE_BUDGET) {
+            in_use_bytes -= size;
+            // Kept only where it fits beside the blocks still in use.
+            if (in_use_bytes + size <= budget()) {
                 make_room(size, &evicted);
                 kept.push_back({p, size});
                 try {
@@ -206,6 +229,8 @@ struct block_cache {
             freed.swap(kept);
             kept_by_size.clear();
             kept_bytes = 0;
+            // The work of the engines still open is learnt again.
+            peak_in_use = in_use_bytes;
         }
         for (const kept_block& block : freed) system_free(block.p, block.size);
     }
@@ -224,11 +249,25 @@ const OrtMemoryInfo* ORT_API_CALL cache_info(const OrtAllocator* self) {
 std::mutex g_made_mutex;
 block_cache* g_cache = nullptr;
 
+// The process's cache, made now when it is not yet (under g_made_mutex): an
+// engine may hold its budget before any environment asks for the allocator.
+block_cache* cache_made_locked() {
+    if (!g_cache) g_cache = new (std::nothrow) block_cache;
+    return g_cache;
+}
+
+block_cache* current_cache() {
+    std::lock_guard<std::mutex> lock(g_made_mutex);
+    return g_cache;
+}
+
 }  // namespace
 
 OrtAllocator* bl_block_cache_allocator(const OrtApi* ort) {
     std::lock_guard<std::mutex> lock(g_made_mutex);
-    if (g_cache) return &g_cache->base;
+    block_cache* cache = cache_made_locked();
+    if (!cache) return nullptr;
+    if (cache->info) return &cache->base;
     OrtMemoryInfo* info = nullptr;
     // Registered allocators must call themselves device allocators, whatever
     // they do inside.
@@ -236,32 +275,45 @@ OrtAllocator* bl_block_cache_allocator(const OrtApi* ort) {
         ort->ReleaseStatus(status);
         return nullptr;
     }
-    block_cache* cache = new (std::nothrow) block_cache;
-    if (!cache) {
-        ort->ReleaseMemoryInfo(info);
-        return nullptr;
-    }
     cache->base.version = BL_ORT_ALLOCATOR_VERSION;
     cache->base.Alloc = cache_alloc;
     cache->base.Free = cache_free;
     cache->base.Info = cache_info;
     cache->info = info;
-    g_cache = cache;
-    return &g_cache->base;
+    return &cache->base;
 }
 
 void bl_block_cache_trim() {
-    block_cache* cache = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(g_made_mutex);
-        cache = g_cache;
+    if (block_cache* cache = current_cache()) cache->trim();
+}
+
+bool bl_block_cache_hold_budget(size_t budget) {
+    if (budget == 0) return true;
+    std::lock_guard<std::mutex> made(g_made_mutex);
+    block_cache* cache = cache_made_locked();
+    if (!cache) return false;
+    try {
+        std::lock_guard<std::mutex> lock(cache->mutex);
+        cache->held_budgets.insert(budget);
+    } catch (...) {
+        return false;
     }
-    if (cache) cache->trim();
+    return true;
+}
+
+void bl_block_cache_drop_budget(size_t budget) {
+    if (budget == 0) return;
+    block_cache* cache = current_cache();
+    if (!cache) return;
+    std::lock_guard<std::mutex> lock(cache->mutex);
+    auto found = cache->held_budgets.find(budget);
+    if (found != cache->held_budgets.end()) cache->held_budgets.erase(found);
 }
 
 bl_block_cache_stats bl_block_cache_read_stats() {
     std::lock_guard<std::mutex> made(g_made_mutex);
-    if (!g_cache) return {0, 0, 0};
+    if (!g_cache) return {0, 0, 0, 0, 0, 0};
     std::lock_guard<std::mutex> lock(g_cache->mutex);
-    return {g_cache->kept_bytes, g_cache->hits, g_cache->misses};
+    return {g_cache->kept_bytes,   g_cache->hits,        g_cache->misses,
+            g_cache->missed_bytes, g_cache->peak_in_use, g_cache->budget()};
 }

@@ -188,9 +188,9 @@ bl_session_tuning bl_session_tuning_for(int intra_threads) {
     // An arena per session keeps every model's largest run for good (4x the
     // model bytes resident on the cost-matched stand-ins); no arena keeps
     // nothing but pays for fresh memory on every run (+10-17%). The block
-    // cache keeps a bounded share of freed blocks for whichever model runs
-    // next: 1.6x resident, and as fast as the arenas except where a run's
-    // blocks far exceed the budget (a colorize, +5-7%).
+    // cache keeps freed blocks for whichever model runs next, within a
+    // budget that follows the largest use so far, so even a colorize's
+    // 540 MiB plan stays kept.
     return {intra_threads > 0 ? intra_threads : bl_cpu_cores_for_process(), 0, BL_MEMORY_BLOCK_CACHE};
 }
 
@@ -198,6 +198,7 @@ int bl_runtime_open(const OrtApi* ort, const bl_session_tuning& tuning, bl_runti
     bl_runtime_close(runtime);
     runtime->ort = ort;
     runtime->tuning = tuning;
+    runtime->tuning.cache_budget = 0;  // held below; close drops only what is held
     if (OrtStatus* status = ort->CreateEnv(ORT_LOGGING_LEVEL_WARNING, "brightloom", &runtime->env)) {
         runtime->env = nullptr;
         report_status(ort, status, "[brightloom] CreateEnv failed: %s\n");
@@ -218,6 +219,12 @@ int bl_runtime_open(const OrtApi* ort, const bl_session_tuning& tuning, bl_runti
     if (tuning.memory == BL_MEMORY_SHARED_EXACT_ARENA) register_exact_arena(ort, runtime);
     // As with the shared arena, a second engine finds the cache registered.
     if (tuning.memory == BL_MEMORY_BLOCK_CACHE) {
+        if (!bl_block_cache_hold_budget(tuning.cache_budget)) {
+            bl_log(BRIGHTLOOM_LOG_ERROR, "[brightloom] Run memory budget could not be recorded\n");
+            bl_runtime_close(runtime);
+            return -1;
+        }
+        runtime->tuning.cache_budget = tuning.cache_budget;
         if (OrtAllocator* cache = bl_block_cache_allocator(ort))
             ignore_status(ort, ort->RegisterAllocator(runtime->env, cache));
     }
@@ -236,7 +243,10 @@ void bl_runtime_close(bl_runtime* runtime) {
         if (runtime->run_options) runtime->ort->ReleaseRunOptions(runtime->run_options);
         if (runtime->mem) runtime->ort->ReleaseMemoryInfo(runtime->mem);
         if (runtime->env) runtime->ort->ReleaseEnv(runtime->env);
-        if (runtime->tuning.memory == BL_MEMORY_BLOCK_CACHE) bl_block_cache_trim();
+        if (runtime->tuning.memory == BL_MEMORY_BLOCK_CACHE) {
+            bl_block_cache_drop_budget(runtime->tuning.cache_budget);
+            bl_block_cache_trim();
+        }
     }
     *runtime = bl_runtime{};
 }

@@ -34,6 +34,9 @@ struct bl_session_tuning {
     int intra_threads;   // worker threads of one run; 0: the runtime chooses
     int allow_spinning;  // 1: workers spin after a run waiting for more work
     int memory = BL_MEMORY_SESSION_ARENAS;  // a bl_session_memory
+    // BL_MEMORY_BLOCK_CACHE: bytes in use and kept together that the engine
+    // holds the cache to while open; 0: the cache follows the work.
+    size_t cache_budget = 0;
 };
 
 // The tuning an engine opened now gets when it asks for `intra_threads`

@@ -15,6 +15,9 @@
 namespace {
 
 const size_t MIB = static_cast<size_t>(1) << 20;
+// The budget an engine may hold the cache to (the automatic one grows with
+// the use and is tested on its own).
+const size_t BL_BLOCK_CACHE_BUDGET = 384 * MIB;
 
 // The process's cache, emptied, with the runtime's calls on it. Large blocks
 // here are never touched, so they cost address space, not memory.
@@ -25,9 +28,13 @@ protected:
         ASSERT_NE(runtime, nullptr) << "inference runtime not found";
         cache = bl_block_cache_allocator(runtime->ort);
         ASSERT_NE(cache, nullptr);
+        ASSERT_TRUE(bl_block_cache_hold_budget(BL_BLOCK_CACHE_BUDGET));
         bl_block_cache_trim();
     }
-    void TearDown() override { bl_block_cache_trim(); }
+    void TearDown() override {
+        bl_block_cache_drop_budget(BL_BLOCK_CACHE_BUDGET);
+        bl_block_cache_trim();
+    }
 
     void* alloc(size_t size) { return cache->Alloc(cache, size); }
     void release(void* p) { cache->Free(cache, p); }
@@ -110,4 +117,66 @@ TEST_F(BlockCache, AnotherThreadReusesWhatOneFreed) {
     for (std::thread& thread : threads) thread.join();
     for (int t = 0; t < 4; ++t) EXPECT_EQ(corrupted[t], 0) << t;
     EXPECT_LE(kept(), BL_BLOCK_CACHE_BUDGET);
+}
+
+namespace {
+
+// The cache with no engine's budget held: it follows the use.
+class AutomaticBlockCache : public BlockCache {
+protected:
+    void SetUp() override {
+        BlockCache::SetUp();
+        bl_block_cache_drop_budget(BL_BLOCK_CACHE_BUDGET);
+        bl_block_cache_trim();  // the use is learnt again from here
+    }
+    void TearDown() override {
+        ASSERT_TRUE(bl_block_cache_hold_budget(BL_BLOCK_CACHE_BUDGET));  // as the base drops it
+        BlockCache::TearDown();
+    }
+    size_t budget() const { return bl_block_cache_read_stats().budget; }
+};
+
+}  // namespace
+
+TEST_F(AutomaticBlockCache, KeepsABlockLargerThanAnyFixedBudgetOnceARunUsedIt) {
+    EXPECT_EQ(budget(), BL_BLOCK_CACHE_MARGIN);  // nothing in use so far
+    const size_t large = BL_BLOCK_CACHE_MARGIN + 150 * MIB;
+    void* block = alloc(large);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(bl_block_cache_read_stats().peak_in_use, large);
+    release(block);
+    EXPECT_EQ(kept(), large);
+    EXPECT_EQ(budget(), large + BL_BLOCK_CACHE_MARGIN);
+    EXPECT_EQ(alloc(large), block);  // the next run of that model finds it
+    release(block);
+}
+
+TEST_F(AutomaticBlockCache, SmallestHeldBudgetWinsAndCountsTheBlocksInUse) {
+    ASSERT_TRUE(bl_block_cache_hold_budget(64 * MIB));
+    ASSERT_TRUE(bl_block_cache_hold_budget(256 * MIB));
+    const struct {
+        size_t in_use;  // held by another run meanwhile
+        size_t freed;
+        size_t drop;  // a budget dropped first (an engine closed)
+        bool kept;
+    } cases[] = {
+        {0, 100 * MIB, 0, false},          // over the smallest budget
+        {0, 100 * MIB, 64 * MIB, true},    // the larger one now applies
+        {200 * MIB, 100 * MIB, 0, false},  // fits alone, not beside the use
+        {100 * MIB, 100 * MIB, 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.freed + c.in_use);
+        if (c.drop) bl_block_cache_drop_budget(c.drop);
+        bl_block_cache_trim();
+        void* other = c.in_use ? alloc(c.in_use) : nullptr;
+        void* block = alloc(c.freed);
+        ASSERT_NE(block, nullptr);
+        release(block);
+        EXPECT_EQ(kept(), c.kept ? c.freed : 0u);
+        release(other);
+    }
+    bl_block_cache_drop_budget(256 * MIB);
+    bl_block_cache_trim();
+    EXPECT_EQ(budget(), BL_BLOCK_CACHE_MARGIN + bl_block_cache_read_stats().peak_in_use);
 }

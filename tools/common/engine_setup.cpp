@@ -25,7 +25,7 @@ const char* name_or_default(const std::string& name) {
     return name.empty() ? nullptr : name.c_str();
 }
 
-brightloom_status try_open(const Settings& s, int intra_threads, bool open_swap,
+brightloom_status try_open(const Settings& s, int intra_threads, bool open_swap, bool warm_up,
                            EngineSetup& setup) {
     brightloom_engine_params params = brightloom_engine_default_params();
     params.detector = name_or_default(s.detector);
@@ -33,6 +33,7 @@ brightloom_status try_open(const Settings& s, int intra_threads, bool open_swap,
     params.enhancer = name_or_default(s.enhancer);
     params.open_swap = open_swap ? 1 : 0;
     params.intra_threads = intra_threads;
+    params.warm_up = warm_up ? 1 : 0;
     params.log = log_line;
     params.log_user_data = &setup.detector;
     brightloom_engine* engine = nullptr;
@@ -44,16 +45,17 @@ brightloom_status try_open(const Settings& s, int intra_threads, bool open_swap,
 
 }  // namespace
 
-bool open_engine(const Settings& s, int intra_threads, bool want_swap, EngineSetup& setup) {
+bool open_engine(const Settings& s, int intra_threads, bool want_swap, EngineSetup& setup,
+                 bool warm_up) {
     if (s.models.empty()) {
         say("error: no model directory: give --models DIR or set BRIGHTLOOM_MODELS");
         return false;
     }
-    brightloom_status status = try_open(s, intra_threads, want_swap, setup);
+    brightloom_status status = try_open(s, intra_threads, want_swap, warm_up, setup);
     if (want_swap &&
         (status == BRIGHTLOOM_MODEL_MISSING || status == BRIGHTLOOM_MODEL_FAILED)) {
         const std::string why = brightloom_last_error();
-        if (try_open(s, intra_threads, false, setup) == BRIGHTLOOM_OK) {
+        if (try_open(s, intra_threads, false, warm_up, setup) == BRIGHTLOOM_OK) {
             setup.swap_problem = why;
             say("warning: face swapping is off: " + why);
             return true;

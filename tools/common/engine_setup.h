@@ -23,6 +23,9 @@ struct EngineSetup {
 // Opens the engine with `intra_threads` per model run (0: every core). When
 // `want_swap` and the swapping models cannot be opened, goes on without
 // them after a warning. False (the error said) when no engine could be had.
-bool open_engine(const Settings& s, int intra_threads, bool want_swap, EngineSetup& setup);
+// With `warm_up` every model runs once at open (engine params warm_up): for
+// a host that answers many calls, so that the first is not the slowest.
+bool open_engine(const Settings& s, int intra_threads, bool want_swap, EngineSetup& setup,
+                 bool warm_up = false);
 
 #endif

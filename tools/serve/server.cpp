@@ -155,7 +155,7 @@ int bind(httplib::Server& server, const ServeOptions& options) {
 int run_server(const ServeOptions& options, const Settings& s) {
     const JobThreads share = share_cores(usable_cores(), options.jobs);
     EngineSetup setup;
-    if (!open_engine(s, share.threads_per_job, true, setup)) return EXIT_FAILED;
+    if (!open_engine(s, share.threads_per_job, true, setup, /*warm_up=*/true)) return EXIT_FAILED;
     say("running " + std::to_string(share.jobs) + (share.jobs == 1 ? " job" : " jobs") +
         " at a time, " + std::to_string(share.threads_per_job) + " threads each");
     JobQueue queue(static_cast<size_t>(options.queue), static_cast<size_t>(share.jobs));
