@@ -183,6 +183,38 @@ Series one_euro(const Series& in, float min_cutoff, float beta, const std::vecto
     return out;
 }
 
+// The detections carried into each frame by the true motion and averaged
+// over the segment so far, the newest reading's share never below
+// `floor_gain`. With the tracker's gain this is the tracker given a perfect
+// motion estimate; with 0 (every reading alike) it is the least residual any
+// filter can reach that averages the detector's readings without looking
+// ahead, the face being rigid here: what is left is the part of the
+// detector's error that changes slowly along the path.
+Series carried_average(const Series& raw, const std::vector<Placement>& places,
+                       const std::vector<int>& segment, float floor_gain) {
+    Series out = raw;
+    float x[10];
+    int age = 0;
+    for (size_t k = 0; k < raw.points.size(); ++k) {
+        const std::vector<float>& z = raw.points[k];
+        if (z.empty()) { age = 0; continue; }
+        if (age == 0 || segment[k] != segment[k - 1]) {
+            for (int i = 0; i < 10; ++i) x[i] = z[i];
+            age = 1;
+            continue;
+        }
+        float carried[10];
+        for (int p = 0; p < 5; ++p) {
+            float photo[2];
+            places[k - 1].to_photo(&x[2 * p], photo);
+            places[k].to_frame(photo, &carried[2 * p]);
+        }
+        const float gain = std::max(floor_gain, 1.0f / float(++age));
+        for (int i = 0; i < 10; ++i) out.points[k][i] = x[i] = carried[i] + gain * (z[i] - carried[i]);
+    }
+    return out;
+}
+
 // ------------------------------------------------------------- measures
 
 struct Truth {
@@ -306,6 +338,7 @@ struct Row {
     float sweep[4] = {}, sweep_lag[4] = {}, sweep_jitter[4] = {};
     float jitter_off = 0, jitter_tracked = 0, jitter_cv = 0, jitter_euro = 0;
     float cv_fast = 0, euro_fast = 0;
+    float perfect_motion = 0, perfect_all = 0;  // carried_average at the tracker's gain, and at 0
 };
 
 }  // namespace
@@ -473,6 +506,8 @@ int main(int argc, char** argv) {
                 if (path == Path::drift) row.sweep_lag[i] = lag(swept[i], truth, 0.37f, 0.23f);
             }
             row.cv_fast = residual(kalman(raw, 0.5f, 1.0f, {}), truth);
+            row.perfect_motion = residual(carried_average(raw, places, segment, bl_smoothing_gain(BL_SMOOTHING_DEFAULT)), truth);
+            row.perfect_all = residual(carried_average(raw, places, segment, 0.0f), truth);
             row.euro_fast = residual(one_euro(raw, 1.0f, 0.5f, {}), truth);
             int n = 0;
             for (int k = 1; k < FRAMES && !points_only; ++k) {
@@ -507,10 +542,13 @@ int main(int argc, char** argv) {
     printf("tracked residual / off: mean %.0f%%, worst %.0f%%; jitter / off: mean %.0f%%\n",
            100 * sum_ratio / rows.size(), 100 * worst_ratio, 100 * sum_jitter / rows.size());
     if (points_only) {
-        printf("\nResidual / off by strength (and drift lag, px); CV Kalman q=0.5, One Euro beta 0.5\n");
+        printf("\nResidual / off by strength (and drift lag, px); CV Kalman q=0.5, One Euro beta 0.5;\n"
+               "the detections carried by the true motion and averaged: at strength %.1f's gain, and all alike\n",
+               double(BL_SMOOTHING_DEFAULT));
         printf("Each strength: residual%%, jitter%%, (drift lag px)\n");
-        printf("%-30s %-6s %18s %18s %18s %18s %7s %7s\n", "photo", "path", "0.25", "0.5", "0.75", "1", "cv.5", "euro.5");
-        double mean[STRENGTHS] = {}, mean_jitter[STRENGTHS] = {};
+        printf("%-30s %-6s %18s %18s %18s %18s %7s %7s %7s %7s\n", "photo", "path", "0.25", "0.5", "0.75", "1", "cv.5",
+               "euro.5", "true.5", "true-all");
+        double mean[STRENGTHS] = {}, mean_jitter[STRENGTHS] = {}, mean_perfect = 0, mean_all = 0;
         for (const Row& r : rows) {
             printf("%-30s %-6s", r.photo.c_str(), r.path.c_str());
             for (int i = 0; i < STRENGTHS; ++i) {
@@ -519,11 +557,14 @@ int main(int argc, char** argv) {
                 mean[i] += r.sweep[i] / r.off / rows.size();
                 mean_jitter[i] += r.sweep_jitter[i] / r.jitter_off / rows.size();
             }
-            printf(" %6.0f%% %6.0f%%\n", 100 * r.cv_fast / r.off, 100 * r.euro_fast / r.off);
+            printf(" %6.0f%% %6.0f%% %6.0f%% %6.0f%%\n", 100 * r.cv_fast / r.off, 100 * r.euro_fast / r.off,
+                   100 * r.perfect_motion / r.off, 100 * r.perfect_all / r.off);
+            mean_perfect += r.perfect_motion / r.off / rows.size();
+            mean_all += r.perfect_all / r.off / rows.size();
         }
         printf("%-37s", "mean");
         for (int i = 0; i < STRENGTHS; ++i) printf(" %4.0f%% %4.0f%%        ", 100 * mean[i], 100 * mean_jitter[i]);
-        printf("\n");
+        printf(" %15s %6.0f%% %6.0f%%\n", "", 100 * mean_perfect, 100 * mean_all);
     }
     printf("\nLag on the constant drift (0.37, 0.23 px/frame), mean px behind, frames 10-39\n");
     printf("%-30s %8s %8s %8s %8s\n", "photo", "off", "tracked", "cv", "one-euro");
