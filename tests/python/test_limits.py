@@ -71,13 +71,6 @@ def test_the_engines_own_refusals_keep_their_status(engine, faces):
     with pytest.raises(StatusError) as caught:
         engine.enhance(faces["group"], detector_score=NAN)
     assert caught.value.status is Status.BAD_ARGUMENT
-    # The ends of each range are values, not mistakes: this call gets past
-    # every check and finds no face scoring over 1.
-    with pytest.raises(StatusError) as caught:
-        engine.enhance(faces["group"], detector_score=1.0, enhancer_blend=0.0, mask_blur=1.0,
-                       mask_padding=(100, 0, 100, 0), max_faces=0)
-    assert caught.value.status is Status.NO_FACE
-    engine.colorize(faces["group"], blend=0)
 
 
 def test_max_faces_keeps_the_best_scoring_faces(engine, faces):
