@@ -57,27 +57,23 @@ protected:
 }  // namespace
 
 TEST_F(EngineRunMemory, NegativeBudgetIsRefused) {
-    for (int32_t mib : {-1, -2147483647 - 1}) {
-        SCOPED_TRACE(mib);
-        brightloom_engine_params params = brightloom_engine_default_params();
-        params.run_memory_mib = mib;
-        brightloom_engine* opened = reinterpret_cast<brightloom_engine*>(&params);  // not NULL
-        EXPECT_EQ(brightloom_engine_open(models.path().c_str(), &params, &opened),
-                  BRIGHTLOOM_BAD_ARGUMENT);
-        EXPECT_EQ(std::string(brightloom_last_error()),
-                  "Negative run memory budget: " + std::to_string(mib) + " MiB");
-        EXPECT_EQ(opened, nullptr);
-    }
+    brightloom_engine_params params = brightloom_engine_default_params();
+    params.run_memory_mib = -1;
+    brightloom_engine* opened = reinterpret_cast<brightloom_engine*>(&params);  // not NULL
+    EXPECT_EQ(brightloom_engine_open(models.path().c_str(), &params, &opened),
+              BRIGHTLOOM_BAD_ARGUMENT);
+    EXPECT_STREQ(brightloom_last_error(), "Negative run memory budget: -1 MiB");
+    EXPECT_EQ(opened, nullptr);
 }
 
 TEST_F(EngineRunMemory, BudgetHeldWhileOpenAndPicturesUnchanged) {
-    brightloom_engine_params automatic = brightloom_engine_default_params();
-    engine_ptr reference = open(automatic);
+    engine_ptr reference = open(brightloom_engine_default_params());
     ASSERT_TRUE(reference);
     const std::vector<std::vector<uint8_t>> expected = results(reference.get());
     reference.reset();
 
-    for (int32_t mib : {1, 64, 4096}) {
+    // A budget that keeps next to nothing, and one that keeps every block.
+    for (int32_t mib : {1, 4096}) {
         SCOPED_TRACE(mib);
         brightloom_engine_params params = brightloom_engine_default_params();
         params.run_memory_mib = mib;

@@ -267,37 +267,28 @@ TEST(HostileFiles, TopDownBmpIsReadTopFirst) {
 namespace {
 
 // Every format with a declared size just over the pixel limit (16385 x
-// 16384) and one far over it; PNG also with what a row costs (16 bits,
-// alpha, palette, interlacing), and with a row too wide for libpng's
-// working buffers though the picture is within the limit.
+// 16384), and the sizes that reach a path of their own: a PNG row of 2^31 - 1
+// pixels (libpng once set such rows up before the size was judged), a row
+// too wide for libpng's working buffers though the picture is within the
+// limit, libjpeg's own side maximum, a top-down BMP and a 16-bit PGM.
 std::vector<hostile_file> files_declaring_too_much() {
     using namespace bl_test;
     const uint32_t side_max = 0x7FFFFFFF;
     return {
         {"over.png", png_declaring(16385, 16384), TOO_LARGE},
         {"wide.png", png_declaring(side_max, 1), TOO_LARGE},
-        {"wide16a.png", png_declaring(side_max, 1, 16, 6, 1), TOO_LARGE},
-        {"wide_palette.png", png_declaring(side_max, 1, 8, 3), TOO_LARGE},
-        {"tall.png", png_declaring(1, side_max, 1, 0), TOO_LARGE},
-        {"square.png", png_declaring(side_max, side_max, 16, 4), TOO_LARGE},
         {"row16a.png", png_declaring(4194305, 1, 16, 6), TOO_LARGE},
         // A row at the cap is judged by the file's length instead.
         {"row_at_cap.png", png_declaring(4194304, 1, 16, 6), CORRUPT},
         {"over.jpg", jpeg_declaring(16385, 16384), TOO_LARGE},
-        {"max.jpg", jpeg_declaring(65500, 65500), TOO_LARGE},
         {"past_max.jpg", jpeg_declaring(65535, 65535), TOO_LARGE},
         {"over.gif", gif_declaring(16385, 16384), TOO_LARGE},
-        {"max.gif", gif_declaring(65535, 65535), TOO_LARGE},
         {"over.webp", webp_declaring(16385, 16384), TOO_LARGE},
-        {"far.webp", webp_declaring(65536, 65535), TOO_LARGE},
         {"over.bmp", bmp_declaring(16385, 16384), TOO_LARGE},
-        {"wide.bmp", bmp_declaring(0x7FFFFFFF, 1), TOO_LARGE},
         {"down.bmp", bmp_declaring(0x7FFFFFFF, -0x7FFFFFFF), TOO_LARGE},
         {"over.tga", tga_declaring(16385, 16384), TOO_LARGE},
-        {"max.tga", tga_declaring(65535, 65535), TOO_LARGE},
         {"over.ppm", pnm_declaring('6', 16385, 16384), TOO_LARGE},
         {"wide.pgm", pnm_declaring('5', side_max, 1, 65535), TOO_LARGE},
-        {"square.ppm", pnm_declaring('6', side_max, side_max, 65535), TOO_LARGE},
     };
 }
 

@@ -10,7 +10,7 @@ import pytest
 import brightloom
 from brightloom import Status, StatusError
 
-NAN, INF = math.nan, math.inf
+NAN = math.nan
 
 
 @pytest.fixture(scope="module")
@@ -36,32 +36,16 @@ def paths(faces, tmp_path):
     return {"group": group, "out": str(tmp_path / "out.png")}
 
 
-# (call, the name the message gives); each must raise ValueError.
+# (call, the name the message gives); each must raise ValueError. One case
+# for each place the binding hands a value on: the per-call ranges are the
+# engine's own check (its tests hold every range), the rest the binding's.
 BAD_VALUES = {
     "score NaN": (lambda e, f, p: e.enhance(f["group"], detector_score=NAN), "detector_score"),
-    "score over 1": (lambda e, f, p: e.enhance(f["group"], detector_score=1.5), "detector_score"),
-    "detect score NaN": (lambda e, f, p: e.detect(f["group"], detector_score=NAN),
-                         "detector_score"),
-    "blur infinite": (lambda e, f, p: e.swap(f["source"], f["group"], mask_blur=INF),
-                      "mask_blur"),
-    "restore blend": (lambda e, f, p: e.enhance(f["group"], enhancer_blend=1.5),
-                      "enhancer_blend"),
-    "colorize blend": (lambda e, f, p: e.colorize(f["group"], blend=-1), "blend"),
     "padding string": (lambda e, f, p: e.swap(f["source"], f["group"], mask_padding="1234"),
                        "mask_padding"),
-    "padding over 100": (lambda e, f, p: e.enhance(f["group"], mask_padding=(0, 0, 0, 101)),
-                         "mask_padding"),
     "target wraps": (lambda e, f, p: e.swap(f["source"], f["group"], target=2**32 + 1),
                      "target"),
     "scale wraps": (lambda e, f, p: e.upscale(f["group"], scale=2**32 + 2), "scale"),
-    "max_faces negative": (lambda e, f, p: e.enhance(f["group"], max_faces=-1), "max_faces"),
-    "max_faces wraps": (lambda e, f, p: e.enhance(f["group"], max_faces=2**32), "max_faces"),
-    "session position wraps": (lambda e, f, p: e.swap_session(f["source"],
-                                                              reference_position=2**32),
-                               "reference_position"),
-    "session blur NaN": (lambda e, f, p: e.swap_session(f["source"]).swap(f["group"],
-                                                                          mask_blur=NAN),
-                         "mask_blur"),
     "file scale wraps": (lambda e, f, p: e.upscale(p["group"], p["out"], 2**32 + 2), "scale"),
     "file blend NaN": (lambda e, f, p: e.colorize(p["group"], p["out"], NAN), "blend"),
     "NUL in input": (lambda e, f, p: e.colorize(p["group"] + "\0.jpg"), "image path"),
@@ -71,7 +55,6 @@ BAD_VALUES = {
     "setting NaN": (lambda e, f, p: e.configure(detector_score=NAN), "detector_score"),
     "setting padding string": (lambda e, f, p: e.configure(mask_padding="1234"),
                                "mask_padding"),
-    "setting blend": (lambda e, f, p: e.configure(enhancer_blend=-0.5), "enhancer_blend"),
     "threads wrap": (lambda e, f, p: brightloom.Engine("models", threads=2**32 + 1), "threads"),
     "model dir NUL": (lambda e, f, p: brightloom.Engine("models\0/elsewhere"), "model_dir"),
 }
@@ -80,7 +63,7 @@ BAD_VALUES = {
 @pytest.mark.parametrize("case", BAD_VALUES)
 def test_bad_values_raise_value_error_naming_the_setting(engine, faces, paths, case):
     call, name = BAD_VALUES[case]
-    with pytest.raises(ValueError, match=name.replace("[", r"\[")):
+    with pytest.raises(ValueError, match=name):
         call(engine, faces, paths)
 
 
@@ -88,13 +71,6 @@ def test_the_engines_own_refusals_keep_their_status(engine, faces):
     with pytest.raises(StatusError) as caught:
         engine.enhance(faces["group"], detector_score=NAN)
     assert caught.value.status is Status.BAD_ARGUMENT
-    # The ends of each range are values, not mistakes: this call gets past
-    # every check and finds no face scoring over 1.
-    with pytest.raises(StatusError) as caught:
-        engine.enhance(faces["group"], detector_score=1.0, enhancer_blend=0.0, mask_blur=1.0,
-                       mask_padding=(100, 0, 100, 0), max_faces=0)
-    assert caught.value.status is Status.NO_FACE
-    engine.colorize(faces["group"], blend=0)
 
 
 def test_max_faces_keeps_the_best_scoring_faces(engine, faces):
