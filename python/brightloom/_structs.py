@@ -29,6 +29,8 @@ class EngineParams(ctypes.Structure):
         ("intra_threads", _i32),
         ("log", LogFunction),
         ("log_user_data", ctypes.c_void_p),
+        ("run_memory_mib", _i32),
+        ("warm_up", _i32),
     ]
 
 

@@ -49,7 +49,9 @@ class Engine(FileJobs):
     Params: detector, swapper, enhancer (model names), swap=False to skip the
     recognizer and swapper, threads (worker threads of one model run; 0: the
     process's cores), log(level, line) to receive the engine's log lines
-    (default: standard error). Settings detector_score, mask_blur,
+    (default: standard error), run_memory_mib (the models' run memory kept
+    between calls; 0: automatic) and warm_up=True to run every model once at
+    open so that the first call is not the slowest. Settings detector_score, mask_blur,
     enhancer_blend and mask_padding (top, right, bottom, left percentages)
     are the defaults of every call's options; configure() changes them.
 
@@ -64,31 +66,38 @@ class Engine(FileJobs):
 
     def __init__(self, model_dir: PathLike, *, swap: bool = True, threads: int = 0,
                  log: Optional[Callable[[LogLevel, str], Any]] = None, library=None,
-                 **settings: Any):
+                 run_memory_mib: int = 0, warm_up: bool = False, **settings: Any):
         settings = self._check_settings(settings, initializing=True)
         model_dir = encoded_path(model_dir, "model_dir")
         threads = _options.int32("threads", threads)
         if threads < 0:
             raise ValueError("threads is 0 (the process's cores) or more")
+        # The engine refuses a negative budget too; checked here so that the
+        # process-wide engine below is not opened for nothing.
+        run_memory = _options.int32("run_memory_mib", run_memory_mib)
+        if run_memory < 0:
+            raise ValueError("run_memory_mib is 0 (automatic) or more")
+        tuning = (run_memory, bool(warm_up))
         settings = {**DEFAULTS, **settings}
         self._lib = lib = load(library)
         self._defaults = _options.defaults_of(settings)
         self._sessions = weakref.WeakSet()
         self._process = ProcessEngine(lib, model_dir, swap, settings)
         try:
-            self._handle = self._open(lib, model_dir, swap, threads, log, settings)
+            self._handle = self._open(lib, model_dir, swap, threads, log, settings, tuning)
         except BaseException:
             self._process.close()
             raise
         weakref.finalize(self, _close_all, self._sessions, self._handle, self._process)
 
     @staticmethod
-    def _open(lib, model_dir, swap, threads, log, settings) -> Handle:
+    def _open(lib, model_dir, swap, threads, log, settings, tuning) -> Handle:
         params = lib.brightloom_engine_default_params()
         names = {name: settings[name].encode() for name in NAME_SETTINGS}
         params.detector, params.swapper, params.enhancer = (names[n] for n in NAME_SETTINGS)
         params.open_swap = 1 if swap else 0
         params.intra_threads = threads
+        params.run_memory_mib, params.warm_up = tuning[0], 1 if tuning[1] else 0
         log_function = _log_function(log)
         if log_function is not None:
             params.log = log_function

@@ -133,6 +133,15 @@ def test_settings_are_checked_before_the_library_sees_them(models_dir):
             engine.configure(swapper="simswap_256")
 
 
+def test_run_memory_and_warm_up_reach_the_engine(demo_dir, faces):
+    with pytest.raises(ValueError, match="run_memory_mib"):
+        brightloom.Engine(demo_dir, run_memory_mib=-1)
+    with brightloom.Engine(demo_dir) as engine:
+        plain = engine.enhance(faces["group"])
+    with brightloom.Engine(demo_dir, run_memory_mib=16, warm_up=True) as engine:
+        assert (engine.enhance(faces["group"]) == plain).all()
+
+
 def test_one_engine_at_a_time_and_closed_engine_refuses_calls(models_dir, tmp_path):
     slots = os.path.join(models_dir, "slots")
     first = brightloom.Engine(slots, swap=False)
