@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "brightloom.h"
 
 namespace {
@@ -29,19 +30,6 @@ namespace {
 [[noreturn]] void fail(const std::string& what) {
     fprintf(stderr, "bench_first_call: %s: %s\n", what.c_str(), brightloom_last_error());
     exit(1);
-}
-
-double cpu_ms() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-}
-
-double wall_ms() {
-    return std::chrono::duration<double, std::milli>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 struct cost {

@@ -38,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "brightloom.h"
 #include "inference/block_cache.h"
 #include "inference/model_session.h"
@@ -71,19 +72,6 @@ int memory_of(const std::string& name) {
     for (const auto& mode : MODES)
         if (name == mode.name) return mode.memory;
     fail("unknown mode " + name);
-}
-
-double cpu_ms() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-}
-
-double wall_ms() {
-    return std::chrono::duration<double, std::milli>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 void print_load(const char* when) {
