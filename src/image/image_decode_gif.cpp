@@ -74,11 +74,12 @@ void draw_line(const GifPixelType* line, int width, const ColorMapObject* colour
 }
 
 bool draw_first_frame(GifFileType* gif, const decode_input& input, row_sink& sink) {
-    // The screen holds every frame, so its declared size is judged first,
-    // before any frame is read.
-    if (!declared_size_allowed(gif->SWidth, gif->SHeight, &sink.failure)) return false;
     int transparent = -1;
     if (!find_first_frame(gif, &transparent)) return false;
+    // The screen holds every frame, so its declared size is judged before
+    // any frame's pixels are read. A file that ends before its first frame
+    // is damaged whatever it declares, and is answered so.
+    if (!declared_size_allowed(gif->SWidth, gif->SHeight, &sink.failure)) return false;
     const GifImageDesc& frame = gif->Image;
     const ColorMapObject* colours = frame.ColorMap ? frame.ColorMap : gif->SColorMap;
     const int64_t screen_pixels = static_cast<int64_t>(gif->SWidth) * gif->SHeight;
