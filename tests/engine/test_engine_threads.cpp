@@ -11,6 +11,7 @@
 
 #include "brightloom.h"
 #include "support/engine_fixture.h"
+#include "support/session_fixture.h"
 #include "support/test_images.h"
 #include "support/testutil.h"
 
@@ -29,24 +30,15 @@ std::vector<uint8_t> outcome(brightloom_status status, const owned_image& result
     return result.bytes();
 }
 
-class EngineThreads : public ::testing::Test {
+class EngineThreads : public bl_test::SessionTest {
 protected:
     void SetUp() override {
-        bl_test::add_engine_models(&models);
-        brightloom_engine* opened = nullptr;
-        bl_test::StderrCapture quiet;
-        ASSERT_EQ(brightloom_engine_open(models.path().c_str(), nullptr, &opened), BRIGHTLOOM_OK)
-            << brightloom_last_error();
-        engine.reset(opened);
-        const brightloom_image in_source = bl_test::as_public(source.get());
-        ASSERT_EQ(brightloom_swap_session_open(engine.get(), &in_source, nullptr, nullptr, &session),
-                  BRIGHTLOOM_OK);
+        bl_test::SessionTest::SetUp();
         // Three faces of different colours; one target keeps the run short
         // under the sanitizer while every operation still overlaps the others.
         targets.push_back(bl_test::squares_image(
             {{160, 160, 255, 60, 40}, {480, 250, 40, 40, 255}, {320, 480, 150, 255, 40}}));
     }
-    void TearDown() override { brightloom_swap_session_close(session); }
 
     // Every operation on every target, each call a function of its own.
     std::vector<call> calls() {
@@ -86,10 +78,6 @@ protected:
         return all;
     }
 
-    bl_test::ModelDir models;
-    engine_ptr engine;
-    brightloom_swap_session* session = nullptr;
-    image_ptr source = bl_test::squares_image({{320, 320, 255, 255, 255}});
     std::vector<image_ptr> targets;
 };
 

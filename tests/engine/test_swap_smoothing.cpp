@@ -6,6 +6,7 @@
 
 #include "brightloom.h"
 #include "support/engine_fixture.h"
+#include "support/session_fixture.h"
 #include "support/test_images.h"
 #include "support/testutil.h"
 
@@ -15,20 +16,8 @@ using bl_test::owned_image;
 
 namespace {
 
-class SwapSmoothing : public ::testing::Test {
+class SwapSmoothing : public bl_test::SessionTest {
 protected:
-    void SetUp() override {
-        bl_test::add_engine_models(&models);
-        brightloom_engine* opened = nullptr;
-        ASSERT_EQ(brightloom_engine_open(models.path().c_str(), nullptr, &opened), BRIGHTLOOM_OK)
-            << brightloom_last_error();
-        engine.reset(opened);
-        const brightloom_image in_source = bl_test::as_public(source.get());
-        ASSERT_EQ(brightloom_swap_session_open(engine.get(), &in_source, nullptr, nullptr, &session),
-                  BRIGHTLOOM_OK);
-    }
-    void TearDown() override { brightloom_swap_session_close(session); }
-
     // Frame k of two faces moving across the picture: bright squares (the
     // stand-in detector's faces) whose green and blue carry a pattern that
     // moves with them, so that the tracker can follow their pixels.
@@ -45,11 +34,6 @@ protected:
             }
         });
     }
-
-    bl_test::ModelDir models;
-    engine_ptr engine;
-    image_ptr source = bl_test::squares_image({{320, 320, 255, 255, 255}});
-    brightloom_swap_session* session = nullptr;
 };
 
 }  // namespace
