@@ -2,8 +2,8 @@
 # Builds the image codecs for the Windows cross build as static
 # x86_64-w64-mingw32 libraries in PREFIX: libpng, libjpeg-turbo (the 8-bit
 # API, as libjpeg62-turbo), giflib and libwebp. Debian ships them for Linux
-# only, so they are built from Debian bookworm's source packages, fetched with
-# a private apt configuration (the system's sources stay as they are).
+# only, so they are built from Debian bookworm's source packages
+# (tools/fetch-debian-sources.sh).
 # A PREFIX finished before (its stamp file) is reused.
 #
 #   tools/build-windows-deps.sh PREFIX
@@ -16,7 +16,7 @@ sources=(libpng1.6 libjpeg-turbo giflib libwebp)
 stamp="$prefix/.stamp"
 [ "$(cat "$stamp" 2>/dev/null)" = "${sources[*]}" ] && exit 0
 
-packages=(mingw-w64 libz-mingw-w64-dev cmake ninja-build dpkg-dev)
+packages=(mingw-w64 libz-mingw-w64-dev cmake ninja-build)
 "$root/tools/install-packages.sh" "${packages[@]}"
 
 work="$(mktemp -d)"
@@ -24,21 +24,7 @@ trap 'rm -rf "$work"' EXIT
 log="$work/build.log"
 quiet() { "$@" >>"$log" 2>&1 || { tail -n 40 "$log"; echo "[windows-deps] failed: $*"; exit 1; }; }
 
-# The source index of the mirror the system already uses, in a folder of ours.
-mirror="$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/debian.sources 2>/dev/null)"
-mkdir -p "$work/apt/sources" "$work/apt/lists/partial" "$work/src"
-cat >"$work/apt/sources/bookworm-src.sources" <<EOF
-Types: deb-src
-URIs: ${mirror:-http://deb.debian.org/debian}
-Suites: bookworm
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-EOF
-apt_private=(-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$work/apt/sources"
-  -o Dir::State::Lists="$work/apt/lists" -o Debug::NoLocking=1 -o APT::Sandbox::User="$(id -un)")
-echo "[windows-deps] fetching the sources of ${sources[*]}"
-quiet apt-get "${apt_private[@]}" update
-(cd "$work/src" && quiet apt-get "${apt_private[@]}" source "${sources[@]}")
+"$root/tools/fetch-debian-sources.sh" "$work/src" "${sources[@]}"
 src() { find "$work/src" -maxdepth 1 -type d -name "$1-*" | head -n 1; }
 
 jobs="$(nproc)"; [ "$jobs" -gt 2 ] && jobs=2
