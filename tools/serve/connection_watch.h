@@ -29,6 +29,8 @@
 #include <string>
 #include <thread>
 
+#include "socket_calls.h"
+
 using WatchClock = std::chrono::steady_clock;
 
 // One connection, from accept() until the library closes it. Its handler
@@ -123,7 +125,7 @@ private:
     bool stopping_ = false;
     WatchClock::time_point stopped_at_{};
     std::atomic<bool> done_{false};
-    int wake_[2] = {-1, -1};
+    socket_calls::Wakeup wakeup_;
     std::thread thread_;
 };
 

@@ -1,18 +1,10 @@
-// The kernel counts every byte a TCP connection receives (TCP_INFO), so the
-// upload limit holds for the body's framing and for bytes the library has
-// not read yet alike.
-#include <fcntl.h>
-#include <linux/tcp.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <vector>
 
 #include "connection_watch.h"
 #include "request_head_guard.h"
+#include "socket_calls.h"
+
+using namespace socket_calls;
 
 namespace {
 
@@ -46,26 +38,13 @@ void send_answer(int fd, int status, const std::string& message) {
                                "\r\nContent-Type: application/json\r\nConnection: close\r\n"
                                "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
                                body;
-    ssize_t ignored = send(fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    (void)ignored;
+    send_now(fd, answer);
 }
 
 void refuse_and_close(int fd, int status, const std::string& message) {
     send_answer(fd, status, message);
-    shutdown(fd, SHUT_RDWR);
-    close(fd);
-}
-
-uint64_t bytes_received(int fd) {
-    tcp_info info{};
-    socklen_t length = sizeof info;
-    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return 0;
-    return info.tcpi_bytes_received;
-}
-
-size_t unread_bytes(int fd) {
-    int n = 0;
-    return ioctl(fd, FIONREAD, &n) == 0 && n > 0 ? static_cast<size_t>(n) : 0;
+    shut_down(fd);
+    close_socket(fd);
 }
 
 std::string seconds_text(std::chrono::seconds time) {
@@ -96,15 +75,14 @@ bool WatchedConnection::body_too_large() const {
 
 void WatchedConnection::answered() {
     if (!body_unread_) return;
-    shutdown(fd_, SHUT_WR);
+    shut_down_sending(fd_);
     const auto until = WatchClock::now() + LINGER_TIME;
     std::vector<char> discard(64 * 1024);
     for (size_t drained = 0; drained < LINGER_BYTES;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(until - WatchClock::now());
-        pollfd readable{fd_, POLLIN, 0};
-        if (left.count() <= 0 || poll(&readable, 1, static_cast<int>(left.count())) <= 0) break;
-        const ssize_t n = recv(fd_, discard.data(), discard.size(), MSG_DONTWAIT);
+        if (left.count() <= 0 || !wait_readable({fd_}, static_cast<int>(left.count()))) break;
+        const long n = receive_now(fd_, discard.data(), discard.size());
         if (n <= 0) break;
         drained += static_cast<size_t>(n);
     }
@@ -116,12 +94,11 @@ bool WatchedConnection::refuse_while_reading(int status, const std::string& mess
     send_answer(fd_, status, message);
     // Wakes the connection's thread if it waits in a read; what it then
     // writes goes nowhere.
-    shutdown(fd_, SHUT_RDWR);
+    shut_down(fd_);
     return true;
 }
 
 ConnectionWatch::ConnectionWatch(const Limits& limits) : limits_(limits) {
-    if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
     thread_ = std::thread([this] { watch(); });
 }
 
@@ -131,9 +108,7 @@ ConnectionWatch::~ConnectionWatch() {
     thread_.join();
     // Connections still waiting here were never handed to the library.
     for (const Entry& c : open_)
-        if (c->phase_ == WatchedConnection::Phase::AwaitingHead) close(c->fd_);
-    for (int fd : wake_)
-        if (fd >= 0) close(fd);
+        if (c->phase_ == WatchedConnection::Phase::AwaitingHead) close_socket(c->fd_);
 }
 
 void ConnectionWatch::set_runner(Runner run) {
@@ -163,29 +138,23 @@ void ConnectionWatch::stop() {
     wake();
 }
 
-void ConnectionWatch::wake() {
-    const char byte = 1;
-    ssize_t ignored = write(wake_[1], &byte, 1);
-    (void)ignored;
-}
+void ConnectionWatch::wake() { wakeup_.wake(); }
 
 void ConnectionWatch::watch() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!done_) {
-        std::vector<pollfd> waiting{{wake_[0], POLLIN, 0}};
+        std::vector<int> waiting{wakeup_.handle()};
         bool partial = false;
         for (const Entry& c : open_) {
             if (c->phase_ != WatchedConnection::Phase::AwaitingHead || c->head_complete_) continue;
             if (c->bytes_seen_ > 0)
                 partial = true;
             else
-                waiting.push_back({c->fd_, POLLIN, 0});
+                waiting.push_back(c->fd_);
         }
         lock.unlock();
-        poll(waiting.data(), waiting.size(), partial ? PARTIAL_HEAD_TICK_MS : TICK_MS);
-        char drained[64];
-        while (read(wake_[0], drained, sizeof drained) > 0) {
-        }
+        wait_readable(waiting, partial ? PARTIAL_HEAD_TICK_MS : TICK_MS);
+        wakeup_.drain();
         lock.lock();
         const auto now = WatchClock::now();
         for (auto it = open_.begin(); it != open_.end();)
@@ -212,7 +181,7 @@ bool ConnectionWatch::look_at(const Entry& entry, WatchClock::time_point now) {
         case Phase::Answering: {
             const WatchClock::time_point since{WatchClock::duration(c.answering_since_.load())};
             if (stopping_ && !c.cut_off_ && now > std::max(stopped_at_, since) + STOP_GRACE) {
-                shutdown(c.fd_, SHUT_RDWR);
+                shut_down(c.fd_);
                 c.cut_off_ = true;
             }
             return false;
@@ -234,7 +203,7 @@ bool ConnectionWatch::look_at_head(const Entry& entry, WatchClock::time_point no
         RequestHeadGuard::Head head;
         if (unread == 0 || unread != c.bytes_seen_) head = RequestHeadGuard::peek(c.fd_);
         if (head.state == RequestHeadGuard::Head::Closed) {
-            close(c.fd_);
+            close_socket(c.fd_);
             return true;
         }
         if (head.state == RequestHeadGuard::Head::TooLarge) {

@@ -1,11 +1,10 @@
-#include <errno.h>
-#include <sys/socket.h>
+#include "request_head_guard.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-#include "request_head_guard.h"
+#include "socket_calls.h"
 #include "socket_lookup.h"
 
 int RequestHeadGuard::newest_connection() {
@@ -25,11 +24,9 @@ int RequestHeadGuard::newest_connection() {
 
 RequestHeadGuard::Head RequestHeadGuard::peek(int fd) {
     std::vector<char> bytes(MAX_HEAD_BYTES + 1);
-    const ssize_t n = recv(fd, bytes.data(), bytes.size(), MSG_PEEK | MSG_DONTWAIT);
+    const long n = socket_calls::peek(fd, bytes.data(), bytes.size());
     Head head;
     if (n == 0) head.state = Head::Closed;
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-        head.state = Head::Closed;
     if (n <= 0) return head;
     static const char END[] = "\r\n\r\n";
     const auto end = std::search(bytes.begin(), bytes.begin() + n, END, END + 4);
