@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the image codecs for the Windows cross build as static
 # x86_64-w64-mingw32 libraries in PREFIX: libpng, libjpeg-turbo (the 8-bit
-# API, as libjpeg62-turbo), giflib and libwebp. Debian ships them for Linux
-# only, so they are built from Debian bookworm's source packages
+# API, as libjpeg62-turbo), giflib and libwebp; and puts beside them the
+# header-only JSON and HTTP libraries of the tool's detect and serve commands.
+# Debian ships them for Linux only (its HTTP library compiled, with a header
+# of declarations), so they come from Debian bookworm's source packages
 # (tools/fetch-debian-sources.sh).
 # A PREFIX finished before (its stamp file) is reused.
 #
@@ -12,7 +14,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 mkdir -p "${1:?usage: $0 PREFIX}"
 prefix="$(cd "$1" && pwd)"
-sources=(libpng1.6 libjpeg-turbo giflib libwebp)
+sources=(libpng1.6 libjpeg-turbo giflib libwebp nlohmann-json3 cpp-httplib)
 stamp="$prefix/.stamp"
 [ "$(cat "$stamp" 2>/dev/null)" = "${sources[*]}" ] && exit 0
 
@@ -51,6 +53,12 @@ gif="$(src giflib)"
 quiet make -C "$gif" -j "$jobs" CC="$cross-gcc" AR="$cross-ar" OFLAGS=-O2 libgif.a
 install -D -m 644 "$gif/libgif.a" "$prefix/lib/libgif.a"
 install -D -m 644 "$gif/gif_lib.h" "$prefix/include/gif_lib.h"
+# Header-only: the whole library is the header. The HTTP library is used
+# without TLS and compression, which its header leaves out unless asked.
+json="$(src nlohmann-json3)"
+install -D -m 644 -t "$prefix/include/nlohmann" "$json/single_include/nlohmann/json.hpp" \
+  "$json/single_include/nlohmann/json_fwd.hpp"
+install -D -m 644 "$(src cpp-httplib)/httplib.h" "$prefix/include/httplib.h"
 
 echo "${sources[*]}" >"$stamp"
 echo "[windows-deps] done"

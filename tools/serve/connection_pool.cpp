@@ -12,7 +12,8 @@ ConnectionPool::~ConnectionPool() { shutdown(); }
 void ConnectionPool::enqueue(std::function<void()> connection) {
     const int fd = guard_->newest_connection();
     // A socket that cannot be told apart is served unwatched rather than
-    // dropped: only serving it closes it.
+    // dropped: only serving it closes it. (On Windows none can be: there the
+    // server's task hands its socket to the watch itself, see http_server.h.)
     if (fd < 0) return run(std::move(connection));
     watch_->admit(fd, std::move(connection));
 }

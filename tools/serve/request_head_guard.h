@@ -1,8 +1,8 @@
 // Caps the size of a request's head (request line and headers). The HTTP
 // library caps each header line but not their number, so the head is looked
 // at, without being taken from the socket, before the library reads it. The
-// library hands its connection threads no socket, so the socket is
-// recognised as the one accept() has just made.
+// library hands its connection threads no socket, so on POSIX the socket is
+// recognised as the one accept() has just made (Windows: see http_server.h).
 #ifndef BL_TOOLS_SERVE_REQUEST_HEAD_GUARD_H
 #define BL_TOOLS_SERVE_REQUEST_HEAD_GUARD_H
 

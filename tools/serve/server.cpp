@@ -10,6 +10,7 @@
 #include "answers.h"
 #include "connection_pool.h"
 #include "connection_watch.h"
+#include "http_server.h"
 #include "request_checks.h"
 #include "routes.h"
 #include "socket_lookup.h"
@@ -74,10 +75,11 @@ brightloom_options job_options(const Settings& s, const ServeOptions& options) {
 }
 
 // Called once the port is known: the guard recognises connections by it.
-void use_connection_pool(httplib::Server& server, const ServeOptions& options, int jobs, int port,
+void use_connection_pool(HttpServer& server, const ServeOptions& options, int jobs, int port,
                          std::shared_ptr<ConnectionWatch> watch) {
     const size_t threads = upload_slots(options, jobs) + LIGHT_THREADS;
     auto guard = std::make_shared<RequestHeadGuard>(port);
+    server.watch_connections(watch);
     server.new_task_queue = [threads, guard, watch] {
         return new ConnectionPool(threads, guard, watch);
     };
@@ -170,7 +172,7 @@ int run_server(const ServeOptions& options, const Settings& s) {
                       job_watch,
                       max_body_bytes(options),
                       options.max_upload_mb};
-    httplib::Server server;
+    HttpServer server;
     configure(server, options);
     auto routes = add_api_routes(server, state);
 

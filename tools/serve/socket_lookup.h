@@ -1,7 +1,9 @@
 // Finding the server's own sockets among the process's descriptors. The HTTP
 // library keeps its sockets to itself; these let the server see a
 // connection's socket (to check that its client is still there, to guard
-// its request head) and widen the listen backlog.
+// its request head) and widen the listen backlog. Windows lets no process
+// list its sockets: there the connection a thread serves is the only one
+// known (see http_server.h).
 #ifndef BL_TOOLS_SERVE_SOCKET_LOOKUP_H
 #define BL_TOOLS_SERVE_SOCKET_LOOKUP_H
 

@@ -1,6 +1,6 @@
-// Ctrl-C, SIGTERM and SIGHUP stop the server: the first one asks it to stop
-// after the jobs in progress; a second one ends the process at once (exit
-// 130).
+// Ctrl-C, SIGTERM and SIGHUP stop the server (on Windows Ctrl-C, Ctrl-Break
+// and closing the console): the first one asks it to stop after the jobs in
+// progress; a second one ends the process at once (exit 130).
 #ifndef BL_TOOLS_SERVE_STOP_SIGNALS_H
 #define BL_TOOLS_SERVE_STOP_SIGNALS_H
 
