@@ -3,8 +3,9 @@
 # Wine with the real onnxruntime.dll: the DLL's export table, the C++ test
 # programs, the command-line tool on the demo models (a swap and a
 # frame-directory run), and the same runs with "é" and "東京" in the model
-# directory's and the images' paths. The models the Linux build generated are
-# used as they are. Wine's prefix lives in the build directory.
+# directory's and the images' paths; then detect and serve beside the Linux
+# tool (tests/tools/windows/under_wine.py). The models and the tool the Linux
+# build made are used as they are. Wine's prefix lives in the build directory.
 #
 #   tools/test-windows.sh [linux-build-dir] [windows-build-dir]
 set -euo pipefail
@@ -14,6 +15,8 @@ linux_build="${1:-$root/build}"
 build="${2:-$root/build-windows}"
 models="$linux_build/models"
 [ -f "$models/.stamp" ] || { echo "[windows] no generated models in $models: build on Linux first"; exit 1; }
+linux_cli="$linux_build/out/brightloom"
+[ -x "$linux_cli" ] || { echo "[windows] no Linux tool at $linux_cli: build on Linux first"; exit 1; }
 
 "$root/tools/install-packages.sh" wine wine64
 
@@ -25,6 +28,9 @@ out="$build/out"
 # here needs; arguments and names decoded as UTF-8.
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
 run() { wine "$@" 2> >(grep -v "Failed to create DXGI factory" >&2); }
+# Whatever a test left running in our prefix (a server above all) ends with
+# the script.
+trap 'wineserver -k 2>/dev/null || true' EXIT
 
 echo "[windows] export table of the DLL"
 sh "$root/tests/engine/programs/check_exports.sh" "$out/kalderon-brightloom-inference.dll"
@@ -92,6 +98,14 @@ for f in "$work/frames/"*; do cp "$f" "$named/東京 frames é/é_東京_$(basen
 echo "[windows] command-line tool with é and 東京 in its paths"
 cli_run "$named/modèles 東京" "$named/source é.png" "$named/東京.png" "$named/東京 frames é" \
   "$named/résultats 東京" || failed+=("brightloom.exe (é 東京)")
+
+# detect's JSON and the server against the Linux tool's, from a client on
+# this side of Wine; the server stops on Ctrl-C (SIGINT, which Wine hands the
+# program as a console Ctrl-C). Bounded: a hung server fails the run.
+echo "[windows] detect and serve beside the Linux tool"
+BRIGHTLOOM_CLI="$linux_cli" BRIGHTLOOM_WINDOWS_CLI="$out/brightloom.exe" BRIGHTLOOM_TEST_MODELS="$models" \
+  PYTHONDONTWRITEBYTECODE=1 timeout -s INT -k 60 900 /usr/bin/python3 -m pytest -q -p no:cacheprovider \
+  --rootdir="$root/tests/tools" "$root/tests/tools/windows/under_wine.py" || failed+=("detect and serve")
 
 if [ ${#failed[@]} -gt 0 ]; then
   echo "[windows] FAILED: ${failed[*]}"
