@@ -51,11 +51,12 @@ static int64_t working_row_bytes(int64_t width, int bit_depth) {
 // Whether the header's picture may be decoded: judged from the declared
 // size and from what its rows cost, before png_read_update_info sets those
 // rows up (a 74-byte file declaring 2^31 - 1 pixels a row once cost 6 GB).
-static bool header_allowed(png_structp png, png_infop info, load_failure* failure) {
+static bool header_allowed(png_structp png, png_infop info, const decode_input& input,
+                           load_failure* failure) {
     png_uint_32 width = 0, height = 0;
     int bit_depth = 0;
     png_get_IHDR(png, info, &width, &height, &bit_depth, nullptr, nullptr, nullptr, nullptr);
-    if (!declared_size_allowed(width, height, failure)) return false;
+    if (!header_size_allowed(input, width, height, failure)) return false;
     if (working_row_bytes(width, bit_depth) <= PNG_MAX_ROW_BYTES) return true;
     *failure = load_failure::too_large;
     return false;
@@ -99,7 +100,7 @@ static void read_from_input(png_structp png, png_bytep data, size_t length) {
 static bool read_png(png_structp png, png_infop info, const decode_input& input, row_sink& sink) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_read_info(png, info);
-    if (!header_allowed(png, info, &sink.failure)) return false;
+    if (!header_allowed(png, info, input, &sink.failure)) return false;
     const int64_t min_bytes = raw_bytes(png, info) / DEFLATE_MAX_RATIO;
     request_rgb8(png, info);
     const int passes = png_set_interlace_handling(png);
