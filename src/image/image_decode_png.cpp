@@ -115,7 +115,22 @@ static bool read_png(png_structp png, png_infop info, const decode_input& input,
     return true;
 }
 
+// A probe reads the size from the header chunk, which every PNG starts
+// with: libpng reads on to the chunks after it before it tells the size, and
+// a file that holds only its headers has none.
+static bool probe_header_chunk(decode_input& input, load_failure* failure) {
+    uint8_t head[24];
+    *failure = load_failure::corrupt;
+    if (!input.seek(0) || !input.read_exact(head, sizeof head) || memcmp(head + 12, "IHDR", 4) != 0)
+        return false;
+    return header_size_allowed(input, be32(head + 16), be32(head + 20), failure);
+}
+
 bl_image* decode_png(decode_input& input, load_failure* failure) {
+    if (input.probe()) {
+        probe_header_chunk(input, failure);
+        return nullptr;
+    }
     if (!chunks_within_file(input)) {
         *failure = load_failure::corrupt;
         return nullptr;
