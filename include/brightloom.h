@@ -861,6 +861,48 @@ BRIGHTLOOM_API brightloom_status brightloom_video_process_file(
     const char* output_path, const brightloom_options* options,
     const brightloom_video_params* params, brightloom_video_summary* summary);
 
+/* ------------------------------------------------- Frame directories --
+ * One operation over every frame image of a folder on an engine: the frames
+ * face_swap_video_dir and frame_process_video_dir take (.png, .jpg, .jpeg,
+ * .bmp, any case), in byte order of their names, written under the same
+ * names into another, existing folder. A frame the operation fails on is
+ * copied unchanged (with a warning line). Available in every build. */
+
+typedef struct brightloom_frames_params {
+    uint32_t size;   /* as in brightloom_engine_params */
+    /* Called on the run's thread after every frame: frames done and frames
+     * listed. NULL: none. */
+    brightloom_video_progress_fn progress;
+    void* progress_user_data;
+    /* NULL or a flag another thread sets non-zero to stop the run before its
+     * next frame: BRIGHTLOOM_CANCELLED. Read only; the caller resets it. */
+    const volatile int32_t* cancel;
+    /* BRIGHTLOOM_VIDEO_SWAP: the session whose face goes into every frame
+     * (opened on the same engine); options->enhance_after_swap restores the
+     * faces too. Not read for the other operations. */
+    brightloom_swap_session* session;
+} brightloom_frames_params;
+
+BRIGHTLOOM_API brightloom_frames_params brightloom_frames_default_params(void);
+
+/* Runs `operation` (ENHANCE, COLORIZE, UPSCALE as the video-file jobs, or
+ * SWAP with params->session) over every frame of input_dir into
+ * output_dir, each frame as the in-memory operation does it with options
+ * (NULL: the defaults). options->cancel is not read (params->cancel stops
+ * the run). Statuses: BAD_ARGUMENT (NULL engine or folders, params->size 0,
+ * an unknown operation, SWAP without a session, the options' checks, "Output
+ * dir is the input dir: <dir>"), UNREADABLE_INPUT ("Cannot list frames dir:
+ * <dir>", "No frames found in: <dir>"), CANNOT_WRITE ("Output dir not found:
+ * <dir>", "<n> frames failed to process": frames that could be neither
+ * processed nor copied), CANCELLED, OUT_OF_MEMORY. Nothing is written on the
+ * failures before the first frame. */
+BRIGHTLOOM_API brightloom_status brightloom_frames_dir_run(brightloom_engine* engine,
+                                                           brightloom_video_operation operation,
+                                                           const char* input_dir,
+                                                           const char* output_dir,
+                                                           const brightloom_options* options,
+                                                           const brightloom_frames_params* params);
+
 /* For a host's signal handler that must end the process at once:
  * async-signal-safe, kills the ffmpeg children of every job in progress and
  * removes their temporary and partial files. The jobs then fail. */
