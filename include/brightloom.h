@@ -122,7 +122,9 @@ BRIGHTLOOM_API const char* brightloom_get_error(void);
  *            "blendswap_256", "simswap_256";
  *   enhancer: "gfpgan_1.4" (default), "gfpgan_1.3", "gfpgan_1.2",
  *             "restoreformer_plus_plus".
- * Unknown names select the default file. A NULL name is ignored. */
+ * Unknown names select the default file. A NULL name is ignored. The names,
+ * families and files are the model table's (brightloom_model_describe); the
+ * defaults of the numbers below are brightloom_default_options'. */
 BRIGHTLOOM_API void brightloom_set_detector(const char* name);
 BRIGHTLOOM_API void brightloom_set_swapper(const char* name);
 BRIGHTLOOM_API void brightloom_set_enhancer(const char* name);

@@ -4,8 +4,8 @@ import ctypes
 import os
 import threading
 
-from ._structs import (EngineHandle, EngineInfo, EngineParams, Face, Image, ImageInfo,
-                       ModelRow, Options, SwapSessionHandle, VideoParams, VideoSummary)
+from ._structs import (EngineHandle, EngineInfo, EngineParams, Face, FramesParams, Image,
+                       ImageInfo, ModelRow, Options, SwapSessionHandle, VideoParams, VideoSummary)
 
 LIBRARY_FILE = "libkalderon-brightloom-inference.so.1"
 
@@ -88,6 +88,9 @@ SIGNATURES = {
                                            _P(VideoParams), _P(VideoSummary)]),
     "brightloom_video_process_file": (_enum, [_engine, _enum, _str, _str, _options,
                                               _P(VideoParams), _P(VideoSummary)]),
+    "brightloom_frames_default_params": (FramesParams, []),
+    "brightloom_frames_dir_run": (_enum, [_engine, _enum, _str, _str, _options,
+                                          _P(FramesParams)]),
     "brightloom_video_hard_stop": (None, []),
 }
 

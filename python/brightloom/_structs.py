@@ -96,6 +96,16 @@ class VideoParams(ctypes.Structure):
     ]
 
 
+class FramesParams(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("progress", VideoProgressFunction),
+        ("progress_user_data", ctypes.c_void_p),
+        ("cancel", ctypes.POINTER(_i32)),
+        ("session", ctypes.POINTER(SwapSessionHandle)),
+    ]
+
+
 class VideoSummary(ctypes.Structure):
     _fields_ = [
         ("frames", _i32),

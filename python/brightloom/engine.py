@@ -274,15 +274,17 @@ class Engine(FileJobs):
         return [face_of(records[i]) for i in range(count.value)]
 
     def swap_session(self, source: ImageInput, reference: Optional[ImageInput] = None,
-                     reference_position: int = 0, reference_distance: float = 0.3,
+                     reference_position: int = 0, reference_distance: Optional[float] = None,
                      **options: Any) -> SwapSession:
         """The best face of source analysed once, for session.swap(frame) on
-        many frames. With reference, only faces within reference_distance of
-        its face at reference_position are swapped."""
+        many frames. With reference, only faces within reference_distance
+        (None: the library's default) of its face at reference_position
+        are swapped."""
+        keywords = {**options, "reference_position": reference_position}
+        if reference_distance is not None:
+            keywords["reference_distance"] = reference_distance
         settings = self._options(("detector_score", "reference_position", "reference_distance",
-                                  "max_faces"),
-                                 {**options, "reference_position": reference_position,
-                                  "reference_distance": reference_distance})
+                                  "max_faces"), keywords)
         pointer = ctypes.POINTER(SwapSessionHandle)()
         with Picture(self._lib, source) as face, _optional_picture(self._lib, reference) as ref:
             with self._handle.use() as engine:

@@ -30,7 +30,7 @@ static bl_run_counters g_video;
 // session: it may be set before the session exists and outlives cleanup.
 static int32_t g_ref_active = 0;
 static float g_ref_embedding[BL_EMBEDDING_SIZE] = {};
-static float g_ref_distance = 0.3f;
+static float g_ref_distance = brightloom_default_options().reference_distance;
 
 static const char VIDEO_NOT_INITIALIZED[] =
     "Video swap not initialized — call face_swap_video_init() first";
