@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <mutex>
+#include <string>
 
 #include "brightloom.h"
 #include "engine/bl_status.h"
@@ -63,8 +64,9 @@ brightloom_status brightloom_model_describe(size_t index, brightloom_model_row* 
         size_t count = 0;
         const bl_model_row* rows = bl_model_rows(&count);
         if (row && row->size != 0 && index >= count)
-            return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "No model row %zu (the table has %zu)", index,
-                           count);
+            // Counts as text: the Windows build checks formats by its own C library's rules.
+            return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "No model row %s (the table has %s)",
+                           std::to_string(index).c_str(), std::to_string(count).c_str());
         brightloom_model_row filled = {sizeof filled, 0, "", "", "", 0, 0};
         if (index < count) {
             const bl_model_row& found = rows[index];
@@ -109,8 +111,8 @@ brightloom_status brightloom_engine_model_dir(brightloom_engine* engine, char* b
         if (!engine || !length)
             return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The %s is NULL", engine ? "length" : "engine");
         if (!buffer && capacity > 0)
-            return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The buffer is NULL with a capacity of %zu",
-                           capacity);
+            return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The buffer is NULL with a capacity of %s",
+                           std::to_string(capacity).c_str());
         const std::string& dir = engine->model_dir;
         *length = dir.size();
         if (capacity == 0) return BRIGHTLOOM_OK;
