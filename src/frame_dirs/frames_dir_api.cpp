@@ -56,7 +56,17 @@ bool cancelled(void* user) {
     return run.params.cancel && *run.params.cancel != 0;
 }
 
-const char* operation_name(brightloom_video_operation operation) {
+// The operation as a number: a C caller may pass any int, which the enum
+// type (values 0 ... 3) cannot hold, so it is never read as the enum before
+// it is known to be one.
+int operation_number(const brightloom_video_operation& operation) {
+    int number = 0;
+    static_assert(sizeof number == sizeof operation, "the operation is passed as an int");
+    memcpy(&number, &operation, sizeof number);
+    return number;
+}
+
+const char* operation_name(int operation) {
     switch (operation) {
         case BRIGHTLOOM_VIDEO_ENHANCE: return "enhance";
         case BRIGHTLOOM_VIDEO_COLORIZE: return "colorize";
@@ -86,9 +96,9 @@ brightloom_status start_run(brightloom_engine* engine, brightloom_video_operatio
     if (!engine || !input_dir || !output_dir)
         return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The %s is NULL",
                        !engine ? "engine" : !input_dir ? "input dir" : "output dir");
-    if (!operation_name(operation))
-        return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "Unknown operation: %d",
-                       static_cast<int>(operation));
+    const int number = operation_number(operation);
+    if (!operation_name(number))
+        return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "Unknown operation: %d", number);
     if (brightloom_status status = complete_params(params, &run->params)) return status;
     if (operation == BRIGHTLOOM_VIDEO_SWAP && !run->params.session)
         return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "A swap over frames needs the params' session");
@@ -97,7 +107,7 @@ brightloom_status start_run(brightloom_engine* engine, brightloom_video_operatio
     // Frames stop through the params' flag, between frames.
     run->options.cancel = nullptr;
     run->engine = engine;
-    run->operation = operation;
+    run->operation = static_cast<brightloom_video_operation>(number);
     return BRIGHTLOOM_OK;
 }
 
@@ -125,7 +135,7 @@ brightloom_status brightloom_frames_dir_run(brightloom_engine* engine,
             return status;
         bl_frame_runner runner = {};
         runner.tag = "frames_dir_run";
-        runner.settings = operation_name(operation);
+        runner.settings = operation_name(operation_number(operation));
         runner.user = &run;
         runner.progress = report_progress;
         runner.cancelled = cancelled;

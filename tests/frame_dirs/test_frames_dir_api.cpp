@@ -145,8 +145,6 @@ TEST_F(FramesDirRun, RefusesWhatItCannotRun) {
     } cases[] = {
         {"no engine", nullptr, 0, in_dir, out_dir, nullptr, nullptr, BRIGHTLOOM_BAD_ARGUMENT,
          "The engine is NULL"},
-        {"unknown operation", engine.get(), 9, in_dir, out_dir, nullptr, nullptr,
-         BRIGHTLOOM_BAD_ARGUMENT, "Unknown operation: 9"},
         {"params of size 0", engine.get(), 0, in_dir, out_dir, nullptr, &unsized,
          BRIGHTLOOM_BAD_ARGUMENT, "The frames params' size is 0: start from the defaults"},
         {"swap without a session", engine.get(), BRIGHTLOOM_VIDEO_SWAP, in_dir, out_dir, nullptr,
