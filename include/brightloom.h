@@ -122,7 +122,9 @@ BRIGHTLOOM_API const char* brightloom_get_error(void);
  *            "blendswap_256", "simswap_256";
  *   enhancer: "gfpgan_1.4" (default), "gfpgan_1.3", "gfpgan_1.2",
  *             "restoreformer_plus_plus".
- * Unknown names select the default file. A NULL name is ignored. */
+ * Unknown names select the default file. A NULL name is ignored. The names,
+ * families and files are the model table's (brightloom_model_describe); the
+ * defaults of the numbers below are brightloom_default_options'. */
 BRIGHTLOOM_API void brightloom_set_detector(const char* name);
 BRIGHTLOOM_API void brightloom_set_swapper(const char* name);
 BRIGHTLOOM_API void brightloom_set_enhancer(const char* name);
@@ -379,6 +381,12 @@ typedef struct brightloom_engine_params {
      * their first use, are not run. 0 (default): off. Results are the same
      * either way. */
     int32_t warm_up;
+    /* Non-zero: the engine's messages name a model by its file name alone
+     * and the model directory as "the model directory" ("Failed to load face
+     * swapper: uniface_256.onnx"), for hosts that pass messages on to people
+     * who must not learn the host's folders (a server). Log lines keep the
+     * full paths. 0 (default): messages name the full paths. */
+    int32_t private_model_dir;
 } brightloom_engine_params;
 
 BRIGHTLOOM_API brightloom_engine_params brightloom_engine_default_params(void);
@@ -403,6 +411,103 @@ BRIGHTLOOM_API brightloom_status brightloom_engine_open(const char* model_dir,
  * the host closes it once the call has returned. */
 BRIGHTLOOM_API void brightloom_engine_close(brightloom_engine* engine);
 
+/* -------------------------------------------------------------- Queries --
+ * What the library knows about its models and what an engine has, for hosts
+ * that offer choices or report what is available: read here rather than
+ * listed again or taken out of messages. */
+
+/* The places a model fills in an engine. */
+typedef enum brightloom_model_slot {
+    BRIGHTLOOM_MODEL_DETECTOR = 0,   /* one required; engine params detector */
+    BRIGHTLOOM_MODEL_LANDMARKER = 1, /* optional 68-point landmarker */
+    BRIGHTLOOM_MODEL_RECOGNIZER = 2, /* required for swapping and embeddings */
+    BRIGHTLOOM_MODEL_SWAPPER = 3,    /* required for swapping; engine params swapper */
+    BRIGHTLOOM_MODEL_ENHANCER = 4,   /* optional face restorer; engine params enhancer */
+    BRIGHTLOOM_MODEL_OCCLUDER = 5,   /* optional */
+    BRIGHTLOOM_MODEL_PARSER = 6,     /* optional */
+    BRIGHTLOOM_MODEL_COLORIZER = 7,  /* optional */
+    BRIGHTLOOM_MODEL_UPSCALER = 8,   /* one per upscale factor, opened on first use */
+    BRIGHTLOOM_MODEL_SLOT_RANGE_ = 2147483647 /* as BRIGHTLOOM_FORMAT_RANGE_ */
+} brightloom_model_slot;
+
+/* One model the library can open. The strings are the library's and stay
+ * valid for the life of the process. */
+typedef struct brightloom_model_row {
+    uint32_t size;          /* set by the caller, as brightloom_image_info.size */
+    int32_t slot;           /* a brightloom_model_slot */
+    const char* name;       /* as the engine params and the setters take it: "scrfd" */
+    const char* family;     /* the kind of model, deciding how it is run: "inswapper" */
+    const char* file;       /* its file in the model directory: "scrfd_2.5g.onnx" */
+    int32_t is_default;     /* 1 for the slot's default (the first row of the slot) */
+    int32_t upscale_factor; /* upscalers: the factor (2, 4); else 0 */
+} brightloom_model_row;
+
+/* How many rows the model table has; rows 0 ... count - 1 are described.
+ * Rows of a slot are in the order the engine tries them (detectors: the
+ * chosen one first, then the others in this order). */
+BRIGHTLOOM_API size_t brightloom_model_count(void);
+
+/* Row `index` of the model table. Statuses: BAD_ARGUMENT (NULL row, row->size
+ * 0, "No model row <i> (the table has <n>)"). */
+BRIGHTLOOM_API brightloom_status brightloom_model_describe(size_t index, brightloom_model_row* row);
+
+/* The state of one slot of an open engine. */
+typedef enum brightloom_model_state {
+    BRIGHTLOOM_MODEL_OPEN = 0,      /* open and used */
+    BRIGHTLOOM_MODEL_ABSENT = 1,    /* its file is not in the model directory */
+    BRIGHTLOOM_MODEL_REFUSED = 2,   /* its file is there but did not open */
+    BRIGHTLOOM_MODEL_NOT_OPENED = 3, /* its file is there; not opened because the engine was
+                                      * opened without swap (recognizer, swapper) or because it
+                                      * opens on first use (an upscaler not used yet) */
+    BRIGHTLOOM_MODEL_STATE_RANGE_ = 2147483647
+} brightloom_model_state;
+
+typedef struct brightloom_engine_model {
+    int32_t row;   /* the model table row (brightloom_model_describe) of the slot's model */
+    int32_t state; /* a brightloom_model_state */
+} brightloom_engine_model;
+
+/* What an open engine has. For a slot with several models, row is the one
+ * it opened (detector: the one that opened after the fallbacks) or, when
+ * none opened, the one its params chose. */
+typedef struct brightloom_engine_info {
+    uint32_t size; /* set by the caller, as brightloom_image_info.size */
+    brightloom_engine_model detector; /* always OPEN */
+    brightloom_engine_model landmarker;
+    brightloom_engine_model recognizer;
+    brightloom_engine_model swapper;
+    brightloom_engine_model enhancer;
+    brightloom_engine_model occluder;
+    brightloom_engine_model parser;
+    brightloom_engine_model colorizer;
+    /* Factor 2 and factor 4; for the upscalers not yet opened, whether their
+     * file is there is looked at when this is asked (OPEN once a use opened
+     * one; REFUSED once a use found it refused). */
+    brightloom_engine_model upscalers[2];
+} brightloom_engine_info;
+
+/* Fills *info (as far as info->size reaches). Statuses: BAD_ARGUMENT (NULL
+ * engine or info, info->size 0). Callable from any thread while the engine
+ * is open, calls on it in progress included. */
+BRIGHTLOOM_API brightloom_status brightloom_engine_describe(brightloom_engine* engine,
+                                                            brightloom_engine_info* info);
+
+/* The model directory the engine was opened with, as given. *length is its
+ * length in bytes (without the terminating zero); when capacity is more than
+ * that the whole name is written with its zero, else the first capacity - 1
+ * bytes and a zero (nothing when capacity is 0, buffer may then be NULL).
+ * Statuses: BAD_ARGUMENT (NULL engine or length, NULL buffer with a
+ * capacity). */
+BRIGHTLOOM_API brightloom_status brightloom_engine_model_dir(brightloom_engine* engine,
+                                                             char* buffer, size_t capacity,
+                                                             size_t* length);
+
+/* The cores this process may use, as an engine counts them for its
+ * intra_threads 0: the physical cores within the process's CPU affinity,
+ * capped by its control group's CPU quota; at least 1. For hosts that share
+ * the cores between engines or jobs. */
+BRIGHTLOOM_API int32_t brightloom_cpu_cores(void);
+
 /* --------------------------------------------------------------- Images -- */
 
 /* An 8-bit RGB picture: pixel (x, y) is pixels[y * stride + 3 * x + 0..2].
@@ -421,6 +526,11 @@ typedef enum brightloom_format {
     BRIGHTLOOM_FORMAT_JPEG = 1, /* quality 1 ... 100 */
     BRIGHTLOOM_FORMAT_BMP = 2,
     BRIGHTLOOM_FORMAT_WEBP = 3, /* lossy, quality 1 ... 100, sides up to 16383 */
+    /* Read only: brightloom_image_probe names them; brightloom_image_encode
+     * answers BAD_ARGUMENT. */
+    BRIGHTLOOM_FORMAT_GIF = 4,
+    BRIGHTLOOM_FORMAT_TGA = 5,
+    BRIGHTLOOM_FORMAT_PNM = 6,
     /* Not a format: makes every 32-bit value one the enum can hold, so that a
      * value from a newer header is refused ("Unknown image format") instead of
      * being undefined. */
@@ -444,6 +554,36 @@ BRIGHTLOOM_API brightloom_status brightloom_image_load(const char* path, brightl
 BRIGHTLOOM_API brightloom_status brightloom_image_encode(const brightloom_image* image,
                                                          brightloom_format format, int32_t quality,
                                                          uint8_t** bytes, size_t* size);
+
+/* What an image file's header declares, read without decoding its pixels. */
+typedef struct brightloom_image_info {
+    /* sizeof(brightloom_image_info) as the caller was compiled with, set by
+     * the caller ({sizeof info}): the library writes no field past it. */
+    uint32_t size;
+    int32_t width;  /* as brightloom_image_decode would give the picture: */
+    int32_t height; /* a JPEG's EXIF orientation already applied */
+    int32_t format; /* a brightloom_format */
+} brightloom_image_info;
+
+/* The size and format an image file held in memory declares, read by the
+ * decoders' own header readers (the file is told apart by its first bytes,
+ * as brightloom_image_decode does) and stopped before any pixel is decoded
+ * or allocated for. A size past BRIGHTLOOM_MAX_IMAGE_PIXELS is answered as
+ * declared, so a host can judge it (an upscale's result, say) before
+ * decoding; brightloom_image_decode remains the judge of the file itself and
+ * may still refuse it. Statuses: BAD_ARGUMENT (NULL bytes with a size,
+ * NULL info, info->size 0), UNSUPPORTED_FORMAT, UNREADABLE_INPUT (a header
+ * that is damaged or ends early, a side that is not positive),
+ * OUT_OF_MEMORY. Nothing is written to info on failure. */
+BRIGHTLOOM_API brightloom_status brightloom_image_probe(const void* bytes, size_t size,
+                                                        brightloom_image_info* info);
+
+/* brightloom_image_probe of a file, read where its header is: a JPEG's size
+ * after any length of metadata costs a few small reads, not the whole file.
+ * UNREADABLE_INPUT also when the file cannot be opened or read, or is no
+ * regular file (what is read from a pipe would be gone for the decode). */
+BRIGHTLOOM_API brightloom_status brightloom_image_probe_file(const char* path,
+                                                             brightloom_image_info* info);
 
 /* Writes the image in the format its extension names, as the file operations
  * above do. Statuses: BAD_ARGUMENT, CANNOT_WRITE. */
@@ -528,6 +668,9 @@ typedef struct brightloom_options {
     float smoothing;
 } brightloom_options;
 
+/* The options every field at its default, the one place the defaults are
+ * kept: hosts read their own defaults (and the settings' of the functions
+ * above) from here. */
 BRIGHTLOOM_API brightloom_options brightloom_default_options(void);
 
 /* ----------------------------------------------------------- Operations --
@@ -719,6 +862,48 @@ BRIGHTLOOM_API brightloom_status brightloom_video_process_file(
     brightloom_engine* engine, brightloom_video_operation operation, const char* input_path,
     const char* output_path, const brightloom_options* options,
     const brightloom_video_params* params, brightloom_video_summary* summary);
+
+/* ------------------------------------------------- Frame directories --
+ * One operation over every frame image of a folder on an engine: the frames
+ * face_swap_video_dir and frame_process_video_dir take (.png, .jpg, .jpeg,
+ * .bmp, any case), in byte order of their names, written under the same
+ * names into another, existing folder. A frame the operation fails on is
+ * copied unchanged (with a warning line). Available in every build. */
+
+typedef struct brightloom_frames_params {
+    uint32_t size;   /* as in brightloom_engine_params */
+    /* Called on the run's thread after every frame: frames done and frames
+     * listed. NULL: none. */
+    brightloom_video_progress_fn progress;
+    void* progress_user_data;
+    /* NULL or a flag another thread sets non-zero to stop the run before its
+     * next frame: BRIGHTLOOM_CANCELLED. Read only; the caller resets it. */
+    const volatile int32_t* cancel;
+    /* BRIGHTLOOM_VIDEO_SWAP: the session whose face goes into every frame
+     * (opened on the same engine); options->enhance_after_swap restores the
+     * faces too. Not read for the other operations. */
+    brightloom_swap_session* session;
+} brightloom_frames_params;
+
+BRIGHTLOOM_API brightloom_frames_params brightloom_frames_default_params(void);
+
+/* Runs `operation` (ENHANCE, COLORIZE, UPSCALE as the video-file jobs, or
+ * SWAP with params->session) over every frame of input_dir into
+ * output_dir, each frame as the in-memory operation does it with options
+ * (NULL: the defaults). options->cancel is not read (params->cancel stops
+ * the run). Statuses: BAD_ARGUMENT (NULL engine or folders, params->size 0,
+ * an unknown operation, SWAP without a session, the options' checks, "Output
+ * dir is the input dir: <dir>"), UNREADABLE_INPUT ("Cannot list frames dir:
+ * <dir>", "No frames found in: <dir>"), CANNOT_WRITE ("Output dir not found:
+ * <dir>", "<n> frames failed to process": frames that could be neither
+ * processed nor copied), CANCELLED, OUT_OF_MEMORY. Nothing is written on the
+ * failures before the first frame. */
+BRIGHTLOOM_API brightloom_status brightloom_frames_dir_run(brightloom_engine* engine,
+                                                           brightloom_video_operation operation,
+                                                           const char* input_dir,
+                                                           const char* output_dir,
+                                                           const brightloom_options* options,
+                                                           const brightloom_frames_params* params);
 
 /* For a host's signal handler that must end the process at once:
  * async-signal-safe, kills the ffmpeg children of every job in progress and

@@ -24,26 +24,28 @@ const Command* parsed_command(const CommandList& commands) {
     return nullptr;
 }
 
-bool swap_models_missing() {
-    const std::string message = brightloom_get_error();
-    return message.rfind("Failed to load face recognizer", 0) == 0 ||
-           message.rfind("Failed to load face swapper", 0) == 0;
-}
-
+// With ModelSet::Available, a full initialization that fails is tried
+// again without the recognizer and swapper: when that succeeds they were the
+// trouble (everything else is the same), and the command goes on without
+// them; when it fails too, the first failure is the one to report.
 int initialize(const Settings& s, ModelSet models) {
     if (s.models.empty()) {
         say("error: no model directory: give --models DIR or set BRIGHTLOOM_MODELS");
         return EXIT_USAGE;
     }
     apply_settings(s);
-    int32_t rc = models == ModelSet::Lite ? brightloom_init_lite(s.models.c_str(), 0)
-                                          : brightloom_init(s.models.c_str());
-    if (rc != 0 && models == ModelSet::Available && swap_models_missing()) {
-        say(std::string("warning: face swapping is off: ") + brightloom_get_error());
-        brightloom_shutdown();
-        rc = brightloom_init_lite(s.models.c_str(), 0);
+    if (models == ModelSet::Lite)
+        return brightloom_init_lite(s.models.c_str(), 0) == 0 ? EXIT_OK : fail_with_library_error();
+    if (brightloom_init(s.models.c_str()) == 0) return EXIT_OK;
+    if (models != ModelSet::Available) return fail_with_library_error();
+    const std::string why = brightloom_get_error();
+    brightloom_shutdown();
+    if (brightloom_init_lite(s.models.c_str(), 0) != 0) {
+        say("error: " + why);
+        return EXIT_FAILED;
     }
-    return rc == 0 ? EXIT_OK : fail_with_library_error();
+    say("warning: face swapping is off: " + why);
+    return EXIT_OK;
 }
 
 }  // namespace

@@ -11,7 +11,8 @@ colorize and upscale faces in images held in memory or in files.
                            progress=lambda done, total: print(done, total))
 """
 from ._native import SIGNATURES, load
-from .engine import (DEFAULTS, DETECTORS, ENHANCERS, FRAME_MODES, SWAPPERS, Engine, LogLevel)
+from . import engine as _engine
+from .engine import FRAME_MODES, Engine, LogLevel
 from .errors import BadArgumentError, BrightloomError, Status, StatusError
 from .faces import Face
 from .session import SwapSession
@@ -20,3 +21,9 @@ __all__ = ["Engine", "BrightloomError", "StatusError", "BadArgumentError", "Stat
            "SwapSession", "LogLevel", "load", "SIGNATURES", "DEFAULTS", "DETECTORS", "SWAPPERS", "ENHANCERS",
            "FRAME_MODES"]
 __version__ = "1.0.0"
+
+
+def __getattr__(name):
+    # DEFAULTS, DETECTORS, SWAPPERS, ENHANCERS: the library's, read when asked
+    # for, so that importing the package does not load the library.
+    return getattr(_engine, name)

@@ -4,8 +4,8 @@ import ctypes
 import os
 import threading
 
-from ._structs import (EngineHandle, EngineParams, Face, Image, Options, SwapSessionHandle,
-                       VideoParams, VideoSummary)
+from ._structs import (EngineHandle, EngineInfo, EngineParams, Face, FramesParams, Image,
+                       ImageInfo, ModelRow, Options, SwapSessionHandle, VideoParams, VideoSummary)
 
 LIBRARY_FILE = "libkalderon-brightloom-inference.so.1"
 
@@ -60,8 +60,15 @@ SIGNATURES = {
     "brightloom_engine_default_params": (EngineParams, []),
     "brightloom_engine_open": (_enum, [_str, _P(EngineParams), _P(_engine)]),
     "brightloom_engine_close": (None, [_engine]),
+    "brightloom_model_count": (_size, []),
+    "brightloom_model_describe": (_enum, [_size, _P(ModelRow)]),
+    "brightloom_engine_describe": (_enum, [_engine, _P(EngineInfo)]),
+    "brightloom_engine_model_dir": (_enum, [_engine, ctypes.c_char_p, _size, _P(_size)]),
+    "brightloom_cpu_cores": (_i32, []),
     "brightloom_image_decode": (_enum, [ctypes.c_void_p, _size, _image]),
     "brightloom_image_load": (_enum, [_str, _image]),
+    "brightloom_image_probe": (_enum, [ctypes.c_void_p, _size, _P(ImageInfo)]),
+    "brightloom_image_probe_file": (_enum, [_str, _P(ImageInfo)]),
     "brightloom_image_encode": (_enum, [_image, _enum, _i32, _P(_P(ctypes.c_uint8)), _P(_size)]),
     "brightloom_image_save": (_enum, [_image, _str]),
     "brightloom_image_release": (None, [_image]),
@@ -81,6 +88,9 @@ SIGNATURES = {
                                            _P(VideoParams), _P(VideoSummary)]),
     "brightloom_video_process_file": (_enum, [_engine, _enum, _str, _str, _options,
                                               _P(VideoParams), _P(VideoSummary)]),
+    "brightloom_frames_default_params": (FramesParams, []),
+    "brightloom_frames_dir_run": (_enum, [_engine, _enum, _str, _str, _options,
+                                          _P(FramesParams)]),
     "brightloom_video_hard_stop": (None, []),
 }
 

@@ -31,6 +31,7 @@ class EngineParams(ctypes.Structure):
         ("log_user_data", ctypes.c_void_p),
         ("run_memory_mib", _i32),
         ("warm_up", _i32),
+        ("private_model_dir", _i32),
     ]
 
 
@@ -95,6 +96,16 @@ class VideoParams(ctypes.Structure):
     ]
 
 
+class FramesParams(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("progress", VideoProgressFunction),
+        ("progress_user_data", ctypes.c_void_p),
+        ("cancel", ctypes.POINTER(_i32)),
+        ("session", ctypes.POINTER(SwapSessionHandle)),
+    ]
+
+
 class VideoSummary(ctypes.Structure):
     _fields_ = [
         ("frames", _i32),
@@ -102,9 +113,55 @@ class VideoSummary(ctypes.Structure):
     ]
 
 
+class ImageInfo(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("width", _i32),
+        ("height", _i32),
+        ("format", _i32),
+    ]
+
+
+class ModelRow(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("slot", _i32),
+        ("name", ctypes.c_char_p),
+        ("family", ctypes.c_char_p),
+        ("file", ctypes.c_char_p),
+        ("is_default", _i32),
+        ("upscale_factor", _i32),
+    ]
+
+
+class EngineModel(ctypes.Structure):
+    _fields_ = [
+        ("row", _i32),
+        ("state", _i32),
+    ]
+
+
+class EngineInfo(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("detector", EngineModel),
+        ("landmarker", EngineModel),
+        ("recognizer", EngineModel),
+        ("swapper", EngineModel),
+        ("enhancer", EngineModel),
+        ("occluder", EngineModel),
+        ("parser", EngineModel),
+        ("colorizer", EngineModel),
+        ("upscalers", EngineModel * 2),
+    ]
+
+
+# brightloom_model_slot
+(MODEL_DETECTOR, MODEL_LANDMARKER, MODEL_RECOGNIZER, MODEL_SWAPPER, MODEL_ENHANCER,
+ MODEL_OCCLUDER, MODEL_PARSER, MODEL_COLORIZER, MODEL_UPSCALER) = range(9)
 # brightloom_video_operation
 VIDEO_ENHANCE, VIDEO_COLORIZE, VIDEO_UPSCALE, VIDEO_SWAP = 0, 1, 2, 3
 # brightloom_target
 TARGET_ALL, TARGET_POSITION, TARGET_REFERENCE = 0, 1, 2
 # brightloom_format
-FORMAT_PNG, FORMAT_JPEG, FORMAT_BMP, FORMAT_WEBP = 0, 1, 2, 3
+FORMAT_PNG, FORMAT_JPEG, FORMAT_BMP, FORMAT_WEBP, FORMAT_GIF, FORMAT_TGA, FORMAT_PNM = range(7)

@@ -7,11 +7,13 @@ from typing import Any, Callable, Dict, List, Optional, overload
 
 import numpy as np
 
+from . import models as _models
 from . import options as _options
 from ._handles import Handle
 from ._native import load
 from ._process_engine import NAME_SETTINGS, NUMBER_SETTINGS, ProcessEngine
-from ._structs import EngineHandle, Image, LogFunction, SwapSessionHandle
+from ._structs import (MODEL_DETECTOR, MODEL_ENHANCER, MODEL_SWAPPER, EngineHandle, Image,
+                       LogFunction, SwapSessionHandle)
 from ._structs import Face as _FaceStruct
 from .errors import BrightloomError
 from .faces import Face, face_of
@@ -22,16 +24,21 @@ from .session import SwapSession
 
 __all__ = ["Engine", "LogLevel", "DEFAULTS", "DETECTORS", "SWAPPERS", "ENHANCERS", "FRAME_MODES"]
 
-DETECTORS = ("scrfd", "yoloface", "yunet")
-SWAPPERS = ("uniface_256", "inswapper_128", "inswapper_128_fp16", "blendswap_256",
-            "simswap_256")
-ENHANCERS = ("gfpgan_1.4", "gfpgan_1.3", "gfpgan_1.2", "restoreformer_plus_plus")
-_NAMES = {"detector": DETECTORS, "swapper": SWAPPERS, "enhancer": ENHANCERS}
-# Every Engine starts from these unless told otherwise, so one Engine's
-# choices never leak into the next through the process-wide engine.
-DEFAULTS = {"detector": "scrfd", "swapper": "uniface_256", "enhancer": "gfpgan_1.4",
-            "detector_score": 0.3, "mask_blur": 0.3, "enhancer_blend": 0.8,
-            "mask_padding": (0, 0, 0, 0)}
+# DETECTORS, SWAPPERS, ENHANCERS (the names each setting accepts, default
+# first) and DEFAULTS (every Engine's settings unless told otherwise, so one
+# Engine's choices never leak into the next through the process-wide engine)
+# are the library's, read from it when first asked for.
+_LIBRARY_CONSTANTS = {"DETECTORS": lambda: _models.model_names(MODEL_DETECTOR),
+                      "SWAPPERS": lambda: _models.model_names(MODEL_SWAPPER),
+                      "ENHANCERS": lambda: _models.model_names(MODEL_ENHANCER),
+                      "DEFAULTS": _models.defaults}
+
+
+def __getattr__(name: str) -> Any:
+    if name in _LIBRARY_CONSTANTS:
+        return _LIBRARY_CONSTANTS[name]()
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
 
 _SWAP_OPTIONS = _options.COMMON + ("enhance", "target", "reference_distance")
 _FACES_FIRST_TRY = 16
@@ -78,7 +85,7 @@ class Engine(FileJobs):
         if run_memory < 0:
             raise ValueError("run_memory_mib is 0 (automatic) or more")
         tuning = (run_memory, bool(warm_up))
-        settings = {**DEFAULTS, **settings}
+        settings = {**_models.defaults(), **settings}
         self._lib = lib = load(library)
         self._defaults = _options.defaults_of(settings)
         self._sessions = weakref.WeakSet()
@@ -123,11 +130,12 @@ class Engine(FileJobs):
         reach the original functions' setters, which take any value."""
         checked = {}
         for name, value in settings.items():
-            if name in _NAMES:
+            if name in _models.NAME_SLOTS:
                 if not initializing:
                     raise ValueError(f"{name} is read at initialization: pass it to Engine()")
-                if value not in _NAMES[name]:
-                    raise ValueError(f"unknown {name} {value!r}; one of {_NAMES[name]}")
+                names = _models.model_names(_models.NAME_SLOTS[name])
+                if value not in names:
+                    raise ValueError(f"unknown {name} {value!r}; one of {names}")
             elif name == "mask_padding" or name in NUMBER_SETTINGS:
                 value = _options.checked_setting(name, value)
             else:
@@ -266,15 +274,17 @@ class Engine(FileJobs):
         return [face_of(records[i]) for i in range(count.value)]
 
     def swap_session(self, source: ImageInput, reference: Optional[ImageInput] = None,
-                     reference_position: int = 0, reference_distance: float = 0.3,
+                     reference_position: int = 0, reference_distance: Optional[float] = None,
                      **options: Any) -> SwapSession:
         """The best face of source analysed once, for session.swap(frame) on
-        many frames. With reference, only faces within reference_distance of
-        its face at reference_position are swapped."""
+        many frames. With reference, only faces within reference_distance
+        (None: the library's default) of its face at reference_position
+        are swapped."""
+        keywords = {**options, "reference_position": reference_position}
+        if reference_distance is not None:
+            keywords["reference_distance"] = reference_distance
         settings = self._options(("detector_score", "reference_position", "reference_distance",
-                                  "max_faces"),
-                                 {**options, "reference_position": reference_position,
-                                  "reference_distance": reference_distance})
+                                  "max_faces"), keywords)
         pointer = ctypes.POINTER(SwapSessionHandle)()
         with Picture(self._lib, source) as face, _optional_picture(self._lib, reference) as ref:
             with self._handle.use() as engine:

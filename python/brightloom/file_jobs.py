@@ -1,19 +1,24 @@
 """The methods that work on files, folders and video files through the
 library's process-wide engine: one-shot file operations, directory jobs with
 progress and cancellation, and video files."""
+import ctypes
 import os
 import threading
 
 from . import video as _video
 from ._structs import VIDEO_SWAP as _VIDEO_SWAP
+from ._structs import VideoProgressFunction
+from .errors import Status
 from . import options as _options
 from .images import Picture, encoded_path
 from .options import COMMON as _COMMON
 from ._process_engine import call_lock as _call_lock
 from ._process_engine import error_text
-from .errors import BrightloomError
+from .errors import BrightloomError, StatusError
 
+# The modes as brightloom_video_operation numbers them.
 FRAME_MODES = {"enhance": 0, "colorize": 1, "upscale": 2}
+_STATUS_OK, _STATUS_CANCELLED = int(Status.OK), int(Status.CANCELLED)
 # The options the video jobs read.
 _SWAP_OPTIONS = _COMMON + ("enhance", "reference_position", "reference_distance")
 _FRAME_OPTIONS = _COMMON + ("scale", "blend")
@@ -44,6 +49,31 @@ class _Runner:
         self.progress = getattr(lib, prefix + "_progress")
         self.total = getattr(lib, prefix + "_total")
         self.cancel = getattr(lib, prefix + "_cancel")
+
+
+class _FramesJob:
+    """A directory run on the engine (brightloom_frames_dir_run): the frames
+    done and listed as its callback last reported them, and its cancel flag."""
+
+    def __init__(self, lib):
+        self._flag = ctypes.c_int32(0)
+        self._done = self._total = 0
+        self._callback = VideoProgressFunction(self._report)
+        self.params = lib.brightloom_frames_default_params()
+        self.params.progress = self._callback
+        self.params.cancel = ctypes.pointer(self._flag)
+
+    def _report(self, user_data, done, total):
+        self._done, self._total = done, total
+
+    def progress(self):
+        return self._done
+
+    def total(self):
+        return self._total
+
+    def cancel(self):
+        self._flag.value = 1
 
 
 class FileJobs:
@@ -129,13 +159,15 @@ class FileJobs:
         input_dir; progress and result as swap_frames."""
         if mode not in FRAME_MODES:
             raise ValueError(f"unknown mode {mode!r}; one of {tuple(FRAME_MODES)}")
-        with _call_lock:
-            lib = self._legacy()
-            os.makedirs(output_dir, exist_ok=True)
-            return self._run_job(_Runner(lib, "frame_process_video"), progress,
-                                 poll_interval, lib.frame_process_video_dir,
-                                 _path(input_dir), _path(output_dir), FRAME_MODES[mode],
-                                 _scale(scale), _blend(blend))
+        if self._active_runner is not None:
+            raise BrightloomError("a directory job is running; only cancel() may be called")
+        options = self._options(_FRAME_OPTIONS, {"scale": _scale(scale), "blend": _blend(blend)})
+        job = _FramesJob(self._lib)
+        os.makedirs(output_dir, exist_ok=True)
+        with self._handle.use() as engine:
+            return self._run_job(job, progress, poll_interval, self._lib.brightloom_frames_dir_run,
+                                 engine, FRAME_MODES[mode], _path(input_dir), _path(output_dir),
+                                 ctypes.byref(options), ctypes.byref(job.params), on_engine=True)
 
     # ---------------------------------------------------------- video files --
 
@@ -206,13 +238,21 @@ class FileJobs:
         if runner is not None:
             runner.cancel()
 
-    def _run_job(self, runner, progress, poll_interval, function, *args):
+    def _run_job(self, runner, progress, poll_interval, function, *args, on_engine=False):
         # The job runs on a worker thread so that this thread stays free to
-        # report progress and to turn Ctrl-C into a cancellation.
+        # report progress and to turn Ctrl-C into a cancellation. A run on
+        # the engine answers a status, and its message is the worker
+        # thread's; the original functions answer 0, 1 (cancelled) or -1.
         outcome = {}
 
         def work():
-            outcome["rc"] = function(*args)
+            rc = function(*args)
+            if on_engine:
+                text = self._lib.brightloom_last_error()
+                outcome["message"] = text.decode("utf-8", "replace") if text else ""
+                outcome["status"] = rc
+                rc = {_STATUS_OK: 0, _STATUS_CANCELLED: 1}.get(rc, -1)
+            outcome["rc"] = rc
 
         worker = threading.Thread(target=work, name="brightloom-job", daemon=True)
         self._active_runner = runner
@@ -229,6 +269,9 @@ class FileJobs:
         if progress is not None:
             progress(runner.progress(), runner.total())
         rc = outcome.get("rc", -1)
+        if rc == -1 and on_engine:
+            raise StatusError(Status(outcome.get("status", Status.INTERNAL)),
+                              outcome.get("message", ""))
         if rc == -1:
             raise BrightloomError(error_text(self._lib))
         return rc == 0

@@ -10,6 +10,7 @@
 #include "brightloom.h"
 #include "engine/bl_status.h"
 #include "engine/engine.h"
+#include "engine/model_table.h"
 #include "image/image_limits.h"
 
 // The public header publishes the decoder's cap to callers.
@@ -22,12 +23,22 @@ static brightloom_engine* g_engine = nullptr;
 static int32_t g_want_swap = 1;
 static char g_error[1024] = "";
 
-static char g_detector_model[64] = "scrfd";
-static char g_swapper_model[64] = "uniface_256";
-static char g_enhancer_model[64] = "gfpgan_1.4";
-static float g_detector_score = 0.3f;
-static float g_mask_blur = 0.3f;
-static float g_enhancer_blend = 0.8f;
+// The defaults are the engine interface's: the model table's first rows and
+// brightloom_default_options.
+struct model_name {
+    char text[64];
+};
+static model_name default_model_name(brightloom_model_slot slot) {
+    model_name name = {};
+    snprintf(name.text, sizeof name.text, "%s", bl_model_row_for(slot, nullptr)->name);
+    return name;
+}
+static model_name g_detector_model = default_model_name(BRIGHTLOOM_MODEL_DETECTOR);
+static model_name g_swapper_model = default_model_name(BRIGHTLOOM_MODEL_SWAPPER);
+static model_name g_enhancer_model = default_model_name(BRIGHTLOOM_MODEL_ENHANCER);
+static float g_detector_score = brightloom_default_options().detector_score;
+static float g_mask_blur = brightloom_default_options().mask_blur;
+static float g_enhancer_blend = brightloom_default_options().enhancer_blend;
 static int32_t g_mask_padding[4] = {0, 0, 0, 0};
 
 void bl_set_error(const char* format, ...) {
@@ -48,9 +59,9 @@ float bl_get_detector_score(void) { return g_detector_score; }
 float bl_get_mask_blur(void) { return g_mask_blur; }
 float bl_get_enhancer_blend(void) { return g_enhancer_blend; }
 const int32_t* bl_get_mask_padding(void) { return g_mask_padding; }
-const char* bl_get_detector_model(void) { return g_detector_model; }
-const char* bl_get_swapper_model(void) { return g_swapper_model; }
-const char* bl_get_enhancer_model(void) { return g_enhancer_model; }
+const char* bl_get_detector_model(void) { return g_detector_model.text; }
+const char* bl_get_swapper_model(void) { return g_swapper_model.text; }
+const char* bl_get_enhancer_model(void) { return g_enhancer_model.text; }
 brightloom_engine* bl_process_engine(void) { return g_engine; }
 
 brightloom_options bl_settings_options(void) {
@@ -92,9 +103,9 @@ static void set_model_name(char (&setting)[64], const char* name) {
 extern "C" {
 
 const char* brightloom_get_error(void) { return g_error; }
-void brightloom_set_detector(const char* name) { set_model_name(g_detector_model, name); }
-void brightloom_set_swapper(const char* name) { set_model_name(g_swapper_model, name); }
-void brightloom_set_enhancer(const char* name) { set_model_name(g_enhancer_model, name); }
+void brightloom_set_detector(const char* name) { set_model_name(g_detector_model.text, name); }
+void brightloom_set_swapper(const char* name) { set_model_name(g_swapper_model.text, name); }
+void brightloom_set_enhancer(const char* name) { set_model_name(g_enhancer_model.text, name); }
 void brightloom_set_detector_score(float score) { g_detector_score = score; }
 void brightloom_set_enhancer_blend(float blend) { g_enhancer_blend = blend; }
 void brightloom_set_mask_blur(float blur) { g_mask_blur = blur; }
@@ -115,9 +126,9 @@ void brightloom_set_mask_padding(int32_t top, int32_t right, int32_t bottom, int
 static int init_common(const char* model_dir, int want_swap) {
     g_error[0] = '\0';
     brightloom_engine_params params = brightloom_engine_default_params();
-    params.detector = g_detector_model;
-    params.swapper = g_swapper_model;
-    params.enhancer = g_enhancer_model;
+    params.detector = g_detector_model.text;
+    params.swapper = g_swapper_model.text;
+    params.enhancer = g_enhancer_model.text;
     params.open_swap = want_swap;
     brightloom_engine* opened = nullptr;
     if (bl_engine_open(model_dir, params, &opened) != BRIGHTLOOM_OK) return bl_report_failure();

@@ -8,10 +8,17 @@
 #include <string>
 
 #include "brightloom.h"
+#include "engine/model_table.h"
 #include "face/face_models.h"
 #include "frame/frame_upscaler.h"
 #include "inference/model_session.h"
 #include "platform/log_sink.h"
+
+// What the engine did with one model slot, for brightloom_engine_describe.
+struct bl_engine_slot {
+    const bl_model_row* row = nullptr;
+    brightloom_model_state state = BRIGHTLOOM_MODEL_ABSENT;
+};
 
 struct brightloom_engine {
     bl_runtime runtime;
@@ -20,7 +27,13 @@ struct brightloom_engine {
     // Factor 2 and factor 4, each opened on its first use and kept open.
     std::mutex upscaler_lock;
     bl_upscaler upscalers[2];
+    // Whether a use found the factor's file there but refused (under the lock).
+    bool upscaler_refused[2] = {false, false};
+    // Indexed by brightloom_model_slot, the upscalers excepted.
+    bl_engine_slot slots[BRIGHTLOOM_MODEL_UPSCALER];
     std::string model_dir;
+    // Messages name model files without the directory (engine params private_model_dir).
+    bool private_model_dir = false;
     bool swap = false;  // the recognizer and swapper are open
     bl_log_sink log = {nullptr, nullptr};
 };
@@ -34,6 +47,11 @@ void bl_engine_close(brightloom_engine* engine);
 
 // The path of `file` in the engine's model directory, as the directory was given.
 std::string bl_engine_model_path(const brightloom_engine* engine, const char* file);
+// The same as messages name them: the file alone when the engine keeps its
+// directory private.
+std::string bl_engine_model_path_shown(const brightloom_engine* engine, const char* file);
+// The model directory as messages name it.
+std::string bl_engine_model_dir_shown(const brightloom_engine* engine);
 
 // The model of an upscale factor (2 or 4), opened now when it is not yet.
 // With `reopen` it is closed and opened again, and the other factor's model

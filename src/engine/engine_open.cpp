@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "engine/bl_status.h"
 #include "engine/engine.h"
@@ -23,48 +24,6 @@
 
 namespace {
 
-const char* const DETECTOR_FILES[] = {"scrfd_2.5g.onnx", "yoloface_8n.onnx", "yunet_2023mar.onnx"};
-
-const char* first_detector_file(const char* setting) {
-    if (strcmp(setting, "yoloface") == 0) return "yoloface_8n.onnx";
-    if (strcmp(setting, "yunet") == 0) return "yunet_2023mar.onnx";
-    return "scrfd_2.5g.onnx";
-}
-
-struct name_to_file {
-    const char* name;
-    const char* file;
-};
-
-const name_to_file SWAPPER_FILES[] = {
-    {"uniface_256", "uniface_256.onnx"},
-    {"inswapper_128", "inswapper_128.onnx"},
-    {"inswapper_128_fp16", "inswapper_128_fp16.onnx"},
-    {"blendswap_256", "blendswap_256.onnx"},
-    {"simswap_256", "simswap_256.onnx"},
-};
-
-const name_to_file ENHANCER_FILES[] = {
-    {"gfpgan_1.4", "gfpgan_1.4.onnx"},
-    {"gfpgan_1.3", "gfpgan_1.3.onnx"},
-    {"gfpgan_1.2", "gfpgan_1.2.onnx"},
-    {"restoreformer_plus_plus", "restoreformer_plus_plus.onnx"},
-};
-
-template <size_t N>
-const char* file_for(const name_to_file (&table)[N], const char* setting) {
-    for (const name_to_file& row : table)
-        if (strcmp(setting, row.name) == 0) return row.file;
-    return table[0].file;
-}
-
-const char* swapper_type_for(const char* setting) {
-    static const char* const TYPES[] = {"uniface", "inswapper", "blendswap", "simswap"};
-    for (const char* type : TYPES)
-        if (strstr(setting, type)) return type;
-    return "uniface";
-}
-
 // A model that did not open is missing when its file cannot be opened at
 // all, and failed when the file is there but the runtime refused it.
 brightloom_status missing_or_failed(const std::string& path) {
@@ -74,45 +33,77 @@ brightloom_status missing_or_failed(const std::string& path) {
     return BRIGHTLOOM_MODEL_FAILED;
 }
 
-// Tries the chosen detector first, then the other two in their fixed order.
-brightloom_status open_detector(brightloom_engine* engine, const char* setting) {
-    const char* first = first_detector_file(setting);
-    const char* candidates[3] = {first, nullptr, nullptr};
-    int n = 1;
-    for (const char* file : DETECTOR_FILES)
-        if (strcmp(file, first) != 0) candidates[n++] = file;
+brightloom_model_state state_of(brightloom_status status) {
+    return status == BRIGHTLOOM_MODEL_MISSING ? BRIGHTLOOM_MODEL_ABSENT : BRIGHTLOOM_MODEL_REFUSED;
+}
 
-    for (const char* file : candidates) {
-        const std::string path = bl_engine_model_path(engine, file);
+bl_engine_slot& slot(brightloom_engine* engine, brightloom_model_slot which) {
+    return engine->slots[which];
+}
+
+// Tries the chosen detector first, then the others in the table's order.
+brightloom_status open_detector(brightloom_engine* engine, const char* setting) {
+    const bl_model_row* first = bl_model_row_for(BRIGHTLOOM_MODEL_DETECTOR, setting);
+    std::vector<const bl_model_row*> candidates = {first};
+    std::string tried;
+    size_t count = 0;
+    const bl_model_row* rows = bl_model_rows(&count);
+    for (size_t i = 0; i < count; ++i) {
+        if (rows[i].slot != BRIGHTLOOM_MODEL_DETECTOR) continue;
+        if (&rows[i] != first) candidates.push_back(&rows[i]);
+        tried += std::string(tried.empty() ? "" : ", ") + rows[i].file;
+    }
+    slot(engine, BRIGHTLOOM_MODEL_DETECTOR).row = first;
+    for (const bl_model_row* row : candidates) {
+        const std::string path = bl_engine_model_path(engine, row->file);
         if (bl_detector_open(&engine->runtime, path.c_str(), &engine->faces.detector) == 0) {
-            bl_log(BRIGHTLOOM_LOG_INFO, "[brightloom] detector loaded: %s\n", file);
+            bl_log(BRIGHTLOOM_LOG_INFO, "[brightloom] detector loaded: %s\n", row->file);
+            slot(engine, BRIGHTLOOM_MODEL_DETECTOR) = {row, BRIGHTLOOM_MODEL_OPEN};
             return BRIGHTLOOM_OK;
         }
     }
-    return bl_fail(BRIGHTLOOM_MODEL_MISSING,
-                   "No face detector model found in %s (tried scrfd_2.5g.onnx, yoloface_8n.onnx, "
-                   "yunet_2023mar.onnx)",
-                   engine->model_dir.c_str());
+    return bl_fail(BRIGHTLOOM_MODEL_MISSING, "No face detector model found in %s (tried %s)",
+                   bl_engine_model_dir_shown(engine).c_str(), tried.c_str());
+}
+
+// Records whether the file of a slot the engine does not open is there.
+void note_unopened(brightloom_engine* engine, brightloom_model_slot which, const char* setting) {
+    const bl_model_row* row = bl_model_row_for(which, setting);
+    const std::string path = bl_engine_model_path(engine, row->file);
+    const bool absent = missing_or_failed(path) == BRIGHTLOOM_MODEL_MISSING;
+    slot(engine, which) = {row, absent ? BRIGHTLOOM_MODEL_ABSENT : BRIGHTLOOM_MODEL_NOT_OPENED};
 }
 
 brightloom_status open_swap_models(brightloom_engine* engine, const char* swapper_setting) {
-    std::string path = bl_engine_model_path(engine, "arcface_w600k_r50.onnx");
+    const bl_model_row* recognizer = bl_model_row_for(BRIGHTLOOM_MODEL_RECOGNIZER, nullptr);
+    std::string path = bl_engine_model_path(engine, recognizer->file);
     if (bl_recognizer_open(&engine->runtime, path.c_str(), &engine->faces.recognizer) != 0)
-        return bl_fail(missing_or_failed(path), "Failed to load face recognizer: %s", path.c_str());
-    path = bl_engine_model_path(engine, file_for(SWAPPER_FILES, swapper_setting));
-    if (bl_swapper_open(&engine->runtime, path.c_str(), swapper_type_for(swapper_setting),
+        return bl_fail(missing_or_failed(path), "Failed to load face recognizer: %s",
+                       bl_engine_model_path_shown(engine, recognizer->file).c_str());
+    const bl_model_row* swapper = bl_model_row_for(BRIGHTLOOM_MODEL_SWAPPER, swapper_setting);
+    path = bl_engine_model_path(engine, swapper->file);
+    if (bl_swapper_open(&engine->runtime, path.c_str(),
+                        bl_model_family_for(BRIGHTLOOM_MODEL_SWAPPER, swapper_setting),
                         &engine->faces.swapper) != 0)
-        return bl_fail(missing_or_failed(path), "Failed to load face swapper: %s", path.c_str());
+        return bl_fail(missing_or_failed(path), "Failed to load face swapper: %s",
+                       bl_engine_model_path_shown(engine, swapper->file).c_str());
+    slot(engine, BRIGHTLOOM_MODEL_RECOGNIZER) = {recognizer, BRIGHTLOOM_MODEL_OPEN};
+    slot(engine, BRIGHTLOOM_MODEL_SWAPPER) = {swapper, BRIGHTLOOM_MODEL_OPEN};
     return BRIGHTLOOM_OK;
 }
 
 // An optional model that does not open only costs a warning.
-void open_optional(brightloom_engine* engine, const char* file,
+void open_optional(brightloom_engine* engine, brightloom_model_slot which, const char* setting,
                    int (*open)(const bl_runtime*, const char*, bl_model*), bl_model* model,
                    const char* warning) {
-    const std::string path = bl_engine_model_path(engine, file);
-    if (open(&engine->runtime, path.c_str(), model) != 0)
+    const bl_model_row* row = bl_model_row_for(which, setting);
+    const std::string path = bl_engine_model_path(engine, row->file);
+    if (open(&engine->runtime, path.c_str(), model) != 0) {
         bl_log(BRIGHTLOOM_LOG_WARNING, "%s", warning);
+        slot(engine, which) = {row, state_of(missing_or_failed(path))};
+        return;
+    }
+    slot(engine, which) = {row, BRIGHTLOOM_MODEL_OPEN};
 }
 
 const OrtApi* runtime_api(void) {
@@ -130,20 +121,24 @@ brightloom_status open_models(brightloom_engine* engine, const brightloom_engine
         return bl_fail(BRIGHTLOOM_MODEL_FAILED, "Failed to create the runtime environment");
 
     if (brightloom_status status = open_detector(engine, params.detector)) return status;
-    open_optional(engine, "2dfan4.onnx", bl_landmarker_open, &engine->faces.landmarker,
+    open_optional(engine, BRIGHTLOOM_MODEL_LANDMARKER, nullptr, bl_landmarker_open,
+                  &engine->faces.landmarker,
                   "[brightloom] Warning: 68-point landmarker not loaded (optional)\n");
     if (params.open_swap) {
         if (brightloom_status status = open_swap_models(engine, params.swapper)) return status;
     } else {
         bl_log(BRIGHTLOOM_LOG_INFO, "[brightloom] lite init: recognizer + swapper skipped\n");
+        note_unopened(engine, BRIGHTLOOM_MODEL_RECOGNIZER, nullptr);
+        note_unopened(engine, BRIGHTLOOM_MODEL_SWAPPER, params.swapper);
     }
-    open_optional(engine, file_for(ENHANCER_FILES, params.enhancer), bl_face_enhancer_open,
+    open_optional(engine, BRIGHTLOOM_MODEL_ENHANCER, params.enhancer, bl_face_enhancer_open,
                   &engine->faces.enhancer, "[brightloom] Warning: enhancer not loaded (optional)\n");
-    open_optional(engine, "face_occluder.onnx", bl_occluder_open, &engine->faces.occluder,
-                  "[brightloom] Warning: occluder not loaded (optional)\n");
-    open_optional(engine, "face_parser.onnx", bl_parser_open, &engine->faces.parser,
+    open_optional(engine, BRIGHTLOOM_MODEL_OCCLUDER, nullptr, bl_occluder_open,
+                  &engine->faces.occluder, "[brightloom] Warning: occluder not loaded (optional)\n");
+    open_optional(engine, BRIGHTLOOM_MODEL_PARSER, nullptr, bl_parser_open, &engine->faces.parser,
                   "[brightloom] Warning: face_parser not loaded (optional)\n");
-    open_optional(engine, "ddcolor.onnx", bl_colorizer_open, &engine->colorizer,
+    open_optional(engine, BRIGHTLOOM_MODEL_COLORIZER, nullptr, bl_colorizer_open,
+                  &engine->colorizer,
                   "[brightloom] Warning: DDColor colorizer not loaded (optional)\n");
     engine->swap = params.open_swap != 0;
     bl_log(BRIGHTLOOM_LOG_INFO, "[brightloom] Initialized with model_dir: %s (swap=%d)\n",
@@ -162,8 +157,6 @@ void warm_up_models(const brightloom_engine* engine) {
     for (const bl_model* model : models)
         if (model->is_open()) bl_model_warm_up(model);
 }
-
-const char* or_default(const char* name, const char* fallback) { return name ? name : fallback; }
 
 // Worker threads of one run, at most the cores this process may use: every
 // model session keeps a pool of its own, so 200 asked for made some 1600
@@ -184,6 +177,14 @@ std::string bl_engine_model_path(const brightloom_engine* engine, const char* fi
     return engine->model_dir + "/" + file;
 }
 
+std::string bl_engine_model_path_shown(const brightloom_engine* engine, const char* file) {
+    return engine->private_model_dir ? std::string(file) : bl_engine_model_path(engine, file);
+}
+
+std::string bl_engine_model_dir_shown(const brightloom_engine* engine) {
+    return engine->private_model_dir ? std::string("the model directory") : engine->model_dir;
+}
+
 brightloom_status bl_engine_open(const char* model_dir, const brightloom_engine_params& given,
                                  brightloom_engine** engine) {
     *engine = nullptr;
@@ -191,11 +192,10 @@ brightloom_status bl_engine_open(const char* model_dir, const brightloom_engine_
         return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "model_dir is NULL or empty");
     std::unique_ptr<brightloom_engine> opened(new brightloom_engine());
     opened->model_dir = model_dir;
+    opened->private_model_dir = given.private_model_dir != 0;
     opened->log = {given.log, given.log_user_data};
+    // Names left NULL take their slot's default row.
     brightloom_engine_params params = given;
-    params.detector = or_default(given.detector, "scrfd");
-    params.swapper = or_default(given.swapper, "uniface_256");
-    params.enhancer = or_default(given.enhancer, "gfpgan_1.4");
 
     bl_log_scope scope(&opened->log);
     params.intra_threads = capped_threads(given.intra_threads);
@@ -227,15 +227,20 @@ void bl_engine_close(brightloom_engine* engine) {
 brightloom_status bl_engine_upscaler(brightloom_engine* engine, int factor, bool reopen,
                                      const bl_upscaler** upscaler) {
     std::lock_guard<std::mutex> lock(engine->upscaler_lock);
-    bl_upscaler& wanted = engine->upscalers[factor == 4 ? 1 : 0];
+    const int which = factor == 4 ? 1 : 0;
+    bl_upscaler& wanted = engine->upscalers[which];
     if (reopen)
         for (bl_upscaler& any : engine->upscalers) bl_model_close(&any.model);
     if (!wanted.model.is_open()) {
-        const std::string path =
-            bl_engine_model_path(engine, factor == 4 ? "real_esrgan_x4.onnx" : "real_esrgan_x2.onnx");
-        if (bl_upscaler_open(&engine->runtime, path.c_str(), factor, &wanted) != 0)
-            return bl_fail(missing_or_failed(path), "Failed to load frame enhancer: %s",
-                           path.c_str());
+        const char* file = bl_upscaler_row(factor == 4 ? 4 : 2)->file;
+        const std::string path = bl_engine_model_path(engine, file);
+        if (bl_upscaler_open(&engine->runtime, path.c_str(), factor, &wanted) != 0) {
+            const brightloom_status status = missing_or_failed(path);
+            engine->upscaler_refused[which] = status == BRIGHTLOOM_MODEL_FAILED;
+            return bl_fail(status, "Failed to load frame enhancer: %s",
+                           bl_engine_model_path_shown(engine, file).c_str());
+        }
+        engine->upscaler_refused[which] = false;
     }
     *upscaler = &wanted;
     return BRIGHTLOOM_OK;

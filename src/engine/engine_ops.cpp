@@ -176,8 +176,9 @@ brightloom_status bl_engine_colorize(const brightloom_engine* engine, const bl_i
                                      const brightloom_options& options, bl_image_ptr* result) {
     if (!engine->colorizer.is_open())
         return bl_fail(BRIGHTLOOM_MODEL_MISSING,
-                       "Colorization failed: no colorizer (ddcolor.onnx) in %s",
-                       engine->model_dir.c_str());
+                       "Colorization failed: no colorizer (%s) in %s",
+                       bl_model_row_for(BRIGHTLOOM_MODEL_COLORIZER, nullptr)->file,
+                       bl_engine_model_dir_shown(engine).c_str());
     // One model run, which cannot be stopped inside: read before and after.
     if (brightloom_status status = bl_check_cancel(options)) return status;
     result->reset(bl_colorize_frame(&engine->colorizer, image, options.frame_blend));

@@ -1,10 +1,13 @@
 // The engine interface's images in memory: decoding and loading, encoding
 // and saving, and releasing what the library handed out.
+#include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "brightloom.h"
 #include "engine/bl_public_image.h"
 #include "engine/bl_status.h"
+#include "image/image_decode.h"
 #include "image/image_encode.h"
 #include "image/image_io.h"
 
@@ -38,6 +41,9 @@ bool known_format(brightloom_format format, bl_image_format* out) {
         case BRIGHTLOOM_FORMAT_JPEG: *out = bl_image_format::jpeg; return true;
         case BRIGHTLOOM_FORMAT_BMP: *out = bl_image_format::bmp; return true;
         case BRIGHTLOOM_FORMAT_WEBP: *out = bl_image_format::webp; return true;
+        case BRIGHTLOOM_FORMAT_GIF:
+        case BRIGHTLOOM_FORMAT_TGA:
+        case BRIGHTLOOM_FORMAT_PNM:
         case BRIGHTLOOM_FORMAT_RANGE_: break;
     }
     return false;
@@ -64,6 +70,44 @@ brightloom_status encodable_view(const brightloom_image* image, bl_image_format 
                        image->width, image->height, format_name(format), max_side);
     if (!bl_public_image_view(image, view, holder))
         return bl_fail(BRIGHTLOOM_OUT_OF_MEMORY, "Out of memory");
+    return BRIGHTLOOM_OK;
+}
+
+brightloom_format public_format(image_kind kind) {
+    switch (kind) {
+        case image_kind::png: return BRIGHTLOOM_FORMAT_PNG;
+        case image_kind::jpeg: return BRIGHTLOOM_FORMAT_JPEG;
+        case image_kind::gif: return BRIGHTLOOM_FORMAT_GIF;
+        case image_kind::webp: return BRIGHTLOOM_FORMAT_WEBP;
+        case image_kind::bmp: return BRIGHTLOOM_FORMAT_BMP;
+        case image_kind::pnm: return BRIGHTLOOM_FORMAT_PNM;
+        case image_kind::tga: return BRIGHTLOOM_FORMAT_TGA;
+    }
+    return BRIGHTLOOM_FORMAT_RANGE_;
+}
+
+// The header's size, or the failure as a status; the caller's info is
+// written only on success, as far as its size reaches.
+brightloom_status hand_out_header(bool probed, const bl_image_header& header,
+                                  load_failure failure, brightloom_image_info* info) {
+    if (!probed) return bl_fail(status_of(failure), "%s", load_failure_text(failure));
+    // Every format's sides fit 31 bits; a larger one is no picture we read.
+    if (header.width > INT32_MAX || header.height > INT32_MAX)
+        return bl_fail(BRIGHTLOOM_UNREADABLE_INPUT, "%s", load_failure_text(load_failure::corrupt));
+    brightloom_image_info filled = {sizeof filled, static_cast<int32_t>(header.width),
+                                    static_cast<int32_t>(header.height),
+                                    public_format(header.kind)};
+    const uint32_t size = info->size;
+    memcpy(static_cast<void*>(info), &filled, size < sizeof filled ? size : sizeof filled);
+    info->size = size;
+    return BRIGHTLOOM_OK;
+}
+
+brightloom_status check_info(const brightloom_image_info* info) {
+    if (!info) return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The image info is NULL");
+    if (info->size == 0)
+        return bl_fail(BRIGHTLOOM_BAD_ARGUMENT,
+                       "The image info's size is 0: set it to its sizeof");
     return BRIGHTLOOM_OK;
 }
 
@@ -154,3 +198,30 @@ void brightloom_image_release(brightloom_image* image) {
 }
 
 void brightloom_bytes_release(uint8_t* bytes) { free(bytes); }
+
+brightloom_status brightloom_image_probe(const void* bytes, size_t size,
+                                         brightloom_image_info* info) {
+    return bl_status_guarded([&] {
+        bl_clear_thread_error();
+        if (brightloom_status status = check_info(info)) return status;
+        if (!bytes && size > 0) return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The bytes are NULL");
+        bl_image_header header{};
+        load_failure failure = load_failure::none;
+        const bool probed = bl_image_probe_memory(bytes, size, &header, &failure);
+        return hand_out_header(probed, header, failure, info);
+    });
+}
+
+brightloom_status brightloom_image_probe_file(const char* path, brightloom_image_info* info) {
+    return bl_status_guarded([&] {
+        bl_clear_thread_error();
+        if (brightloom_status status = check_info(info)) return status;
+        if (!path || !path[0]) return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The path is NULL or empty");
+        bl_image_header header{};
+        load_failure failure = load_failure::none;
+        if (bl_image_probe_file(path, &header, &failure))
+            return hand_out_header(true, header, failure, info);
+        return bl_fail(status_of(failure), "Failed to probe image: %s: %s", path,
+                       load_failure_text(failure));
+    });
+}

@@ -22,7 +22,7 @@ struct brightloom_swap_session {
     bl_face source_face;
     bool has_reference = false;
     float reference[BL_EMBEDDING_SIZE];
-    float reference_distance = 0.3f;
+    float reference_distance = brightloom_default_options().reference_distance;
     // The faces followed from frame to frame: those swapped, and those
     // restored afterwards (found again on the swapped frame).
     std::mutex tracking;

@@ -11,6 +11,7 @@
 
 #include "brightloom.h"
 #include "engine/bl_engine.h"
+#include "engine/bl_status.h"
 #include "image/image_io.h"
 #include "platform/dir_list.h"
 #include "platform/log_sink.h"
@@ -82,9 +83,7 @@ static bool join_path(char (&path)[PATH_CAPACITY], const char* dir, const char* 
     return n >= 0 && static_cast<size_t>(n) < sizeof path;
 }
 
-static bool cancel_requested(const bl_run_counters& counters) {
-    return counters.cancel->load(std::memory_order_relaxed) != 0;
-}
+static bool cancel_requested(const bl_frame_runner* runner) { return runner->cancelled(runner->user); }
 
 // Copies a frame whose operation failed unchanged, so that the output
 // sequence has no hole. False when the frame could not be read or written.
@@ -109,7 +108,7 @@ static bool run_frame(const bl_frame_runner* runner, const char* input_dir, cons
     }
     // A frame that left nothing behind gets no second pass: the file of that
     // name in the output directory, if any, is not this run's.
-    if (written && runner->finish && !cancel_requested(runner->counters))
+    if (written && runner->finish && !cancel_requested(runner))
         runner->finish(output_path, runner->context);
     return written;
 }
@@ -117,70 +116,83 @@ static bool run_frame(const bl_frame_runner* runner, const char* input_dir, cons
 // Frames are written only into another, existing directory: writing into
 // the input directory would replace the frames being read, and a failed
 // write there would lose the original frame for good.
-static bool check_output_dir(const char* input_dir, const char* output_dir) {
-    if (!bl_dir_exists(output_dir)) {
-        bl_set_error("Output dir not found: %s", output_dir);
-        return false;
-    }
-    if (bl_dir_same(input_dir, output_dir)) {
-        bl_set_error("Output dir is the input dir: %s", output_dir);
-        return false;
-    }
-    return true;
+static brightloom_status check_output_dir(const char* input_dir, const char* output_dir) {
+    if (!bl_dir_exists(output_dir))
+        return bl_fail(BRIGHTLOOM_CANNOT_WRITE, "Output dir not found: %s", output_dir);
+    if (bl_dir_same(input_dir, output_dir))
+        return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "Output dir is the input dir: %s", output_dir);
+    return BRIGHTLOOM_OK;
 }
 
-int32_t bl_frame_dir_run(const bl_frame_runner* runner, const char* input_dir,
-                         const char* output_dir) {
+brightloom_status bl_frame_dir_run(const bl_frame_runner* runner, const char* input_dir,
+                                   const char* output_dir) {
     if (!input_dir) input_dir = "";
     if (!output_dir) output_dir = "";
 
     bl_frame_list list = {};
     int listed = bl_frame_list_read(input_dir, &list);
-    if (listed == BL_FRAMES_NO_MEMORY) return bl_out_of_memory();
-    if (listed != BL_FRAMES_LISTED) {
-        bl_set_error("Cannot list frames dir: %s", input_dir);
-        return -1;
-    }
-    if (list.count == 0) {
-        bl_set_error("No frames found in: %s", input_dir);
-        return -1;
-    }
-    if (!check_output_dir(input_dir, output_dir)) {
+    if (listed == BL_FRAMES_NO_MEMORY) return bl_fail(BRIGHTLOOM_OUT_OF_MEMORY, "Out of memory");
+    if (listed != BL_FRAMES_LISTED)
+        return bl_fail(BRIGHTLOOM_UNREADABLE_INPUT, "Cannot list frames dir: %s", input_dir);
+    if (list.count == 0)
+        return bl_fail(BRIGHTLOOM_UNREADABLE_INPUT, "No frames found in: %s", input_dir);
+    if (brightloom_status status = check_output_dir(input_dir, output_dir)) {
         bl_frame_list_free(&list);
-        return -1;
+        return status;
     }
 
-    const bl_run_counters& counters = runner->counters;
     const long total = list.count;
-    counters.total->store(list.count, std::memory_order_relaxed);
-    counters.done->store(0, std::memory_order_relaxed);
-    counters.cancel->store(0, std::memory_order_relaxed);
+    if (runner->started) runner->started(runner->user, list.count);
     bl_log(BRIGHTLOOM_LOG_INFO, "[brightloom] %s: %ld frames, %s\n", runner->tag, total,
            runner->settings);
 
     int32_t failed = 0;
     for (int32_t j = 0; j < list.count; ++j) {
-        if (cancel_requested(counters)) {
+        if (cancel_requested(runner)) {
             bl_log(BRIGHTLOOM_LOG_INFO, "[brightloom] %s: cancelled at frame %ld/%ld\n",
                    runner->tag, static_cast<long>(j), total);
             break;
         }
         if (!run_frame(runner, input_dir, output_dir, list.names[j])) ++failed;
-        counters.done->store(j + 1, std::memory_order_relaxed);
+        if (runner->progress) runner->progress(runner->user, j + 1, list.count);
     }
     bl_frame_list_free(&list);
 
-    if (cancel_requested(counters)) return 1;
-    if (failed == 0) return 0;
-    bl_set_error("%d frames failed to process", failed);
-    return -1;
+    if (cancel_requested(runner)) return BRIGHTLOOM_CANCELLED;
+    if (failed == 0) return BRIGHTLOOM_OK;
+    return bl_fail(BRIGHTLOOM_CANNOT_WRITE, "%d frames failed to process", failed);
+}
+
+int32_t bl_frame_dir_legacy_result(brightloom_status status) {
+    if (status == BRIGHTLOOM_OK) return 0;
+    if (status == BRIGHTLOOM_CANCELLED) return 1;
+    return bl_report_failure();
+}
+
+// Each counter is read and written whole with relaxed ordering; nothing
+// else is published through them.
+void bl_run_counters::start(int32_t frames) {
+    total.store(frames, std::memory_order_relaxed);
+    done.store(0, std::memory_order_relaxed);
+    cancel.store(0, std::memory_order_relaxed);
+}
+
+void bl_run_counters::hook(bl_frame_runner* runner) {
+    runner->user = this;
+    runner->started = [](void* user, int32_t frames) {
+        static_cast<bl_run_counters*>(user)->start(frames);
+    };
+    runner->progress = [](void* user, int32_t done, int32_t) {
+        static_cast<bl_run_counters*>(user)->done.store(done, std::memory_order_relaxed);
+    };
+    runner->cancelled = [](void* user) {
+        return static_cast<bl_run_counters*>(user)->cancel.load(std::memory_order_relaxed) != 0;
+    };
 }
 
 // ------------------------------------------------- frame-process runner ---
 
-static std::atomic<int32_t> g_frames_total{0};
-static std::atomic<int32_t> g_frames_done{0};
-static std::atomic<int32_t> g_frames_cancel{0};
+static bl_run_counters g_frames;
 
 enum { MODE_ENHANCE = 0, MODE_COLORIZE = 1, MODE_UPSCALE = 2 };
 
@@ -190,6 +202,8 @@ struct frame_settings {
     float blend;
 };
 
+// The legacy runner's frames go through the file functions, with their
+// lines, as they always have.
 static int32_t process_frame(const char* input_path, const char* output_path, const void* context) {
     const frame_settings* settings = static_cast<const frame_settings*>(context);
     switch (settings->mode) {
@@ -218,17 +232,17 @@ int32_t frame_process_video_dir(const char* input_dir, const char* output_dir, i
         bl_frame_runner runner = {};
         runner.tag = "frames_dir";
         runner.settings = start;
-        runner.counters = {&g_frames_total, &g_frames_done, &g_frames_cancel};
+        g_frames.hook(&runner);
         runner.process = process_frame;
         runner.context = &settings;
-        return bl_frame_dir_run(&runner, input_dir, output_dir);
+        return bl_frame_dir_legacy_result(bl_frame_dir_run(&runner, input_dir, output_dir));
     });
 }
 
-int32_t frame_process_video_progress(void) { return g_frames_done.load(std::memory_order_relaxed); }
+int32_t frame_process_video_progress(void) { return g_frames.done.load(std::memory_order_relaxed); }
 
-int32_t frame_process_video_total(void) { return g_frames_total.load(std::memory_order_relaxed); }
+int32_t frame_process_video_total(void) { return g_frames.total.load(std::memory_order_relaxed); }
 
-void frame_process_video_cancel(void) { g_frames_cancel.store(1, std::memory_order_relaxed); }
+void frame_process_video_cancel(void) { g_frames.cancel.store(1, std::memory_order_relaxed); }
 
 }  // extern "C"

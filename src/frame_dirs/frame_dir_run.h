@@ -9,21 +9,22 @@
 
 #include <atomic>
 
-// A run's progress and its cancellation request: the only values another
-// thread may touch while a run goes on. Each is read and written whole with
-// relaxed ordering; nothing else is published through them.
-struct bl_run_counters {
-    std::atomic<int32_t>* total;
-    std::atomic<int32_t>* done;
-    std::atomic<int32_t>* cancel;
-};
+#include "brightloom.h"
 
-// What sets one runner apart from the other.
+// What sets one run apart from another: its lines, its frame operation and
+// where its progress goes. The legacy runners keep their counters behind
+// these hooks; a run on an engine reports to its caller's callback and flag.
 struct bl_frame_runner {
     const char* tag;       // names the runner in its log lines ("video_dir")
     const char* settings;  // tail of the start line ("enhance=1")
-    bl_run_counters counters;
-    // The frame operation, a public file-to-file operation: 0 on success.
+    void* user;            // handed to every hook
+    // Once the frames are listed and the output folder checked (optional).
+    void (*started)(void* user, int32_t total);
+    // After every frame (optional).
+    void (*progress)(void* user, int32_t done, int32_t total);
+    // Read before every frame and before a second pass.
+    bool (*cancelled)(void* user);
+    // The frame operation, file to file: 0 on success.
     int32_t (*process)(const char* input_path, const char* output_path, const void* context);
     // Optional second pass over a frame this run wrote, skipped once a
     // cancellation has been requested; its result is not examined.
@@ -31,11 +32,30 @@ struct bl_frame_runner {
     const void* context;
 };
 
+// A legacy runner's progress and cancellation request: the only values
+// another thread may touch while its run goes on.
+struct bl_run_counters {
+    std::atomic<int32_t> total{0};
+    std::atomic<int32_t> done{0};
+    std::atomic<int32_t> cancel{0};
+    // Total set, done and the request cleared, as a run starts.
+    void start(int32_t frames);
+    // Points the runner's hooks at these counters.
+    void hook(bl_frame_runner* runner);
+};
+
 // Runs the whole procedure after the runner's own preconditions have been
-// checked: 0 when every frame was handled, 1 when cancelled, -1 with a
-// message otherwise.
-int32_t bl_frame_dir_run(const bl_frame_runner* runner, const char* input_dir,
-                         const char* output_dir);
+// checked: OK when every frame was handled, CANCELLED, or a failure with
+// this thread's message: UNREADABLE_INPUT ("Cannot list frames dir: <dir>",
+// "No frames found in: <dir>"), CANNOT_WRITE ("Output dir not found: <dir>",
+// "<n> frames failed to process"), BAD_ARGUMENT ("Output dir is the input
+// dir: <dir>"), OUT_OF_MEMORY.
+brightloom_status bl_frame_dir_run(const bl_frame_runner* runner, const char* input_dir,
+                                   const char* output_dir);
+
+// A run's answer as the 32 functions give it: 0, 1 when cancelled, -1 with
+// the message in their error buffer.
+int32_t bl_frame_dir_legacy_result(brightloom_status status);
 
 // The frame images of a directory: bare names, owned by the list.
 struct bl_frame_list {

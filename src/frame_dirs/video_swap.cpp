@@ -24,15 +24,13 @@ static std::unique_ptr<brightloom_swap_session> g_session;
 
 // The directory run's counters: another thread may read or set them while
 // a run goes on.
-static std::atomic<int32_t> g_video_total{0};
-static std::atomic<int32_t> g_video_done{0};
-static std::atomic<int32_t> g_video_cancel{0};
+static bl_run_counters g_video;
 
 // The reference is a setting of these functions rather than of the
 // session: it may be set before the session exists and outlives cleanup.
 static int32_t g_ref_active = 0;
 static float g_ref_embedding[BL_EMBEDDING_SIZE] = {};
-static float g_ref_distance = 0.3f;
+static float g_ref_distance = brightloom_default_options().reference_distance;
 
 static const char VIDEO_NOT_INITIALIZED[] =
     "Video swap not initialized — call face_swap_video_init() first";
@@ -43,11 +41,7 @@ float bl_video_reference_distance(void) { return g_ref_distance; }
 
 int bl_video_reference_active(void) { return g_ref_active; }
 
-static void reset_counters(void) {
-    g_video_total.store(0, std::memory_order_relaxed);
-    g_video_done.store(0, std::memory_order_relaxed);
-    g_video_cancel.store(0, std::memory_order_relaxed);
-}
+static void reset_counters(void) { g_video.start(0); }
 
 // ---------------------------------------------------------------- helpers
 
@@ -63,7 +57,7 @@ static brightloom_status swap_into_frame(const bl_image* frame, bl_image_ptr* sw
     // A directory run logs the distances of its first frame only.
     const bl_reference_filter reference = {g_ref_active ? g_ref_embedding : nullptr,
                                            g_ref_distance,
-                                           g_video_done.load(std::memory_order_relaxed) == 0};
+                                           g_video.done.load(std::memory_order_relaxed) == 0};
     // These functions have always done every frame on its own.
     brightloom_options options = bl_settings_options();
     options.smoothing = 0.0f;
@@ -144,10 +138,10 @@ static int32_t video_dir(const char* input_dir, const char* output_dir, int32_t 
     bl_frame_runner runner = {};
     runner.tag = "video_dir";
     runner.settings = start;
-    runner.counters = {&g_video_total, &g_video_done, &g_video_cancel};
+    g_video.hook(&runner);
     runner.process = swap_frame;
     runner.finish = enhance ? enhance_frame : nullptr;
-    return bl_frame_dir_run(&runner, input_dir, output_dir);
+    return bl_frame_dir_legacy_result(bl_frame_dir_run(&runner, input_dir, output_dir));
 }
 
 // ------------------------------------------------------------- exported
@@ -178,11 +172,11 @@ void face_swap_video_cleanup(void) {
     bl_log(BRIGHTLOOM_LOG_INFO, "[brightloom] video_cleanup done\n");
 }
 
-int32_t face_swap_video_progress(void) { return g_video_done.load(std::memory_order_relaxed); }
+int32_t face_swap_video_progress(void) { return g_video.done.load(std::memory_order_relaxed); }
 
-int32_t face_swap_video_total(void) { return g_video_total.load(std::memory_order_relaxed); }
+int32_t face_swap_video_total(void) { return g_video.total.load(std::memory_order_relaxed); }
 
-void face_swap_video_cancel(void) { g_video_cancel.store(1, std::memory_order_relaxed); }
+void face_swap_video_cancel(void) { g_video.cancel.store(1, std::memory_order_relaxed); }
 
 int32_t face_swap_video_dir(const char* input_dir, const char* output_dir, int32_t enhance) {
     return bl_guarded([&] { return video_dir(input_dir, output_dir, enhance); });

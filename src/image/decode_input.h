@@ -10,6 +10,13 @@
 #include <stdint.h>
 #include <stdio.h>
 
+// What a probe wants of a decode: the size the header declares, after which
+// the decoder stops before any pixel is read or allocated for.
+struct decode_probe {
+    bool found = false;
+    int64_t width = 0, height = 0;  // as the decoded picture would be: turned upright
+};
+
 class decode_input {
 public:
     // An open stream at its start, `length` bytes long; the caller closes it.
@@ -32,12 +39,16 @@ public:
     int64_t tell() const;
     // The whole input when it is in memory; none for a file.
     const uint8_t* bytes() const { return bytes_; }
+    // Makes this a probe: the header's size goes into `probe` and the decode stops there.
+    void probe_into(decode_probe* probe) { probe_ = probe; }
+    decode_probe* probe() const { return probe_; }
 
 private:
     FILE* file_ = nullptr;
     const uint8_t* bytes_ = nullptr;
     int64_t length_ = 0;
     int64_t at_ = 0;  // in memory only: a file keeps its own place
+    decode_probe* probe_ = nullptr;
 };
 
 #endif

@@ -25,6 +25,23 @@ bool declared_size_allowed(int64_t width, int64_t height, load_failure* failure)
     return false;
 }
 
+// Orientations 5 to 8 exchange the picture's width and height.
+static bool transposes(int orientation) { return orientation >= 5 && orientation <= 8; }
+
+bool header_size_allowed(const decode_input& input, int64_t width, int64_t height,
+                         load_failure* failure, int orientation) {
+    decode_probe* probe = input.probe();
+    if (!probe) return declared_size_allowed(width, height, failure);
+    if (width <= 0 || height <= 0) {
+        *failure = load_failure::corrupt;
+        return false;
+    }
+    probe->found = true;
+    probe->width = transposes(orientation) ? height : width;
+    probe->height = transposes(orientation) ? width : height;
+    return false;
+}
+
 // ------------------------------------------------------------------ rows
 
 row_sink::~row_sink() {
@@ -32,12 +49,9 @@ row_sink::~row_sink() {
     free(scratch_);
 }
 
-// Orientations 5 to 8 exchange the picture's width and height.
-static bool transposes(int orientation) { return orientation >= 5 && orientation <= 8; }
-
 bool row_sink::begin(int64_t width, int64_t height, const decode_input& input,
                      int64_t min_file_bytes, int orientation) {
-    if (!declared_size_allowed(width, height, &failure)) return false;
+    if (!header_size_allowed(input, width, height, &failure, orientation)) return false;
     if (input.length() < min_file_bytes) {
         failure = load_failure::corrupt;
         return false;
@@ -96,24 +110,56 @@ static bool starts_with(const uint8_t* bytes, size_t n, const char* magic, size_
     return n >= length && memcmp(bytes, magic, length) == 0;
 }
 
-bl_image* decode_image(decode_input& input, load_failure* failure) {
+bool sniff_image_kind(decode_input& input, image_kind* kind, load_failure* failure) {
     uint8_t head[16] = {};
     const size_t n = input.read(head, sizeof head);
     if (!input.seek(0)) {
         *failure = load_failure::unreadable;
-        return nullptr;
+        return false;
     }
-    if (starts_with(head, n, "\x89PNG\r\n\x1a\n", 8)) return decode_png(input, failure);
-    if (starts_with(head, n, "\xff\xd8\xff", 3)) return decode_jpeg(input, failure);
-    if (starts_with(head, n, "GIF87a", 6) || starts_with(head, n, "GIF89a", 6))
-        return decode_gif(input, failure);
-    if (starts_with(head, n, "RIFF", 4) && n >= 12 && memcmp(head + 8, "WEBP", 4) == 0)
-        return decode_webp(input, failure);
-    if (starts_with(head, n, "BM", 2)) return decode_bmp(input, failure);
-    if (n >= 3 && head[0] == 'P' && (head[1] == '5' || head[1] == '6') &&
-        (head[2] == ' ' || (head[2] >= '\t' && head[2] <= '\r') || head[2] == '#'))
-        return decode_pnm(input, failure);
+    if (starts_with(head, n, "\x89PNG\r\n\x1a\n", 8)) *kind = image_kind::png;
+    else if (starts_with(head, n, "\xff\xd8\xff", 3)) *kind = image_kind::jpeg;
+    else if (starts_with(head, n, "GIF87a", 6) || starts_with(head, n, "GIF89a", 6))
+        *kind = image_kind::gif;
+    else if (starts_with(head, n, "RIFF", 4) && n >= 12 && memcmp(head + 8, "WEBP", 4) == 0)
+        *kind = image_kind::webp;
+    else if (starts_with(head, n, "BM", 2)) *kind = image_kind::bmp;
+    else if (n >= 3 && head[0] == 'P' && (head[1] == '5' || head[1] == '6') &&
+             (head[2] == ' ' || (head[2] >= '\t' && head[2] <= '\r') || head[2] == '#'))
+        *kind = image_kind::pnm;
     // A TGA has no signature: its header is judged by the decoder, which
     // calls anything else unsupported.
-    return decode_tga(input, failure);
+    else *kind = image_kind::tga;
+    return true;
+}
+
+static bl_image* decode_kind(decode_input& input, image_kind kind, load_failure* failure) {
+    switch (kind) {
+        case image_kind::png: return decode_png(input, failure);
+        case image_kind::jpeg: return decode_jpeg(input, failure);
+        case image_kind::gif: return decode_gif(input, failure);
+        case image_kind::webp: return decode_webp(input, failure);
+        case image_kind::bmp: return decode_bmp(input, failure);
+        case image_kind::pnm: return decode_pnm(input, failure);
+        case image_kind::tga: return decode_tga(input, failure);
+    }
+    *failure = load_failure::unsupported;
+    return nullptr;
+}
+
+bl_image* decode_image(decode_input& input, load_failure* failure) {
+    image_kind kind;
+    if (!sniff_image_kind(input, &kind, failure)) return nullptr;
+    return decode_kind(input, kind, failure);
+}
+
+bool probe_image(decode_input& input, image_kind kind, decode_probe* probe, load_failure* failure) {
+    input.probe_into(probe);
+    // Every decoder stops at its header's size when probing; should one
+    // ever finish instead, its picture is not what was asked for.
+    bl_image_free(decode_kind(input, kind, failure));
+    input.probe_into(nullptr);
+    if (probe->found) return true;
+    if (*failure == load_failure::none) *failure = load_failure::corrupt;
+    return false;
 }

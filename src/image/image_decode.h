@@ -55,6 +55,22 @@ bool image_size_allowed(int64_t width, int64_t height);
 // corrupt for a side that is not positive.
 bool declared_size_allowed(int64_t width, int64_t height, load_failure* failure);
 
+// declared_size_allowed at the point where a decoder has read its header's
+// size. For a probe (decode_input::probe_into) the size is recorded there,
+// turned as `orientation` turns the picture, and the decode stops (false).
+bool header_size_allowed(const decode_input& input, int64_t width, int64_t height,
+                         load_failure* failure, int orientation = 1);
+
+// The formats the decoders read, told apart by the input's first bytes
+// (tga: anything else, which its decoder judges). The input is left at its start.
+enum class image_kind { png, jpeg, gif, webp, bmp, pnm, tga };
+bool sniff_image_kind(decode_input& input, image_kind* kind, load_failure* failure);
+
+// Runs the decoder of `kind` on a probing input up to its header's size:
+// true with *probe filled, else false with the failure (unsupported,
+// corrupt, out of memory).
+bool probe_image(decode_input& input, image_kind kind, decode_probe* probe, load_failure* failure);
+
 // The fewest file bytes that can hold `pixels` at most `pixels_per_byte`
 // pixels a byte, with the first megapixel free: every format compresses a
 // plain picture, and no small file should be refused for that.

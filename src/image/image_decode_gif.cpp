@@ -79,7 +79,7 @@ bool draw_first_frame(GifFileType* gif, const decode_input& input, row_sink& sin
     // The screen holds every frame, so its declared size is judged before
     // any frame's pixels are read. A file that ends before its first frame
     // is damaged whatever it declares, and is answered so.
-    if (!declared_size_allowed(gif->SWidth, gif->SHeight, &sink.failure)) return false;
+    if (!header_size_allowed(input, gif->SWidth, gif->SHeight, &sink.failure)) return false;
     const GifImageDesc& frame = gif->Image;
     const ColorMapObject* colours = frame.ColorMap ? frame.ColorMap : gif->SColorMap;
     const int64_t screen_pixels = static_cast<int64_t>(gif->SWidth) * gif->SHeight;

@@ -51,11 +51,12 @@ static int64_t working_row_bytes(int64_t width, int bit_depth) {
 // Whether the header's picture may be decoded: judged from the declared
 // size and from what its rows cost, before png_read_update_info sets those
 // rows up (a 74-byte file declaring 2^31 - 1 pixels a row once cost 6 GB).
-static bool header_allowed(png_structp png, png_infop info, load_failure* failure) {
+static bool header_allowed(png_structp png, png_infop info, const decode_input& input,
+                           load_failure* failure) {
     png_uint_32 width = 0, height = 0;
     int bit_depth = 0;
     png_get_IHDR(png, info, &width, &height, &bit_depth, nullptr, nullptr, nullptr, nullptr);
-    if (!declared_size_allowed(width, height, failure)) return false;
+    if (!header_size_allowed(input, width, height, failure)) return false;
     if (working_row_bytes(width, bit_depth) <= PNG_MAX_ROW_BYTES) return true;
     *failure = load_failure::too_large;
     return false;
@@ -99,7 +100,7 @@ static void read_from_input(png_structp png, png_bytep data, size_t length) {
 static bool read_png(png_structp png, png_infop info, const decode_input& input, row_sink& sink) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_read_info(png, info);
-    if (!header_allowed(png, info, &sink.failure)) return false;
+    if (!header_allowed(png, info, input, &sink.failure)) return false;
     const int64_t min_bytes = raw_bytes(png, info) / DEFLATE_MAX_RATIO;
     request_rgb8(png, info);
     const int passes = png_set_interlace_handling(png);
@@ -114,7 +115,22 @@ static bool read_png(png_structp png, png_infop info, const decode_input& input,
     return true;
 }
 
+// A probe reads the size from the header chunk, which every PNG starts
+// with: libpng reads on to the chunks after it before it tells the size, and
+// a file that holds only its headers has none.
+static bool probe_header_chunk(decode_input& input, load_failure* failure) {
+    uint8_t head[24];
+    *failure = load_failure::corrupt;
+    if (!input.seek(0) || !input.read_exact(head, sizeof head) || memcmp(head + 12, "IHDR", 4) != 0)
+        return false;
+    return header_size_allowed(input, be32(head + 16), be32(head + 20), failure);
+}
+
 bl_image* decode_png(decode_input& input, load_failure* failure) {
+    if (input.probe()) {
+        probe_header_chunk(input, failure);
+        return nullptr;
+    }
     if (!chunks_within_file(input)) {
         *failure = load_failure::corrupt;
         return nullptr;

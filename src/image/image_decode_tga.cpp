@@ -66,7 +66,7 @@ bool read_layout(decode_input& input, tga_layout* t, load_failure* failure) {
         return false;
     if (map_type == 1 && map_bits != 15 && map_bits != 16 && map_bits != 24 && map_bits != 32) return false;
     // The declared size is judged before the colour map is read.
-    if (!declared_size_allowed(t->width, t->height, failure)) return false;
+    if (!header_size_allowed(input, t->width, t->height, failure)) return false;
     *failure = load_failure::corrupt;
     t->pixel_bytes = (t->pixel_bits + 7) / 8;
     const int64_t id_start = input.tell();  // the identification field is skipped

@@ -6,6 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <filesystem>
+
 #include "image/image_limits.h"
 #include "platform/log_sink.h"
 #include "platform/platform.h"
@@ -101,6 +103,40 @@ bl_image* bl_image_decode_memory(const void* bytes, size_t size) {
     bl_image* image = decode_image(input, &last_failure);
     if (image) last_failure = load_failure::none;
     return image;
+}
+
+static bool probe_input(decode_input& input, bl_image_header* header, load_failure* failure) {
+    image_kind kind;
+    decode_probe probe;
+    if (!sniff_image_kind(input, &kind, failure) || !probe_image(input, kind, &probe, failure))
+        return false;
+    *header = {kind, probe.width, probe.height};
+    return true;
+}
+
+bool bl_image_probe_memory(const void* bytes, size_t size, bl_image_header* header,
+                           load_failure* failure) {
+    *failure = load_failure::corrupt;
+    if (!bytes || size == 0) return false;
+    decode_input input = decode_input::of_bytes(static_cast<const uint8_t*>(bytes), size);
+    return probe_input(input, header, failure);
+}
+
+// A pipe or device is left alone: what is read from it would be gone for
+// the decode that follows, and opening a pipe can wait for ever.
+bool bl_image_probe_file(const char* path, bl_image_header* header, load_failure* failure) {
+    *failure = load_failure::unreadable;
+    std::error_code error;
+    if (!path || !std::filesystem::is_regular_file(std::filesystem::u8path(path), error))
+        return false;
+    FILE* file = open_image_file(path, "rb");
+    if (!file) return false;
+    decode_input input = decode_input::of_file(file, file_length(file));
+    bool probed = false;
+    if (input.length() > 0) probed = probe_input(input, header, failure);
+    else if (input.length() == 0) *failure = load_failure::corrupt;
+    fclose(file);
+    return probed;
 }
 
 bl_image* bl_image_create(int32_t width, int32_t height, int32_t channels) {

@@ -51,6 +51,20 @@ load_failure bl_image_last_failure(void);
 // read the file"; "" after a success.
 const char* bl_image_load_failure(void);
 
+// What a file's header declares, read by its decoder's own header reader
+// and stopped before any pixel (image_decode.h has the kinds).
+enum class image_kind;
+struct bl_image_header {
+    image_kind kind;
+    int64_t width, height;  // as the decode would give the picture, turned upright
+};
+// True with *header filled, else false with *failure: unsupported, corrupt
+// (also a side that is not positive), out of memory, and for a file
+// unreadable (it cannot be opened or read, or is no regular file).
+bool bl_image_probe_memory(const void* bytes, size_t size, bl_image_header* header,
+                           load_failure* failure);
+bool bl_image_probe_file(const char* path, bl_image_header* header, load_failure* failure);
+
 // Zero-filled image; none when a size is negative, the byte count does not
 // fit in 32 bits, or memory runs out.
 bl_image* bl_image_create(int32_t width, int32_t height, int32_t channels);

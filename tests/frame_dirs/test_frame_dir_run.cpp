@@ -90,11 +90,21 @@ int32_t run_fake(fake_op& op, const std::string& in, const std::string& out) {
     bl_frame_runner runner = {};
     runner.tag = "test_dir";
     runner.settings = "k=v";
-    runner.counters = {&op.total, &op.done, &op.cancel};
+    runner.user = &op;
+    runner.started = [](void* user, int32_t total) {
+        fake_op* op = static_cast<fake_op*>(user);
+        op->total.store(total);
+        op->done.store(0);
+        op->cancel.store(0);
+    };
+    runner.progress = [](void* user, int32_t done, int32_t) {
+        static_cast<fake_op*>(user)->done.store(done);
+    };
+    runner.cancelled = [](void* user) { return static_cast<fake_op*>(user)->cancel.load() != 0; };
     runner.process = fake_process;
     runner.finish = fake_finish;
     runner.context = &op;
-    return bl_frame_dir_run(&runner, in.c_str(), out.c_str());
+    return bl_frame_dir_legacy_result(bl_frame_dir_run(&runner, in.c_str(), out.c_str()));
 }
 
 class FrameDirTest : public VideoEngineTest {

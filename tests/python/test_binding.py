@@ -18,7 +18,11 @@ NAMED = {"brightloom_engine": _structs.EngineHandle,
          "brightloom_log_fn": _structs.LogFunction,
          "brightloom_video_params": _structs.VideoParams,
          "brightloom_video_summary": _structs.VideoSummary,
-         "brightloom_video_progress_fn": _structs.VideoProgressFunction}
+         "brightloom_video_progress_fn": _structs.VideoProgressFunction,
+         "brightloom_image_info": _structs.ImageInfo, "brightloom_model_row": _structs.ModelRow,
+         "brightloom_engine_model": _structs.EngineModel,
+         "brightloom_engine_info": _structs.EngineInfo,
+         "brightloom_frames_params": _structs.FramesParams}
 CALLBACKS = ("brightloom_log_fn", "brightloom_video_progress_fn")
 
 

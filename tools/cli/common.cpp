@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "brightloom.h"
-#include "../common/image_size.h"
+#include "../common/model_table.h"
 #include "../common/os.h"
 
 const std::vector<std::string> FRAME_MODES = {"enhance", "colorize", "upscale"};
@@ -15,8 +15,14 @@ void add_blend_option(CLI::App* sub, float& blend, const char* what) {
 }
 
 void add_scale_option(CLI::App* sub, int& scale) {
-    sub->add_option("--scale", scale, "Upscale factor: 2 or 4 (real_esrgan_x<N>.onnx)")
-        ->check(CLI::IsMember({2, 4}))
+    std::vector<int> factors;
+    std::string files;
+    for (const UpscalerModel& model : upscaler_models()) {
+        factors.push_back(model.factor);
+        files += (files.empty() ? "" : ", ") + std::to_string(model.factor) + ": " + model.file;
+    }
+    sub->add_option("--scale", scale, "Upscale factor (" + files + ")")
+        ->check(CLI::IsMember(factors))
         ->capture_default_str();
 }
 
@@ -32,8 +38,9 @@ CLI::Option* add_reference_match_options(CLI::App* sub, int& position, float& di
         ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
     return sub->add_option("--reference-distance", distance,
-                           "Largest identity distance still swapped, (0, 1] (0.3)")
-        ->check(CLI::Range(0.0f, 1.0f));
+                           "Largest identity distance still swapped, (0, 1]")
+        ->check(CLI::Range(0.0f, 1.0f))
+        ->capture_default_str();
 }
 
 int finish_one_shot(int32_t rc, const std::string& output) {
@@ -49,11 +56,11 @@ bool make_output_dir(const std::string& dir) {
     return !error;
 }
 
-std::string upscale_limit_problem(const ImageSize& size, int scale, const std::string& input) {
-    ImageSize result;
-    if (size.width <= 0 || size.height <= 0) return std::string();
-    if (!upscale_passes_pixel_limit(size, scale, &result)) return std::string();
-    return "Upscaled result of " + std::to_string(result.width) + "x" +
-           std::to_string(result.height) + " pixels is over the limit of " +
-           std::to_string(BRIGHTLOOM_MAX_IMAGE_PIXELS) + " pixels (2^28): " + input;
+std::string upscale_limit_problem(const brightloom_image_info& size, int scale,
+                                  const std::string& input) {
+    int64_t width = 0, height = 0;
+    if (upscale_within_pixel_limit(size, scale, &width, &height)) return std::string();
+    return "Upscaled result of " + std::to_string(width) + "x" + std::to_string(height) +
+           " pixels is over the limit of " + std::to_string(BRIGHTLOOM_MAX_IMAGE_PIXELS) +
+           " pixels (2^28): " + input;
 }

@@ -29,8 +29,8 @@ CLI::Option* add_reference_match_options(CLI::App* sub, int& position, float& di
 // otherwise the refusal naming the limit and `input`. Checked before the
 // models load: the library would only fail with "Frame enhancement failed",
 // after loading the model and the frame.
-struct ImageSize;
-std::string upscale_limit_problem(const ImageSize& size, int scale, const std::string& input);
+std::string upscale_limit_problem(const brightloom_image_info& size, int scale,
+                                  const std::string& input);
 
 // Writes "wrote OUTPUT" on success, the library's error otherwise.
 int finish_one_shot(int32_t rc, const std::string& output);

@@ -4,6 +4,7 @@
 
 #include "../common/engine_setup.h"
 #include "../common/face_analysis.h"
+#include "../common/model_table.h"
 #include "brightloom.h"
 #include "common.h"
 
@@ -81,7 +82,9 @@ int run_detect(const Settings& s) {
     // Embeddings need the recognizer, which the engine opens with the swapper.
     if (!open_engine(s, 0, g_detect.embedding, setup)) return EXIT_FAILED;
     if (g_detect.embedding && !setup.can_swap) {
-        say("error: embeddings need the recognizer (arcface_w600k_r50.onnx) and the swapper");
+        const brightloom_engine_info info = describe_engine(setup.engine.get());
+        say("error: embeddings need the recognizer (" + model_file(info.recognizer.row) +
+            ") and the swapper");
         return EXIT_FAILED;
     }
     brightloom_options options = options_from(s);

@@ -12,7 +12,7 @@ struct SwapDirArgs {
     std::string source, input_dir, output_dir, reference;
     bool enhance = false;
     int reference_position = 0;
-    float reference_distance = 0.3f;
+    float reference_distance = brightloom_default_options().reference_distance;
     CLI::Option* distance_option = nullptr;
 };
 SwapDirArgs g_swap;

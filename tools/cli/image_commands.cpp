@@ -2,7 +2,6 @@
 // upscale.
 #include "brightloom.h"
 #include "common.h"
-#include "../common/image_size.h"
 
 namespace {
 
@@ -37,8 +36,9 @@ void add_swap_command(CLI::App& app, CommandList& commands, const char* name, co
 // Only a result over the pixel limit is refused here; every other problem
 // with the input is the library's to report.
 int check_upscale() {
-    ImageSize size;
-    if (!declared_file_image_size(g_args.input, size)) return EXIT_OK;
+    brightloom_image_info size = {};
+    size.size = sizeof size;
+    if (brightloom_image_probe_file(g_args.input.c_str(), &size) != BRIGHTLOOM_OK) return EXIT_OK;
     std::string problem = upscale_limit_problem(size, g_args.scale, g_args.input);
     if (problem.empty()) return EXIT_OK;
     say("error: " + problem);

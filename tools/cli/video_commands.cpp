@@ -27,7 +27,7 @@ struct SwapVideoArgs {
     bool enhance = false;
     int reference_frame = -1;
     int reference_position = 0;
-    float reference_distance = 0.3f;
+    float reference_distance = brightloom_default_options().reference_distance;
     CLI::Option* distance_option = nullptr;
 };
 SwapVideoArgs g_swap;

@@ -1,11 +1,8 @@
-// How many cores this process may run on, and how a server shares them
-// between jobs that run side by side.
+// How a server shares the cores between jobs that run side by side. The
+// cores are the library's count (brightloom_cpu_cores), the same an engine
+// uses for its threads.
 #ifndef BL_TOOLS_COMMON_CPU_CORES_H
 #define BL_TOOLS_COMMON_CPU_CORES_H
-
-// The cores the process may use (its affinity mask where the system has
-// one), at least 1.
-int usable_cores();
 
 // Jobs side by side and the threads each job's model runs use.
 struct JobThreads {

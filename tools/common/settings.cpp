@@ -1,16 +1,19 @@
 #include "settings.h"
 
 #include <filesystem>
+#include <sstream>
 
+#include "model_table.h"
 #include "os.h"
 
 namespace {
 
-const std::vector<std::string> DETECTORS = {"scrfd", "yoloface", "yunet"};
-const std::vector<std::string> SWAPPERS = {"uniface_256", "inswapper_128", "inswapper_128_fp16",
-                                           "blendswap_256", "simswap_256"};
-const std::vector<std::string> ENHANCERS = {"gfpgan_1.4", "gfpgan_1.3", "gfpgan_1.2",
-                                            "restoreformer_plus_plus"};
+// A default as the help shows it: 0.3, not 0.300000.
+std::string shown(float value) {
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
 
 // The parser's own check reads the name in the local code page on Windows;
 // this one takes it as UTF-8, as the library does.
@@ -30,21 +33,29 @@ void add_global_options(CLI::App& app, Settings& s) {
     app.add_option("-m,--models", s.models, "Model directory")
         ->envname("BRIGHTLOOM_MODELS")
         ->check(existing_directory());
-    app.add_option("--detector", s.detector, "Face detector model")->check(CLI::IsMember(DETECTORS));
-    app.add_option("--swapper", s.swapper, "Face swapper model")->check(CLI::IsMember(SWAPPERS));
-    app.add_option("--enhancer", s.enhancer, "Face enhancer model")->check(CLI::IsMember(ENHANCERS));
+    app.add_option("--detector", s.detector, "Face detector model")
+        ->check(CLI::IsMember(model_names(BRIGHTLOOM_MODEL_DETECTOR)));
+    app.add_option("--swapper", s.swapper, "Face swapper model")
+        ->check(CLI::IsMember(model_names(BRIGHTLOOM_MODEL_SWAPPER)));
+    app.add_option("--enhancer", s.enhancer, "Face enhancer model")
+        ->check(CLI::IsMember(model_names(BRIGHTLOOM_MODEL_ENHANCER)));
+    const brightloom_options defaults = brightloom_default_options();
     s.detector_score_option =
-        app.add_option("--detector-score", s.detector_score, "Minimum face confidence, 0..1 (0.3)")
+        app.add_option("--detector-score", s.detector_score,
+                       "Minimum face confidence, 0..1 (" + shown(defaults.detector_score) + ")")
             ->check(CLI::Range(0.0f, 1.0f));
     s.mask_blur_option =
-        app.add_option("--mask-blur", s.mask_blur, "Feathering of the pasted face's edge, 0..1 (0.3)")
+        app.add_option("--mask-blur", s.mask_blur,
+                       "Feathering of the pasted face's edge, 0..1 (" + shown(defaults.mask_blur) +
+                           ")")
             ->check(CLI::Range(0.0f, 1.0f));
     app.add_option("--mask-padding", s.mask_padding,
                    "Extra margins of the pasted face in percent: TOP RIGHT BOTTOM LEFT (0 0 0 0)")
         ->expected(4)
         ->check(CLI::Range(0, 100));
     s.enhancer_blend_option =
-        app.add_option("--enhancer-blend", s.enhancer_blend, "Share of the restored face, 0..1 (0.8)")
+        app.add_option("--enhancer-blend", s.enhancer_blend,
+                       "Share of the restored face, 0..1 (" + shown(defaults.enhancer_blend) + ")")
             ->check(CLI::Range(0.0f, 1.0f));
     app.add_flag("-q,--quiet", s.quiet,
                  "Hide the library's log lines; results, progress and errors still show");

@@ -14,9 +14,10 @@
 struct Settings {
     std::string models;
     std::string detector, swapper, enhancer;
-    float detector_score = 0.3f;
-    float mask_blur = 0.3f;
-    float enhancer_blend = 0.8f;
+    // Read only when given (the options say so); the library keeps the defaults.
+    float detector_score = brightloom_default_options().detector_score;
+    float mask_blur = brightloom_default_options().mask_blur;
+    float enhancer_blend = brightloom_default_options().enhancer_blend;
     std::vector<int> mask_padding;
     bool quiet = false;
     CLI::Option* detector_score_option = nullptr;

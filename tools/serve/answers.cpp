@@ -31,14 +31,3 @@ int http_status_for(brightloom_status status) {
             return 500;
     }
 }
-
-std::string without_folder(std::string message, const std::string& folder) {
-    if (folder.empty()) return message;
-    for (const std::string& prefix : {folder + "/", folder}) {
-        const std::string replacement = prefix == folder ? "the model directory" : "";
-        for (size_t at = message.find(prefix); at != std::string::npos;
-             at = message.find(prefix, at + replacement.size()))
-            message.replace(at, prefix.size(), replacement);
-    }
-    return message;
-}

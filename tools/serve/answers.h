@@ -1,5 +1,6 @@
 // The server's answers: JSON errors with the status that says what went
-// wrong, and the library's messages cleaned of the server's own paths.
+// wrong. The engine is opened with private_model_dir, so the library's
+// messages pass on as they come, naming no folder of the server's.
 #ifndef BL_TOOLS_SERVE_ANSWERS_H
 #define BL_TOOLS_SERVE_ANSWERS_H
 
@@ -21,10 +22,5 @@ void answer_error(httplib::Response& response, int status, const std::string& me
 // 422 when there is no face, 503 for a model that is missing or does not
 // open or run and for a server out of memory, 500 for anything else.
 int http_status_for(brightloom_status status);
-
-// The message with every mention of `folder` (the model directory) replaced
-// by its file names alone, or by "the model directory", so the server's
-// folders stay private.
-std::string without_folder(std::string message, const std::string& folder);
 
 #endif

@@ -1,15 +1,13 @@
 #include "operations.h"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "../common/face_analysis.h"
-#include "../common/settings.h"
-#include "../common/image_size.h"
+#include "../common/model_table.h"
 
 namespace {
 
-const char* const RECOGNIZER = "arcface_w600k_r50.onnx";
+const ModelNeed RECOGNIZER = {BRIGHTLOOM_MODEL_RECOGNIZER};
 
 std::string read_format(const Form& form, Job& job) {
     return form.read_choice("format", {"png", "jpg"}, job.format);
@@ -24,8 +22,7 @@ std::string read_blend(const Form& form, Job& job) {
 
 // swap and blend: the blend's softer edge is fixed by the library, so only
 // swap reads `blur`.
-Operation swap_operation(const std::string& name, const std::string& swapper_file,
-                         bool soft_edge) {
+Operation swap_operation(const std::string& name, bool soft_edge) {
     Operation op;
     op.name = name;
     op.images = {"source", "target"};
@@ -40,8 +37,8 @@ Operation swap_operation(const std::string& name, const std::string& swapper_fil
             for (size_t side = 0; side < 4; ++side) job.options.mask_padding[side] = (*padding)[side];
         return problem.empty() ? read_format(form, job) : problem;
     };
-    op.model_files = [swapper_file](const Job&) {
-        return std::vector<std::string>{RECOGNIZER, swapper_file};
+    op.model_files = [](const Job&) {
+        return std::vector<ModelNeed>{RECOGNIZER, {BRIGHTLOOM_MODEL_SWAPPER}};
     };
     op.run = [](const EngineContext& context, const std::vector<brightloom_image>& in,
                 const Job& job, Outcome& out) {
@@ -50,7 +47,7 @@ Operation swap_operation(const std::string& name, const std::string& swapper_fil
     return op;
 }
 
-Operation enhance_operation(const std::string& enhancer_file) {
+Operation enhance_operation() {
     Operation op;
     op.name = "enhance";
     op.images = {"image"};
@@ -62,8 +59,8 @@ Operation enhance_operation(const std::string& enhancer_file) {
         if (percent) job.options.enhancer_blend = *percent / 100.0f;
         return problem.empty() ? read_format(form, job) : problem;
     };
-    op.model_files = [enhancer_file](const Job&) {
-        return std::vector<std::string>{enhancer_file};
+    op.model_files = [](const Job&) {
+        return std::vector<ModelNeed>{{BRIGHTLOOM_MODEL_ENHANCER}};
     };
     op.run = [](const EngineContext& context, const std::vector<brightloom_image>& in,
                 const Job& job, Outcome& out) {
@@ -80,7 +77,9 @@ Operation colorize_operation() {
         std::string problem = read_blend(form, job);
         return problem.empty() ? read_format(form, job) : problem;
     };
-    op.model_files = [](const Job&) { return std::vector<std::string>{"ddcolor.onnx"}; };
+    op.model_files = [](const Job&) {
+        return std::vector<ModelNeed>{{BRIGHTLOOM_MODEL_COLORIZER}};
+    };
     op.run = [](const EngineContext& context, const std::vector<brightloom_image>& in,
                 const Job& job, Outcome& out) {
         return brightloom_colorize_image(context.engine, &in[0], &job.options, &out.image);
@@ -99,12 +98,14 @@ std::string read_scale(const Form& form, Job& job) {
 // for its turn and before its image is decoded.
 std::string upscaled_too_large(const Form& form, const Job& job) {
     const std::string* image = form.field("image");
-    ImageSize size;
-    if (!image || !declared_image_size(*image, size)) return "";
-    ImageSize result;
-    if (!upscale_passes_pixel_limit(size, job.options.upscale_factor, &result)) return "";
-    return "The upscaled image would be " + std::to_string(result.width) + " x " +
-           std::to_string(result.height) + " pixels, more than the limit of " +
+    brightloom_image_info size = {};
+    size.size = sizeof size;
+    if (!image || brightloom_image_probe(image->data(), image->size(), &size) != BRIGHTLOOM_OK)
+        return "";
+    int64_t width = 0, height = 0;
+    if (upscale_within_pixel_limit(size, job.options.upscale_factor, &width, &height)) return "";
+    return "The upscaled image would be " + std::to_string(width) + " x " +
+           std::to_string(height) + " pixels, more than the limit of " +
            std::to_string(BRIGHTLOOM_MAX_IMAGE_PIXELS) + " pixels";
 }
 
@@ -119,8 +120,7 @@ Operation upscale_operation() {
     };
     op.result_too_large = upscaled_too_large;
     op.model_files = [](const Job& job) {
-        return std::vector<std::string>{
-            "real_esrgan_x" + std::to_string(job.options.upscale_factor) + ".onnx"};
+        return std::vector<ModelNeed>{{BRIGHTLOOM_MODEL_UPSCALER, job.options.upscale_factor}};
     };
     op.run = [](const EngineContext& context, const std::vector<brightloom_image>& in,
                 const Job& job, Outcome& out) {
@@ -140,8 +140,8 @@ Operation detect_operation() {
         return problem;
     };
     op.model_files = [](const Job& job) {
-        return job.options.want_embedding ? std::vector<std::string>{RECOGNIZER}
-                                          : std::vector<std::string>{};
+        return job.options.want_embedding ? std::vector<ModelNeed>{RECOGNIZER}
+                                          : std::vector<ModelNeed>{};
     };
     op.run = [](const EngineContext& context, const std::vector<brightloom_image>& in,
                 const Job& job, Outcome& out) {
@@ -153,33 +153,53 @@ Operation detect_operation() {
     return op;
 }
 
+// The state of the engine's model for one need.
+brightloom_engine_model model_for(const ModelNeed& need, const brightloom_engine_info& info) {
+    switch (need.slot) {
+        case BRIGHTLOOM_MODEL_RECOGNIZER: return info.recognizer;
+        case BRIGHTLOOM_MODEL_SWAPPER: return info.swapper;
+        case BRIGHTLOOM_MODEL_ENHANCER: return info.enhancer;
+        case BRIGHTLOOM_MODEL_COLORIZER: return info.colorizer;
+        case BRIGHTLOOM_MODEL_UPSCALER: return info.upscalers[need.upscale_factor == 4 ? 1 : 0];
+        default: return info.detector;
+    }
+}
+
 }  // namespace
 
-// Every swapper and enhancer name is its model's file name without ".onnx".
-std::vector<Operation> make_operations(const Settings& s) {
-    const std::string swapper = (s.swapper.empty() ? "uniface_256" : s.swapper) + ".onnx";
-    const std::string enhancer = (s.enhancer.empty() ? "gfpgan_1.4" : s.enhancer) + ".onnx";
-    return {swap_operation("swap", swapper, false), swap_operation("blend", swapper, true),
-            enhance_operation(enhancer),          colorize_operation(),
-            upscale_operation(),                  detect_operation()};
+std::vector<Operation> make_operations() {
+    return {swap_operation("swap", false), swap_operation("blend", true), enhance_operation(),
+            colorize_operation(),          upscale_operation(),          detect_operation()};
 }
 
-std::set<std::string> list_model_files(const std::string& dir) {
-    std::set<std::string> files;
-    std::error_code error;
-    std::filesystem::directory_iterator entry(dir, error), end;
-    for (; !error && entry != end; entry.increment(error))
-        if (entry->path().extension() == ".onnx") files.insert(entry->path().filename().string());
-    return files;
+EngineModels engine_models(brightloom_engine* engine) { return {engine}; }
+
+void to_json(nlohmann::json& json, const EngineModels& models) {
+    const brightloom_engine_info info = describe_engine(models.engine);
+    std::vector<std::string> files;
+    for (const brightloom_engine_model& model :
+         {info.detector, info.landmarker, info.recognizer, info.swapper, info.enhancer,
+          info.occluder, info.parser, info.colorizer, info.upscalers[0], info.upscalers[1]})
+        if (model.state != BRIGHTLOOM_MODEL_ABSENT && model.row >= 0)
+            files.push_back(model_file(model.row));
+    std::sort(files.begin(), files.end());
+    json = files;
 }
 
-bool uses_recognizer(const std::vector<std::string>& files) {
-    return std::find(files.begin(), files.end(), RECOGNIZER) != files.end();
+bool uses_recognizer(const std::vector<ModelNeed>& needs) {
+    return std::any_of(needs.begin(), needs.end(), [](const ModelNeed& need) {
+        return need.slot == BRIGHTLOOM_MODEL_RECOGNIZER;
+    });
 }
 
-std::string first_missing(const std::vector<std::string>& needed,
-                          const std::set<std::string>& present) {
-    for (const std::string& file : needed)
-        if (!present.count(file)) return file;
+// A model that is there but did not open is not missing: the job runs and
+// the library says what is wrong with it.
+std::string first_missing(const std::vector<ModelNeed>& needed, const EngineModels& present) {
+    // Asked each time: an upscaler's file is looked at when it is asked about.
+    const brightloom_engine_info info = describe_engine(present.engine);
+    for (const ModelNeed& need : needed) {
+        const brightloom_engine_model model = model_for(need, info);
+        if (model.state == BRIGHTLOOM_MODEL_ABSENT) return model_file(model.row);
+    }
     return "";
 }

@@ -136,7 +136,7 @@ std::string unopened_models(const Operation& op, const Job& job, const ServerSta
     if (state.swap_problem.empty() || !uses_recognizer(op.model_files(job))) return "";
     const std::string what = op.name == "detect" ? "detect with embedding=true" : op.name;
     return what + " is not available: the recognizer opens only together with the swapper, " +
-           "and they did not open: " + without_folder(state.swap_problem, state.models_dir);
+           "and they did not open: " + state.swap_problem;
 }
 
 // A job the watch stopped. A time limit is the server declining more work
@@ -192,8 +192,7 @@ void run_job(const Operation& op, ServerState& state, const Form& form,
             return answer_stopped(op, watched.stopped(), state.job_watch, response);
     }
     if (status != BRIGHTLOOM_OK)
-        return answer_error(response, http_status_for(status),
-                            without_folder(brightloom_last_error(), state.models_dir));
+        return answer_error(response, http_status_for(status), brightloom_last_error());
     answer_result(job, images.outcome, response);
 }
 

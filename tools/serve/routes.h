@@ -19,7 +19,7 @@
 // What every request handler shares; lives as long as the server.
 struct ServerState {
     std::string models_dir;
-    std::set<std::string> model_files;
+    EngineModels model_files;
     std::vector<Operation> operations;
     EngineContext engine;
     // Why the recognizer and swapper are not open ("" when they are).

@@ -155,16 +155,19 @@ int bind(httplib::Server& server, const ServeOptions& options) {
 }  // namespace
 
 int run_server(const ServeOptions& options, const Settings& s) {
-    const JobThreads share = share_cores(usable_cores(), options.jobs);
+    const JobThreads share = share_cores(brightloom_cpu_cores(), options.jobs);
     EngineSetup setup;
-    if (!open_engine(s, share.threads_per_job, true, setup, /*warm_up=*/true)) return EXIT_FAILED;
+    EngineChoices choices;
+    choices.warm_up = true;
+    choices.private_model_dir = true;  // messages are passed on to clients
+    if (!open_engine(s, share.threads_per_job, true, setup, choices)) return EXIT_FAILED;
     say("running " + std::to_string(share.jobs) + (share.jobs == 1 ? " job" : " jobs") +
         " at a time, " + std::to_string(share.threads_per_job) + " threads each");
     JobQueue queue(static_cast<size_t>(options.queue), static_cast<size_t>(share.jobs));
     JobWatch job_watch{std::chrono::seconds(options.job_timeout)};
     ServerState state{s.models,
-                      list_model_files(s.models),
-                      make_operations(s),
+                      engine_models(setup.engine.get()),
+                      make_operations(),
                       EngineContext{setup.engine.get(), setup.detector},
                       setup.swap_problem,
                       job_options(s, options),

@@ -3,12 +3,11 @@ one-frame folder (the library's own directory run) and a video segment."""
 import os
 from dataclasses import dataclass
 
-from ..engine import BrightloomError
-from . import worker_engine
+from typing import Optional
 
-# The library's largest distance of a face still taken for the reference,
-# given to every worker so that none keeps a distance set by an earlier run.
-DEFAULT_REFERENCE_DISTANCE = 0.3
+from ..engine import BrightloomError
+from ..models import default_reference_distance
+from . import worker_engine
 
 
 @dataclass(frozen=True)
@@ -16,7 +15,9 @@ class SwapOperation:
     source: str
     reference: str
     reference_position: int
-    reference_distance: float
+    # None: the library's default, given to every worker so that none keeps
+    # a distance set by an earlier run.
+    reference_distance: Optional[float]
     enhance: bool
     swap = True
 
@@ -26,13 +27,19 @@ class SwapOperation:
         return cls(source=os.path.abspath(source),
                    reference=None if reference is None else os.path.abspath(reference),
                    reference_position=int(reference_position),
-                   reference_distance=float(DEFAULT_REFERENCE_DISTANCE if reference_distance
-                                            is None else reference_distance),
+                   reference_distance=(None if reference_distance is None
+                                       else float(reference_distance)),
                    enhance=bool(enhance))
+
+    def distance(self) -> float:
+        """On the worker: the distance asked for, else the library's default."""
+        if self.reference_distance is None:
+            return default_reference_distance()
+        return self.reference_distance
 
     def prepare(self, engine):
         worker_engine.prepare_swap(engine, self.source, self.reference, self.reference_position,
-                                   self.reference_distance)
+                                   self.distance())
 
     def apply(self, engine, input, output):
         engine.video_swap_frame(input, output)
@@ -49,7 +56,7 @@ class SwapOperation:
             engine.swap_frames(self.source, input_dir, output_dir, enhance=self.enhance,
                                reference=self.reference,
                                reference_position=self.reference_position,
-                               reference_distance=self.reference_distance)
+                               reference_distance=self.distance())
         finally:
             worker_engine.forget_swap()
 
@@ -58,7 +65,7 @@ class SwapOperation:
             return engine.swap_video(self.source, input, output, enhance=self.enhance,
                                      reference=self.reference,
                                      reference_position=self.reference_position,
-                                     reference_distance=self.reference_distance,
+                                     reference_distance=self.distance(),
                                      progress=progress, **encoding)
         finally:
             worker_engine.forget_swap()

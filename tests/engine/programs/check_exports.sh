@@ -20,7 +20,10 @@ brightloom_swap_session_open brightloom_swap_session_frame brightloom_swap_sessi
 brightloom_image_decode brightloom_image_load brightloom_image_encode brightloom_image_save
 brightloom_image_release brightloom_bytes_release
 brightloom_video_default_params brightloom_video_check_file brightloom_video_swap_file
-brightloom_video_process_file brightloom_video_hard_stop"
+brightloom_video_process_file brightloom_video_hard_stop
+brightloom_image_probe brightloom_image_probe_file brightloom_model_count brightloom_model_describe
+brightloom_engine_describe brightloom_engine_model_dir brightloom_cpu_cores
+brightloom_frames_default_params brightloom_frames_dir_run"
 case "$lib" in
   *.dll)
     # The names of the export table's name-pointer table, one "[ n] name" a line.
