@@ -1,6 +1,7 @@
 #include "video_routes.h"
 
 #include <filesystem>
+#include <fstream>
 
 #include "answers.h"
 #include "connection_watch.h"
@@ -72,6 +73,22 @@ int status_for_check(brightloom_status status) {
     }
 }
 
+// The library takes a still picture as a video of one frame; an upload
+// for a video job that starts as a picture file is refused as no video.
+// (GIF stays: it is how short animations travel.)
+bool starts_as_picture(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    char bytes[12] = {};
+    file.read(bytes, sizeof bytes);
+    const std::string head(bytes, static_cast<size_t>(file.gcount()));
+    auto starts = [&head](const char* magic, size_t size, size_t at = 0) {
+        return head.size() >= at + size && head.compare(at, size, magic, size) == 0;
+    };
+    return starts("\x89PNG\r\n\x1a\n", 8) || starts("\xff\xd8\xff", 3) || starts("BM", 2) ||
+           (starts("RIFF", 4) && starts("WEBP", 4, 8)) || starts("II*\0", 4) ||
+           starts("MM\0*", 4);
+}
+
 // The swap's pictures decode, as a picture request's would; "" or the problem.
 std::string check_pictures(const VideoTask& task, int& status) {
     for (const auto& [bytes, name] : {std::make_pair(&task.source, "source"),
@@ -116,6 +133,8 @@ std::string prepare_task(const std::string& name, ServerState& state, VideoServi
     if (!problem.empty()) return problem;
     task.content_type = video_content_type(container);
     task.result_name = name + "-result." + container;
+    status = 415;
+    if (starts_as_picture(task.input)) return "Not a video: the upload is a picture";
     brightloom_video_params params = brightloom_video_default_params();
     params.crf = task.crf;
     params.preset = task.preset.c_str();
