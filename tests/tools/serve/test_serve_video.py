@@ -240,7 +240,7 @@ def spool_of(tmp_dir):
                   for name in dirs if name.startswith("server-"))
 
 
-def test_a_killed_servers_spool_is_removed_by_the_next_and_a_living_ones_is_not(
+def test_a_killed_servers_spool_is_removed_by_the_next_and_a_living_ones_is_not_and_results_expire(
         cli, demo_models, tmp_path, clip):
     place = tmp_path / "spool"
     place.mkdir()
@@ -255,9 +255,21 @@ def test_a_killed_servers_spool_is_removed_by_the_next_and_a_living_ones_is_not(
         killed.process.wait(30)
         leftover = [folder for folder in spool_of(place) if os.listdir(folder)]
         assert len(leftover) == 2, "the killed server's folder should still be there"
-        after = Server(cli, demo_models, tmp_path, *args)
+        # The next server: a spool of 1 MB, results kept for a second.
+        after = Server(cli, demo_models, tmp_path, *args, "--spool-gb", "0.001",
+                       "--keep-minutes", "0.02")
         try:
             assert len(spool_of(place)) == 1, "only the living server's folder stays"
+            over_spool = multipart({"video": ("big.mp4", clip + b"\0" * (2 << 20))})
+            for declared in (True, False):
+                assert raw_upload(after.url, *over_spool, declared)[0] == 507
+            job = post_video(after, "enhance", {"video": ("clip.mp4", clip)}).json()
+            assert wait_for_job(after, job["id"])["state"] == "done"
+            deadline = time.monotonic() + 30
+            while after.get("/api/jobs/" + job["id"]).status != 404:
+                assert time.monotonic() < deadline, "the result was not deleted in time"
+                time.sleep(0.1)
+            assert after.health()["video"]["spool"]["used_bytes"] == 0
         finally:
             assert after.stop() == 0
         # Shutdown cancels the running job and removes the spool.
