@@ -214,7 +214,38 @@ void answer_job(VideoService& video, const std::string& id, httplib::Response& r
     response.set_content(state.dump(), "application/json");
 }
 
-void answer_result(VideoService& video, const std::string& id, httplib::Response& response) {
+// The library sends a range as asked, also one that runs past the file's
+// end (with a length it cannot send), so the range is made to fit here: one
+// wholly past the end is refused (416), several are answered with the whole
+// file. False when refused. The library hands its handlers its own request,
+// which is not const.
+bool fit_range(const httplib::Request& request, uint64_t size, httplib::Response& response) {
+    auto& ranges = const_cast<httplib::Request&>(request).ranges;
+    if (ranges.size() != 1) {
+        ranges.clear();
+        return true;
+    }
+    const int64_t length = static_cast<int64_t>(size);
+    int64_t first = ranges[0].first, last = ranges[0].second;
+    if (first < 0) {  // the last `last` bytes
+        first = std::max<int64_t>(0, length - last);
+        last = last > 0 ? length - 1 : -1;
+    } else if (last < 0 || last >= length) {
+        last = length - 1;
+    }
+    if (first >= length || last < first) {
+        ranges.clear();  // the refusal is sent whole
+        answer_error(response, 416, "The range is outside the result's " + std::to_string(size) +
+                                        " bytes");
+        response.set_header("Content-Range", "bytes */" + std::to_string(size));
+        return false;
+    }
+    ranges[0] = {static_cast<ssize_t>(first), static_cast<ssize_t>(last)};
+    return true;
+}
+
+void answer_result(VideoService& video, const std::string& id, const httplib::Request& request,
+                   httplib::Response& response) {
     VideoJobs::Result result;
     switch (video.jobs.result(id, result)) {
         case VideoJobs::Found::None:
@@ -226,6 +257,7 @@ void answer_result(VideoService& video, const std::string& id, httplib::Response
     }
     response.set_header("Accept-Ranges", "bytes");
     response.set_header("Cache-Control", "no-store");
+    if (!fit_range(request, result.file->size(), response)) return;
     response.set_header("Content-Disposition", "inline; filename=\"" + result.name + "\"");
     std::shared_ptr<spool_platform::OpenFile> file = result.file;
     // The library answers a Range with 206 and the asked bytes from this.
@@ -275,7 +307,7 @@ std::map<std::string, std::string> add_video_routes(httplib::Server& server, Ser
         remove_job(video, request.matches[1], response);
     });
     server.Get(job + "/result", [&video](const httplib::Request& request, httplib::Response& response) {
-        answer_result(video, request.matches[1], response);
+        answer_result(video, request.matches[1], request, response);
     });
     routes["/api/jobs/*"] = "GET, DELETE";
     return routes;

@@ -85,8 +85,11 @@ def delete(server, path):
 
 def get_range(server, path, byte_range):
     req = urllib.request.Request(server.url + path, headers={"Range": byte_range})
-    with urllib.request.urlopen(req, timeout=60) as response:
-        return response.status, response.headers, response.read()
+    try:
+        with urllib.request.urlopen(req, timeout=60) as response:
+            return response.status, response.headers, response.read()
+    except urllib.error.HTTPError as error:
+        return error.code, error.headers, error.read()
 
 
 @pytest.mark.parametrize("operation, fields, scale", [
@@ -127,14 +130,28 @@ def test_a_result_is_served_in_byte_ranges(video_server, clip):
     job = post_video(video_server, "enhance", {"video": ("clip.mp4", clip)}).json()
     state = wait_for_job(video_server, job["id"])
     whole = video_server.get(state["result"]).body
-    for byte_range, start, end in [("bytes=100-1099", 100, 1100), ("bytes=-64", len(whole) - 64, len(whole)),
-                                   (f"bytes={len(whole) - 10}-", len(whole) - 10, len(whole))]:
-        status, headers, body = get_range(video_server, state["result"], byte_range)
-        assert status == 206
-        assert headers["Content-Range"] == f"bytes {start}-{end - 1}/{len(whole)}"
-        assert body == whole[start:end]
+    size = len(whole)
+    # (Range, status, first byte, end) of the answer.
+    for byte_range, status, start, end in [
+            ("bytes=100-1099", 206, 100, 1100),
+            ("bytes=-64", 206, size - 64, size),
+            (f"bytes={size - 10}-", 206, size - 10, size),
+            (f"bytes={size - 10}-{size + 5000}", 206, size - 10, size),  # cut to the end
+            ("bytes=-999999999", 206, 0, size),
+            ("bytes=0-9,20-29", 200, 0, size),  # several: the whole file
+            (f"bytes={size}-", 416, None, None),
+            ("bytes=-0", 416, None, None)]:
+        answer_status, headers, body = get_range(video_server, state["result"], byte_range)
+        assert answer_status == status, byte_range
+        if status == 416:
+            assert headers["Content-Range"] == f"bytes */{size}"
+            continue
+        if status == 206:
+            assert headers["Content-Range"] == f"bytes {start}-{end - 1}/{size}", byte_range
+        assert int(headers["Content-Length"]) == end - start
+        assert body == whole[start:end], byte_range
     health = video_server.health()["video"]
-    assert health["spool"]["used_bytes"] == len(whole)
+    assert health["spool"]["used_bytes"] == size
     delete(video_server, "/api/jobs/" + job["id"])
     assert video_server.health()["video"]["spool"]["used_bytes"] == 0
 
@@ -279,3 +296,20 @@ def test_a_killed_servers_spool_is_removed_by_the_next_and_a_living_ones_is_not_
         for server in (killed, living):
             if server.process.poll() is None:
                 server.process.kill()
+
+
+@pytest.mark.parametrize("signals", [[signal.SIGTERM], [signal.SIGTERM, signal.SIGINT]])
+def test_stopping_cancels_the_running_job_and_removes_the_spool(cli, demo_models, tmp_path, clip, signals):
+    """One signal stops after cancelling; a second quits at once (130) unless
+    the first was done already: the spool goes either way."""
+    server = Server(cli, demo_models, tmp_path)
+    try:
+        job = post_video(server, "upscale", {"video": ("clip.mp4", clip), "scale": "4"}).json()
+        wait_for_job(server, job["id"], states=("running",))
+        for number in signals:
+            server.process.send_signal(number)
+        assert server.process.wait(60) in ((0, 130) if len(signals) > 1 else (0,))
+        assert server.left_in_tmp() == []
+    finally:
+        if server.process.poll() is None:
+            server.process.kill()
