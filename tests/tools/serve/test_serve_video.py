@@ -272,11 +272,18 @@ def test_a_killed_servers_spool_is_removed_by_the_next_and_a_living_ones_is_not_
         killed.process.wait(30)
         leftover = [folder for folder in spool_of(place) if os.listdir(folder)]
         assert len(leftover) == 2, "the killed server's folder should still be there"
-        # The next server: a spool of 1 MB, results kept for a second.
-        after = Server(cli, demo_models, tmp_path, *args, "--spool-gb", "0.001",
+        # The next server: a spool of 1 MB, results kept for a second, no colorizer.
+        models = tmp_path / "no-colorizer"
+        models.mkdir()
+        for name in os.listdir(demo_models):
+            if name != "ddcolor.onnx":
+                os.symlink(os.path.join(demo_models, name), models / name)
+        after = Server(cli, models, tmp_path, *args, "--spool-gb", "0.001",
                        "--keep-minutes", "0.02")
         try:
             assert len(spool_of(place)) == 1, "only the living server's folder stays"
+            answer = post_video(after, "colorize", {"video": ("clip.mp4", clip)})
+            assert answer.status == 503 and "ddcolor.onnx" in answer.json()["error"]
             over_spool = multipart({"video": ("big.mp4", clip + b"\0" * (2 << 20))})
             for declared in (True, False):
                 assert raw_upload(after.url, *over_spool, declared)[0] == 507
