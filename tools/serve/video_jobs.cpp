@@ -49,6 +49,15 @@ void replace_all(std::string& text, const std::string& from, const std::string& 
 
 }  // namespace
 
+brightloom_video_params video_params(const VideoTask& task) {
+    brightloom_video_params params = brightloom_video_default_params();
+    params.crf = task.crf;
+    params.preset = task.preset.c_str();
+    params.codec = task.codec.empty() ? nullptr : task.codec.c_str();
+    params.reference_frame = task.reference_frame;
+    return params;
+}
+
 std::string message_for_client(std::string message, const VideoTask& task) {
     replace_all(message, task.input, "the uploaded video");
     replace_all(message, task.output, "the result");
@@ -133,11 +142,7 @@ void VideoJobs::work() {
 
 void VideoJobs::run(Job& job) {
     const VideoTask& task = job.task;
-    brightloom_video_params params = brightloom_video_default_params();
-    params.crf = task.crf;
-    params.preset = task.preset.c_str();
-    params.codec = task.codec.empty() ? nullptr : task.codec.c_str();
-    params.reference_frame = task.reference_frame;
+    brightloom_video_params params = video_params(task);
     std::pair<std::atomic<int32_t>*, std::atomic<int32_t>*> counters{&job.done, &job.total};
     params.progress = count_frames;
     params.progress_user_data = &counters;

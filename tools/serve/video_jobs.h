@@ -36,6 +36,9 @@ struct VideoTask {
     std::string result_name;        // offered to a browser that saves it
 };
 
+// The task's encoding choices for the library (pointing into the task).
+brightloom_video_params video_params(const VideoTask& task);
+
 // A library message about the task's files, naming them as the client
 // knows them (its upload, its result): the server's folders stay private.
 std::string message_for_client(std::string message, const VideoTask& task);

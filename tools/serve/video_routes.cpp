@@ -135,11 +135,7 @@ std::string prepare_task(const std::string& name, ServerState& state, VideoServi
     task.result_name = name + "-result." + container;
     status = 415;
     if (starts_as_picture(task.input)) return "Not a video: the upload is a picture";
-    brightloom_video_params params = brightloom_video_default_params();
-    params.crf = task.crf;
-    params.preset = task.preset.c_str();
-    params.codec = task.codec.empty() ? nullptr : task.codec.c_str();
-    params.reference_frame = task.reference_frame;
+    const brightloom_video_params params = video_params(task);
     const brightloom_status checked = brightloom_video_check_file(
         task.operation, task.input.c_str(), task.output.c_str(), &task.options, &params);
     if (checked != BRIGHTLOOM_OK) {
