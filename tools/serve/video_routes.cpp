@@ -145,6 +145,18 @@ std::string prepare_task(const std::string& name, ServerState& state, VideoServi
     return check_pictures(task, status);
 }
 
+// "" when video jobs can run: the spool is usable and the library finds
+// ffmpeg (its check looks for ffmpeg before anything else, so a path that
+// names nothing tells which is missing without reading a file).
+std::string unavailable(const VideoService& video) {
+    std::string problem = video.spool.problem();
+    if (!problem.empty()) return problem;
+    const brightloom_status found = brightloom_video_check_file(
+        BRIGHTLOOM_VIDEO_ENHANCE, "/nonexistent/brightloom-probe.mp4",
+        "/nonexistent/brightloom-probe-out.mp4", nullptr, nullptr);
+    return found == BRIGHTLOOM_UNAVAILABLE ? brightloom_last_error() : "";
+}
+
 // Refusals before the body is read: the client waiting for "100 Continue"
 // sends nothing, and one that sends anyway is let finish for a moment.
 void refuse_unread(httplib::Response& response, int status, const std::string& problem) {
@@ -164,7 +176,7 @@ bool declared_length(const httplib::Request& request, uint64_t& length) {
 void start_video_job(const std::string& name, ServerState& state, VideoService& video,
                      const httplib::Request& request, const httplib::ContentReader& read,
                      httplib::Response& response) {
-    std::string problem = video.spool.problem();
+    std::string problem = unavailable(video);
     if (!problem.empty()) return refuse_unread(response, 503, "Video jobs are not available: " + problem);
     if (!request.is_multipart_form_data())
         return refuse_unread(response, 400, "Send the video as multipart/form-data");
@@ -310,7 +322,7 @@ std::map<std::string, std::string> add_video_routes(httplib::Server& server, Ser
 }
 
 nlohmann::json video_health(const VideoService& video) {
-    const std::string problem = video.spool.problem();
+    const std::string problem = unavailable(video);
     nlohmann::json health = video.jobs.health();
     health["available"] = problem.empty();
     if (!problem.empty()) health["problem"] = problem;

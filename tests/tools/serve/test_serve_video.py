@@ -320,3 +320,18 @@ def test_stopping_cancels_the_running_job_and_removes_the_spool(cli, demo_models
     finally:
         if server.process.poll() is None:
             server.process.kill()
+
+
+def test_without_ffmpeg_video_jobs_are_unavailable_before_any_upload(
+        cli, demo_models, tmp_path, clip, monkeypatch):
+    monkeypatch.setenv("PATH", str(tmp_path))  # no ffmpeg on it
+    (tmp_path / "tmp").mkdir()
+    server = Server(cli, demo_models, tmp_path / "tmp")
+    try:
+        video = server.health()["video"]
+        assert video["available"] is False and "ffmpeg" in video["problem"]
+        answer = post_video(server, "enhance", {"video": ("clip.mp4", clip)})
+        assert answer.status == 503 and "ffmpeg" in answer.json()["error"]
+        assert server.left_in_tmp() == []
+    finally:
+        assert server.stop() == 0
