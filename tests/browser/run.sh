@@ -30,5 +30,12 @@ ln -s "$models/demo/"*.onnx "$tmp/models/"
 /usr/bin/python3 -c 'import sys; from PIL import Image; Image.new("RGB", (320, 240), (30, 60, 40)).save(sys.argv[1])' \
   "$tmp/inputs/faceless.png"
 
+# A two-second clip of the demo's group with a tone, for the video job
+# (left out when ffmpeg is missing: the page's video part is then skipped).
+if command -v ffmpeg >/dev/null; then
+  /usr/bin/python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import video_samples as v; v.make_video(sys.argv[2], sys.argv[3], frames=24, rate="12", sound="aac")' \
+    "$root/tests/support" "$tmp/inputs/clip.mp4" "$tmp"
+fi
+
 # Chromium keeps its profile and crash files under HOME.
 HOME="$tmp" node "$here/page_test.mjs" "$cli" "$tmp/models" "$tmp/inputs" "${1:-}"

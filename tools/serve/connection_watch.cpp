@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <vector>
 
 #include "connection_watch.h"
@@ -70,7 +71,7 @@ void WatchedConnection::begin_answering() {
 }
 
 bool WatchedConnection::body_too_large() const {
-    return bytes_received(fd_) > head_bytes_ + max_body_bytes_;
+    return bytes_received(fd_) > head_bytes_ + std::max(max_body_bytes_, wider_body_bytes_.load());
 }
 
 void WatchedConnection::answered() {
@@ -171,12 +172,16 @@ bool ConnectionWatch::look_at(const Entry& entry, WatchClock::time_point now) {
         case Phase::Reading:
             if (stopping_)
                 c.refuse_while_reading(503, STOPPING);
-            else if (now > c.request_deadline_)
+            else if (now > std::max(c.request_deadline_,
+                                    WatchClock::time_point(WatchClock::duration(c.later_deadline_))))
                 c.refuse_while_reading(408, "The request did not arrive within " +
                                                 seconds_text(limits_.request_time));
             else if (c.upload_ && c.body_too_large())
                 c.refuse_while_reading(413, "Upload too large: the limit is " +
-                                                std::to_string(limits_.upload_limit_mb) + " MB");
+                                                std::to_string(c.wider_body_bytes_ > 0
+                                                    ? c.wider_body_bytes_ / (1024 * 1024)
+                                                    : static_cast<uint64_t>(limits_.upload_limit_mb)) +
+                                                " MB");
             return false;
         case Phase::Answering: {
             const WatchClock::time_point since{WatchClock::duration(c.answering_since_.load())};

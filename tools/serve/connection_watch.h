@@ -58,6 +58,12 @@ public:
     void leave_body_unread() { body_unread_ = true; }
     // Called after the answer is written.
     void answered();
+    // A route that takes larger and longer uploads (videos) widens its
+    // connection's limits before it reads the body; they never narrow.
+    void allow_upload(uint64_t max_body_bytes, WatchClock::time_point deadline) {
+        wider_body_bytes_ = max_body_bytes;
+        later_deadline_ = deadline.time_since_epoch().count();
+    }
 
 private:
     friend class ConnectionWatch;
@@ -70,6 +76,8 @@ private:
     std::atomic<Phase> phase_{Phase::AwaitingHead};
     std::atomic<bool> body_unread_{false};
     std::atomic<WatchClock::rep> answering_since_{0};
+    std::atomic<uint64_t> wider_body_bytes_{0};
+    std::atomic<WatchClock::rep> later_deadline_{0};
     size_t head_bytes_ = 0;
     size_t bytes_seen_ = 0;  // of a partial head, the last time it was looked at
     bool head_complete_ = false;

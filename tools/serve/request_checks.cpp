@@ -71,16 +71,51 @@ bool origin_accepted(const httplib::Request& request) {
            origin.substr(scheme_end + 3) == lower(request.get_header_value("Host"));
 }
 
+std::string trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t") + 1 - first);
+}
+
+// The route for `path`: its own, or the one ending in "*" whose start it
+// has (the jobs' paths hold their ids); end() when none.
+std::map<std::string, std::string>::const_iterator find_route(const RequestRules& rules,
+                                                              const std::string& path) {
+    const auto route = rules.routes.find(path);
+    if (route != rules.routes.end()) return route;
+    for (auto it = rules.routes.begin(); it != rules.routes.end(); ++it) {
+        const std::string& key = it->first;
+        if (!key.empty() && key.back() == '*' && path.compare(0, key.size() - 1, key, 0,
+                                                              key.size() - 1) == 0)
+            return it;
+    }
+    return rules.routes.end();
+}
+
+// A route's methods, "GET" or a list ("GET, DELETE"); GET also answers HEAD.
+std::vector<std::string> methods_of(const std::string& listed) {
+    std::vector<std::string> methods;
+    for (size_t start = 0; start < listed.size();) {
+        size_t end = listed.find(',', start);
+        if (end == std::string::npos) end = listed.size();
+        methods.push_back(trimmed(listed.substr(start, end - start)));
+        if (methods.back() == "GET") methods.push_back("HEAD");
+        start = end + 1;
+    }
+    return methods;
+}
+
 bool refuse_route(const RequestRules& rules, const httplib::Request& request,
                   httplib::Response& response) {
-    const auto route = rules.routes.find(request.path);
+    const auto route = find_route(rules, request.path);
     if (route == rules.routes.end()) {
         answer_error(response, 404, "Not found");
         return true;
     }
-    const std::string& method = route->second;
-    if (request.method == method || (method == "GET" && request.method == "HEAD")) return false;
-    const std::string allow = method == "GET" ? "GET, HEAD" : method;
+    const std::vector<std::string> methods = methods_of(route->second);
+    if (std::find(methods.begin(), methods.end(), request.method) != methods.end()) return false;
+    std::string allow;
+    for (const std::string& method : methods) allow += (allow.empty() ? "" : ", ") + method;
     answer_error(response, 405, "Method not allowed: use " + allow);
     response.set_header("Allow", allow);
     return true;
@@ -139,12 +174,6 @@ bool refuse_body(const RequestRules& rules, const httplib::Request& request,
     return false;
 }
 
-std::string trimmed(const std::string& text) {
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(" \t") + 1 - first);
-}
-
 }  // namespace
 
 std::string canonical_form_type(const std::string& content_type) {
@@ -193,5 +222,7 @@ bool refuse_request(const RequestRules& rules, const httplib::Request& request,
         return true;
     }
     if (refuse_route(rules, request, response)) return true;
-    return rules.routes.at(request.path) == "POST" && refuse_body(rules, request, response);
+    // Every method: the library reads a body of any request into memory,
+    // up to its cap, which video uploads raise.
+    return refuse_body(rules, request, response);
 }

@@ -21,7 +21,8 @@ struct RequestRules {
     int port = 0;
     // Host names accepted with any port (--allow-host); "*" accepts every one.
     std::vector<std::string> allowed_names;
-    // Path -> the one method it answers ("GET" also answers HEAD).
+    // Path -> the methods it answers ("POST", "GET, DELETE"; "GET" also
+    // answers HEAD). A path ending in "*" stands for every path it starts.
     std::map<std::string, std::string> routes;
     uint64_t max_body_bytes = 0;
     int upload_limit_mb = 0;

@@ -9,6 +9,7 @@
 #include "brightloom.h"
 #include "client_connection.h"
 #include "connection_watch.h"
+#include "video_routes.h"
 #include "web_page.h"
 
 #ifndef BL_TOOL_VERSION
@@ -242,17 +243,21 @@ nlohmann::json health(const ServerState& state) {
         operations[op.name] = !upscale_scales.empty();
     }
     JobQueue::Length length = state.queue.length();
-    return {{"version", BL_TOOL_VERSION},
-            {"models", state.model_files},
-            {"operations", operations},
-            {"upscale_scales", upscale_scales},
-            {"embedding", embedding},
-            {"jobs",
-             {{"running", length.running}, {"queued", length.waiting}, {"limit", length.slots}}},
-            {"queue",
-             {{"running", length.running},
-              {"waiting", length.waiting},
-              {"capacity", length.capacity}}}};
+    nlohmann::json report = {{"version", BL_TOOL_VERSION},
+                              {"models", state.model_files},
+                              {"operations", operations},
+                              {"upscale_scales", upscale_scales},
+                              {"embedding", embedding},
+                              {"jobs",
+                               {{"running", length.running},
+                                {"queued", length.waiting},
+                                {"limit", length.slots}}},
+                              {"queue",
+                               {{"running", length.running},
+                                {"waiting", length.waiting},
+                                {"capacity", length.capacity}}}};
+    if (state.video) report["video"] = video_health(*state.video);
+    return report;
 }
 
 }  // namespace
@@ -272,6 +277,7 @@ std::map<std::string, std::string> add_api_routes(httplib::Server& server, Serve
         response.set_content(health(state).dump(), "application/json");
     });
     routes["/api/health"] = "GET";
+    if (state.video) routes.merge(add_video_routes(server, state, *state.video));
     for (const std::string& path : add_web_page(server)) routes[path] = "GET";
     return routes;
 }

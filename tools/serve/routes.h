@@ -16,6 +16,8 @@
 #include "job_watch.h"
 #include "operations.h"
 
+struct VideoService;
+
 // What every request handler shares; lives as long as the server.
 struct ServerState {
     std::string models_dir;
@@ -29,6 +31,7 @@ struct ServerState {
     JobWatch& job_watch;
     uint64_t max_body_bytes;
     int upload_limit_mb;
+    VideoService* video = nullptr;  // the video jobs' routes, when served
 };
 
 // Adds every route; returns each path with the one method it answers.

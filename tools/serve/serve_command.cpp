@@ -7,6 +7,34 @@ namespace {
 
 ServeOptions g_serve;
 
+// Video jobs: their uploads, results and how many run and wait.
+void add_video_options(CLI::App* sub) {
+    sub->add_option("--spool", g_serve.spool,
+                    "Folder under which the server keeps video uploads and results, in a private "
+                    "folder it removes when it stops (default: $TMPDIR)")
+        ->check(CLI::ExistingDirectory);
+    sub->add_option("--max-video-mb", g_serve.max_video_mb, "Largest video upload, in MB")
+        ->check(CLI::Range(1, 1 << 20))
+        ->capture_default_str();
+    sub->add_option("--spool-gb", g_serve.spool_gb,
+                    "Most the video uploads and results may take together, in GB; an upload "
+                    "past it is refused (507)")
+        ->check(CLI::Range(0.001, 1e6))
+        ->capture_default_str();
+    sub->add_option("--video-jobs", g_serve.video_jobs, "Video jobs run side by side")
+        ->check(CLI::Range(1, 64))
+        ->capture_default_str();
+    sub->add_option("--video-queue", g_serve.video_queue,
+                    "Video jobs (uploads included) that may wait beyond the running ones; more "
+                    "get 429")
+        ->check(CLI::Range(0, 1024))
+        ->capture_default_str();
+    sub->add_option("--keep-minutes", g_serve.keep_minutes,
+                    "Minutes a finished video job and its result are kept, fetched or not")
+        ->check(CLI::Range(0.0, 525600.0))
+        ->capture_default_str();
+}
+
 }  // namespace
 
 void add_serve_commands(CLI::App& app, CommandList& commands) {
@@ -48,6 +76,7 @@ void add_serve_commands(CLI::App& app, CommandList& commands) {
                     "A host name (or address) clients may use besides the server's own, with any "
                     "port; repeat for more; * allows every name")
         ->allow_extra_args(false);
+    add_video_options(sub);
     Command command;
     command.app = sub;
     command.models = ModelSet::Engine;

@@ -14,7 +14,10 @@
 #include "request_checks.h"
 #include "routes.h"
 #include "socket_lookup.h"
+#include "spool.h"
 #include "stop_signals.h"
+#include "video_jobs.h"
+#include "video_routes.h"
 
 namespace {
 
@@ -32,8 +35,20 @@ constexpr size_t MAX_OPEN_CONNECTIONS = 128;
 // Connections the system holds until the server takes them.
 constexpr int LISTEN_BACKLOG = 64;
 
+constexpr uint64_t MB = 1024 * 1024;
+
 uint64_t max_body_bytes(const ServeOptions& options) {
-    return static_cast<uint64_t>(options.max_upload_mb) * 1024 * 1024;
+    return static_cast<uint64_t>(options.max_upload_mb) * MB;
+}
+
+uint64_t max_video_bytes(const ServeOptions& options) {
+    return static_cast<uint64_t>(options.max_video_mb) * MB;
+}
+
+// A video upload may take the request time and a second more per MB of the
+// video limit: a client sending at least 1 MB/s always gets its upload in.
+std::chrono::seconds video_upload_time(const ServeOptions& options) {
+    return std::chrono::seconds(options.request_timeout + options.max_video_mb);
 }
 
 std::string message_for_status(int status, int upload_limit_mb) {
@@ -109,11 +124,16 @@ void canonicalise_form_type(const httplib::Request& request) {
 
 // Requests that must not be read are answered before their body is, also
 // when the client waits for "100 Continue" before sending it.
-void check_requests(httplib::Server& server, std::shared_ptr<const RequestRules> rules) {
+// Video uploads are checked against their own, larger limit.
+void check_requests(httplib::Server& server, std::shared_ptr<const RequestRules> picture_rules,
+                    std::shared_ptr<const RequestRules> video_rules) {
+    auto rules_for = [picture_rules, video_rules](const httplib::Request& request) {
+        return is_video_upload(request.path) ? video_rules : picture_rules;
+    };
     server.set_pre_routing_handler(
-        [rules](const httplib::Request& request, httplib::Response& response) {
+        [rules_for](const httplib::Request& request, httplib::Response& response) {
             canonicalise_form_type(request);
-            if (!refuse_request(*rules, request, response))
+            if (!refuse_request(*rules_for(request), request, response))
                 return httplib::Server::HandlerResponse::Unhandled;
             WatchedConnection* connection = serving_connection();
             if (connection && request.method != "GET" && request.method != "HEAD")
@@ -121,8 +141,8 @@ void check_requests(httplib::Server& server, std::shared_ptr<const RequestRules>
             return httplib::Server::HandlerResponse::Handled;
         });
     server.set_expect_100_continue_handler(
-        [rules](const httplib::Request& request, httplib::Response& response) {
-            return refuse_request(*rules, request, response) ? response.status : 100;
+        [rules_for](const httplib::Request& request, httplib::Response& response) {
+            return refuse_request(*rules_for(request), request, response) ? response.status : 100;
         });
 }
 
@@ -131,7 +151,9 @@ void configure(httplib::Server& server, const ServeOptions& options) {
     server.set_write_timeout(WRITE_TIMEOUT_SECONDS, 0);
     // One request per connection: the watch follows a connection's first.
     server.set_keep_alive_max_count(1);
-    server.set_payload_max_length(max_body_bytes(options));
+    // The library's own cap on a declared length; each route holds its own
+    // limit on the bytes it reads.
+    server.set_payload_max_length(std::max(max_body_bytes(options), max_video_bytes(options)));
     const int limit = options.max_upload_mb;
     // Answers the HTTP library made without a body (400, 413, ...) get a JSON one.
     server.set_error_handler(httplib::Server::HandlerWithResponse(
@@ -165,6 +187,18 @@ int run_server(const ServeOptions& options, const Settings& s) {
         " at a time, " + std::to_string(share.threads_per_job) + " threads each");
     JobQueue queue(static_cast<size_t>(options.queue), static_cast<size_t>(share.jobs));
     JobWatch job_watch{std::chrono::seconds(options.job_timeout)};
+    Spool spool(options.spool, static_cast<uint64_t>(options.spool_gb * 1024 * MB));
+    spool.remove_stale();
+    VideoJobs video_jobs(setup.engine.get(), spool,
+                         {static_cast<size_t>(options.video_jobs),
+                          static_cast<size_t>(options.video_queue),
+                          std::chrono::milliseconds(
+                              static_cast<int64_t>(options.keep_minutes * 60 * 1000))},
+                         s.models);
+    VideoService video{spool, video_jobs,
+                       UploadLimits{max_video_bytes(options), options.max_video_mb,
+                                    max_body_bytes(options)},
+                       video_upload_time(options), options.keep_minutes};
     ServerState state{s.models,
                       engine_models(setup.engine.get()),
                       make_operations(),
@@ -175,6 +209,7 @@ int run_server(const ServeOptions& options, const Settings& s) {
                       job_watch,
                       max_body_bytes(options),
                       options.max_upload_mb};
+    state.video = &video;
     HttpServer server;
     configure(server, options);
     auto routes = add_api_routes(server, state);
@@ -189,7 +224,10 @@ int run_server(const ServeOptions& options, const Settings& s) {
     rules->routes = std::move(routes);
     rules->max_body_bytes = max_body_bytes(options);
     rules->upload_limit_mb = options.max_upload_mb;
-    check_requests(server, rules);
+    auto video_rules = std::make_shared<RequestRules>(*rules);
+    video_rules->max_body_bytes = max_video_bytes(options);
+    video_rules->upload_limit_mb = options.max_video_mb;
+    check_requests(server, rules, video_rules);
     std::shared_ptr<ConnectionWatch> watch = make_watch(options, share.jobs);
     use_connection_pool(server, options, share.jobs, port, watch);
     widen_listen_backlog(port, LISTEN_BACKLOG);
@@ -200,13 +238,17 @@ int run_server(const ServeOptions& options, const Settings& s) {
             say("note: only requests that name the server by a loopback name or the --host "
                 "address are answered; --allow-host NAME accepts the names clients use");
     }
-    StopSignals signals([&server, &queue, watch] {
+    StopSignals signals([&server, &queue, &video_jobs, watch] {
         queue.close();
+        video_jobs.close();
         watch->stop();
         server.stop();
     });
     say("serving on http://" + options.host + ":" + std::to_string(port) + "/ (Ctrl-C stops)");
     server.listen_after_bind();
+    // The video jobs end before the spool folder goes.
+    video_jobs.stop();
+    spool.remove_all();
     say("stopped");
     return EXIT_OK;
 }

@@ -18,6 +18,14 @@ struct ServeOptions {
     int job_timeout = 120;     // seconds a job may run once started; 0: no limit
     int max_faces = 64;        // faces one job processes, the best first; 0: no ceiling
     std::vector<std::string> allow_hosts;  // Host names accepted besides the server's own
+    // Video jobs: their uploads and results live in a private folder under
+    // `spool` ("" for $TMPDIR).
+    std::string spool;
+    int max_video_mb = 2048;  // one upload
+    double spool_gb = 10;     // the folder's files together
+    int video_jobs = 1;       // side by side
+    int video_queue = 4;      // waiting (uploads included) beyond them
+    double keep_minutes = 60;  // an ended job and its result stay this long
 };
 
 // Serves until stopped; returns the tool's exit code.

@@ -1,8 +1,8 @@
 // Any thread may receive the signal (the inference runtime starts threads of
 // its own), so the handler only writes a byte to a pipe that the watcher
 // thread reads. The second signal cannot wait for that thread: its handler
-// ends the process itself. Nothing is left behind to clean: uploads and
-// results live in memory only.
+// ends the process itself, after stopping the video jobs' encoders and
+// removing the spool folder (picture uploads and results live in memory).
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include "../common/terminal.h"
+#include "brightloom.h"
+#include "spool_platform.h"
 #include "stop_signals.h"
 
 namespace {
@@ -23,6 +25,8 @@ void on_stop_signal(int) {
         static const char MESSAGE[] = "brightloom: interrupted\n";
         ssize_t ignored = write(g_message_fd, MESSAGE, sizeof MESSAGE - 1);
         (void)ignored;
+        brightloom_video_hard_stop();
+        spool_platform::remove_held_folder_now();
         errno = saved;
         _exit(EXIT_CANCELLED);
     }
