@@ -3,7 +3,7 @@
 # x86_64-w64-mingw32 libraries in PREFIX: libpng, libjpeg-turbo (the 8-bit
 # API, as libjpeg62-turbo), giflib and libwebp. Debian ships them for Linux
 # only, so they are built from Debian bookworm's source packages
-# (tools/fetch-debian-sources.sh).
+# (tools/fetch-debian-sources.sh, tools/build-codecs.sh).
 # A PREFIX finished before (its stamp file) is reused.
 #
 #   tools/build-windows-deps.sh PREFIX
@@ -21,36 +21,13 @@ packages=(mingw-w64 libz-mingw-w64-dev cmake ninja-build)
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-log="$work/build.log"
-quiet() { "$@" >>"$log" 2>&1 || { tail -n 40 "$log"; echo "[windows-deps] failed: $*"; exit 1; }; }
-
 "$root/tools/fetch-debian-sources.sh" "$work/src" "${sources[@]}"
-src() { find "$work/src" -maxdepth 1 -type d -name "$1-*" | head -n 1; }
-
-jobs="$(nproc)"; [ "$jobs" -gt 2 ] && jobs=2
-cross=x86_64-w64-mingw32
-cmake_install() {  # source folder, cmake options...
-  local dir="$1"; shift
-  quiet cmake -S "$dir" -B "$dir/out" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
-    -DCMAKE_INSTALL_PREFIX="$prefix" "$@"
-  quiet cmake --build "$dir/out" -j "$jobs"
-  quiet cmake --install "$dir/out"
-}
 
 echo "[windows-deps] building into $prefix"
-cmake_install "$(src libpng1.6)" -DPNG_SHARED=OFF -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF
-# Its SIMD code needs the nasm assembler; without it the same decoder runs
-# in plain C.
-cmake_install "$(src libjpeg-turbo)" -DENABLE_SHARED=OFF -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF
-cmake_install "$(src libwebp)" -DBUILD_SHARED_LIBS=OFF -DWEBP_BUILD_ANIM_UTILS=OFF -DWEBP_BUILD_CWEBP=OFF \
-  -DWEBP_BUILD_DWEBP=OFF -DWEBP_BUILD_GIF2WEBP=OFF -DWEBP_BUILD_IMG2WEBP=OFF -DWEBP_BUILD_VWEBP=OFF \
-  -DWEBP_BUILD_WEBPINFO=OFF -DWEBP_BUILD_LIBWEBPMUX=OFF -DWEBP_BUILD_WEBPMUX=OFF -DWEBP_BUILD_EXTRAS=OFF
-# giflib has only a Makefile; its library is all we need.
-gif="$(src giflib)"
-quiet make -C "$gif" -j "$jobs" CC="$cross-gcc" AR="$cross-ar" OFLAGS=-O2 libgif.a
-install -D -m 644 "$gif/libgif.a" "$prefix/lib/libgif.a"
-install -D -m 644 "$gif/gif_lib.h" "$prefix/include/gif_lib.h"
-
+# libjpeg-turbo's SIMD code needs the nasm assembler; without it the same
+# decoder runs in plain C.
+cross=x86_64-w64-mingw32
+CC="$cross-gcc" AR="$cross-ar" "$root/tools/build-codecs.sh" "$work/src" "$prefix" "${sources[*]}" \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DWITH_SIMD=OFF
 echo "${sources[*]}" >"$stamp"
 echo "[windows-deps] done"
