@@ -16,6 +16,8 @@ CHECK = os.path.join(ROOT, "tools", "portable", "check_policy.py")
 OLD_GLIBC = "#include <stdio.h>\nint f(void) { return puts(\"x\"); }\n"
 NEW_GLIBC = "#include <stdlib.h>\nint f(void) { return (int)arc4random_uniform(6); }\n"
 USES_ZLIB = "#include <zlib.h>\nconst char* f(void) { return zlibVersion(); }\n"
+# A template's static member: g++ makes it a process-wide unique symbol.
+UNIQUE = "template <class T> struct S { static int x; };\ntemplate <class T> int S<T>::x;\nint f() { return S<int>::x; }\n"
 DEPENDENCY = "int dep(void) { return 1; }\n"
 USES_DEPENDENCY = "int dep(void);\nint f(void) { return dep(); }\n"
 
@@ -26,12 +28,12 @@ def compiler():
         pytest.skip("gcc and readelf are needed")
 
 
-def compile_library(folder, name, code, *options, soname=None, versions=None):
+def compile_library(folder, name, code, *options, soname=None, versions=None, language="c"):
     os.makedirs(folder, exist_ok=True)
-    source = os.path.join(folder, name + ".c")
+    source = os.path.join(folder, f"{name}.{language}")
     with open(source, "w") as f:
         f.write(code)
-    args = ["gcc", "-shared", "-fPIC", "-o", os.path.join(folder, name), source]
+    args = ["gcc" if language == "c" else "g++", "-shared", "-fPIC", "-o", os.path.join(folder, name), source]
     if soname:
         args.append(f"-Wl,-soname,{soname}")
     if versions:
@@ -67,6 +69,10 @@ def case_system_library(folder):
     compile_library(folder, "libf.so", USES_ZLIB, "-lz")
 
 
+def case_unique_symbols(folder):
+    compile_library(folder, "libf.so", UNIQUE, language="cpp")
+
+
 def case_native_build(folder):
     native = os.path.join(ROOT, "build", "out", "libkalderon-brightloom-inference.so.1")
     if not os.path.exists(native):
@@ -84,6 +90,7 @@ CASES = [
     (lambda d: with_dependency(d, None), 1, "needs libdep.so.1"),
     (lambda d: with_dependency(d, "/opt/lib"), 1, "run path '/opt/lib' does not start with $ORIGIN"),
     (lambda d: with_dependency(d, "$ORIGIN", versioned_when_shipped=False), 1, "libdep.so.1 DEP_1"),
+    (case_unique_symbols, 1, "1 unique symbols, merged with the system's"),
     (case_native_build, 1, "needs libpng16.so.16"),
 ]
 

@@ -18,6 +18,9 @@ fails when any of them falls outside the policy:
   (GLIBC_PRIVATE never); any other version (GLIBCXX_*, CXXABI_*, GCC_*) must
   be defined by the file of the package that is asked for it, so the C++
   runtime a binary needs travels with it;
+- no shipped file defines process-wide unique symbols (STB_GNU_UNIQUE): the
+  loader would merge them with those of the system's libraries in the same
+  process (a carried libstdc++ with the system's);
 - all ELF files are for one machine.
 """
 import argparse
@@ -91,6 +94,16 @@ def symbols_by_version(path):
     return found
 
 
+def unique_symbols(path):
+    """Symbols the file defines as STB_GNU_UNIQUE."""
+    found = []
+    for line in readelf("--dyn-syms", path).splitlines():
+        fields = line.split()
+        if len(fields) >= 8 and fields[4] == "UNIQUE" and fields[6] != "UND":
+            found.append(fields[7])
+    return found
+
+
 def machine(path):
     match = re.search(r"Machine:\s+(.*)", readelf("-h", path))
     return match.group(1).strip() if match else "?"
@@ -146,6 +159,10 @@ def check_folder(top, newest):
         for lib in info["needed"]:
             if lib not in GLIBC_LIBRARIES and lib not in shipped:
                 problems.append(f"{name}: needs {lib}, which is neither glibc's nor shipped on its run path")
+        unique = unique_symbols(path)
+        if unique:
+            problems.append(f"{name}: {len(unique)} unique symbols, merged with the system's "
+                            f"at run time ({', '.join(sorted(unique)[:3])})")
         by_version = None
         for lib, wanted in info["needs"].items():
             if lib not in GLIBC_LIBRARIES and lib not in shipped:
