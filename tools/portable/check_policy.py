@@ -4,7 +4,7 @@ nothing of a Linux system but an old enough glibc.
 
     check_policy.py [--glibc 2.31] PACKAGE...
 
-PACKAGE is a .whl, a .tar.gz or a folder. Every ELF file in it is listed with
+PACKAGE is a .whl, a .tar.gz, a folder or one binary. Every ELF file in it is listed with
 its DT_NEEDED entries and the symbol versions it asks for, and the check
 fails when any of them falls outside the policy:
 
@@ -26,6 +26,7 @@ fails when any of them falls outside the policy:
 import argparse
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tarfile
@@ -190,7 +191,10 @@ def unpacked(package, work):
     if os.path.isdir(package):
         return package
     target = os.path.join(work, os.path.basename(package))
-    if package.endswith(".whl"):
+    if not package.endswith((".whl", ".tar.gz", ".tgz")):  # one binary
+        os.makedirs(target)
+        shutil.copy(package, target)
+    elif package.endswith(".whl"):
         with zipfile.ZipFile(package) as archive:
             archive.extractall(target)
     else:

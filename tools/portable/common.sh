@@ -40,6 +40,15 @@ make_root() {
   mv "$dir.part" "$dir"
 }
 
+# The roots the packages are tried in: what a user of the wheel has and
+# nothing else. make_user_roots makes (or reuses) all of them.
+user_suites=(bullseye trixie)
+user_packages=(python3 python3-numpy python3-pip)
+make_user_roots() {
+  local suite
+  for suite in "${user_suites[@]}"; do make_root "user-$suite" "$suite" "${user_packages[@]}"; done
+}
+
 # in_root NAME [--bind HOST:INSIDE]... -- COMMAND... : runs COMMAND in the root
 # with /proc, /dev and the named folders mounted; every mount is undone on
 # the way out, whether COMMAND succeeds or not.

@@ -47,9 +47,9 @@ BRIGHTLOOM_LIBRARY="$build/out/libkalderon-brightloom-inference.so.1" PYTHONPATH
 "$build/out/brightloom" -q -m "$check/models" detect --json "$check/pictures/group.png" \
   >"$check/native/detect.json"
 
+make_user_roots
 outs=()
-for suite in bullseye trixie; do
-  make_root "user-$suite" "$suite" python3 python3-numpy python3-pip
+for suite in "${user_suites[@]}"; do
   echo "[portable] $suite: pip install $(basename "$wheel"), then the bundle"
   in_root "user-$suite" --bind "$check:/check" -- /bin/sh -euc '
     suite="$1" wheel="$2" bundle="$3"

@@ -10,9 +10,9 @@
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-root="$(cd "$here/../.." && pwd)"
+source "$here/common.sh"
 build="$(realpath "${1:?usage: $0 NATIVE_BUILD}")"
-dist="$root/build-portable/dist"
+dist="$repo_root/build-portable/dist"
 rm -rf "$dist"
 
 timed() {  # label, command...
@@ -20,6 +20,16 @@ timed() {  # label, command...
   "$@"
   echo "[portable] $label: $((SECONDS - start)) s"
 }
+# The user roots download while the packages build (first run on a machine).
+"$repo_root/tools/install-packages.sh" debootstrap
+mkdir -p "$roots_dir"
+(start=$SECONDS; make_user_roots; echo "[portable] user roots: $((SECONDS - start)) s") \
+  >"$roots_dir/user-roots.log" 2>&1 &
+roots=$!
+# A failed build still lets a root being made finish (and unmount).
+trap 'wait "$roots" 2>/dev/null || true' EXIT
 timed "build" bash "$here/build.sh" "$dist"
 timed "policy check" /usr/bin/python3 "$here/check_policy.py" "$dist"/*.whl "$dist"/*.tar.gz
+wait "$roots" || { cat "$roots_dir/user-roots.log"; exit 1; }
+tail -n 1 "$roots_dir/user-roots.log"
 timed "tests in the roots" bash "$here/test-roots.sh" "$build" "$dist"
