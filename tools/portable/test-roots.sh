@@ -68,6 +68,23 @@ for suite in "${user_suites[@]}"; do
   outs+=("$check/$suite/wheel")
 done
 
+# The bundle as a C library, on this machine: its pkg-config and CMake files
+# must lead a consumer to the unpacked folder, wherever it is.
+echo "[portable] a C program against the unpacked bundle (pkg-config, find_package)"
+consumer="$repo_root/tests/tools/install_consumer"
+mkdir -p "$check/host-bundle"
+tar -xzf "$bundle" -C "$check/host-bundle"
+prefix="$(ls -d "$check"/host-bundle/brightloom-*)"
+# shellcheck disable=SC2046
+cc -std=c99 -Wall -Werror -o "$check/consumer_pc" "$consumer/main.c" \
+  $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs kalderon-brightloom-inference) \
+  -Wl,-rpath,"$prefix/lib"
+"$check/consumer_pc" "$build/models/slots" >/dev/null
+cmake -S "$consumer" -B "$check/consumer_build" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_C_FLAGS="-Wall -Werror" >/dev/null
+cmake --build "$check/consumer_build" >/dev/null
+"$check/consumer_build/consumer" "$build/models/slots" >/dev/null
+
 echo "[portable] comparing with the native build"
 "$python" "$portable_tools/user_check.py" compare "$check/native" "${outs[@]}"
 "$python" - "$check" <<'PY'
