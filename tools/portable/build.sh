@@ -12,9 +12,10 @@
 # common.sh): the image codecs as static libraries from Debian's source
 # packages, libstdc++ and libgcc linked in statically. The inference runtime
 # we ship needs libstdc++.so.6 and libgcc_s.so.1 itself; bullseye's copies
-# travel beside it under names of their own, so a process that has loaded
-# the system's libstdc++ keeps it and the runtime gets the one it was tested
-# with (its unique symbols made ordinary, see ordinary_symbols.py). tools/portable/check_policy.py checks the result.
+# travel beside it under names of their own (their unique symbols made
+# ordinary, see ordinary_symbols.py), so a process that has loaded the
+# system's libstdc++ keeps it and the runtime still gets its own.
+# tools/portable/check_policy.py checks the result.
 # Work files stay in build-portable/ (reused: codecs and the build tree).
 set -euo pipefail
 

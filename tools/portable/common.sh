@@ -3,13 +3,16 @@
 # inside them with the mounts they need, which are always taken down again.
 #
 # BL_ROOTS_DIR (default /var/cache/brightloom-roots) holds the roots; it is
-# outside the checkout, so nothing made here is ever committed.
+# outside the checkout, so nothing made here is ever committed. A root's
+# stamp names its suite and packages: change the list and it is made anew.
 
 portable_tools="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 repo_root="$(cd "$portable_tools/../.." && pwd)"
 roots_dir="${BL_ROOTS_DIR:-/var/cache/brightloom-roots}"
+# BL_DEBIAN_MIRROR overrides the system's mirror (e.g. once a suite has
+# moved to archive.debian.org).
 debian_mirror="$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/debian.sources 2>/dev/null)"
-debian_mirror="${debian_mirror:-http://deb.debian.org/debian}"
+debian_mirror="${BL_DEBIAN_MIRROR:-${debian_mirror:-http://deb.debian.org/debian}}"
 
 # make_root NAME SUITE PACKAGE... : a minbase root of SUITE (amd64) holding the
 # packages, at $roots_dir/NAME. A root made before with the same suite and
