@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds the portable Linux packages for x86_64 into OUT_DIR (default dist):
+# Builds the portable Linux packages for ARCH (x86_64, default, or aarch64,
+# cross-built) into OUT_DIR (default dist):
 #
-#   brightloom-<version>-py3-none-manylinux_2_31_x86_64.whl
-#   brightloom-<version>-linux-x86_64.tar.gz   (bin/, lib/, include/, the
+#   brightloom-<version>-py3-none-manylinux_2_31_<arch>.whl
+#   brightloom-<version>-linux-<arch>.tar.gz   (bin/, lib/, include/, the
 #                                              pkg-config and CMake files)
 #
-#   tools/portable/build.sh [OUT_DIR]
+#   tools/portable/build.sh [OUT_DIR [ARCH]]
 #
 # They need nothing of a system but glibc 2.31 or later, so they are built in
 # a Debian bullseye root (glibc 2.31, gcc 10; made once per machine, see
@@ -21,14 +22,21 @@ set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 out="$(realpath -m "${1:-$repo_root/dist}")"
-arch=x86_64
+arch="${2:-x86_64}"
 work="$repo_root/build-portable/$arch"
 inside_work="/src/build-portable/$arch"
-runtime="$repo_root/.deps/onnxruntime-1.30.0/libonnxruntime.so.1"
+case "$arch" in
+  x86_64) runtime="$repo_root/.deps/onnxruntime-1.30.0/libonnxruntime.so.1"
+          root_lib="$roots_dir/build-bullseye/usr/lib/x86_64-linux-gnu" ;;
+  aarch64) runtime="$repo_root/.deps/onnxruntime-1.30.0/linux-arm64/libonnxruntime.so.1"
+           root_lib="$roots_dir/build-bullseye/usr/aarch64-linux-gnu/lib" ;;
+  *) echo "build: unknown architecture $arch" >&2; exit 2 ;;
+esac
 [ -f "$runtime" ] || "$repo_root/tools/fetch-runtime.sh"
 "$repo_root/tools/install-packages.sh" patchelf binutils python3-setuptools python3-wheel
 
-make_root build-bullseye bullseye build-essential cmake ninja-build pkg-config nasm
+make_root build-bullseye bullseye build-essential cmake ninja-build pkg-config nasm \
+  crossbuild-essential-arm64
 
 # The codecs' and the header-only libraries' sources, fetched once.
 sources=(zlib libdeflate libpng1.6 libjpeg-turbo libwebp giflib cpp-httplib libstb cli11 nlohmann-json3)
@@ -42,15 +50,13 @@ fi
 echo "[portable] building the library and the tool in the bullseye root"
 mkdir -p "$work"
 in_root build-bullseye --bind "$repo_root:/src" -- \
-  bash /src/tools/portable/build-inside.sh /src/build-portable/sources "$inside_work"
+  bash /src/tools/portable/build-inside.sh /src/build-portable/sources "$inside_work" "$arch"
 
 # lib/ as shipped: our library, the runtime and its C++ runtime libraries.
 stage="$work/stage"
 rm -rf "$stage"
 mkdir -p "$stage"
 cp -a "$work/install/." "$stage/"
-strip --strip-unneeded "$stage/bin/brightloom" "$stage"/lib/libkalderon-brightloom-inference.so.*.*
-root_lib="$roots_dir/build-bullseye/usr/lib/$arch-linux-gnu"
 carry_runtime() {  # folder
   local lib="$1"
   cp -L "$root_lib/libstdc++.so.6" "$lib/libbrightloom-stdc++.so.6"
