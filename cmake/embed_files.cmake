@@ -20,5 +20,7 @@ foreach(name IN LISTS FILES)
 endforeach()
 string(APPEND body "\nstatic const WebAsset WEB_ASSETS[] = {\n${table}};\n")
 file(WRITE "${OUTPUT}.tmp" "${body}")
-file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
+# configure_file leaves an unchanged header alone (no rebuild), and unlike
+# file(COPY_FILE) it is there in the CMake of older systems (3.18).
+configure_file("${OUTPUT}.tmp" "${OUTPUT}" COPYONLY)
 file(REMOVE "${OUTPUT}.tmp")

@@ -6,7 +6,9 @@
 # web page in a headless browser (chromium, driven through the npm package
 # puppeteer-core, both installed here), and the install test; the Python
 # binding's tests run against the plain build; then every fuzz target runs for
-# a short while (fuzz/run.sh). Last, the Windows form is cross-built and tested
+# a short while (fuzz/run.sh). Then the portable Linux wheel and bundle are
+# built in a bullseye root and tried in minimal bullseye and trixie roots
+# (tools/portable/test.sh). Last, the Windows form is cross-built and tested
 # under Wine with the plain build's models.
 set -euo pipefail
 
@@ -50,6 +52,9 @@ TSAN_OPTIONS="suppressions=$root/tests/tsan.supp halt_on_error=1" \
 
 echo "[test] every fuzz target for ${BL_FUZZ_SECONDS:-30} s (clang, libFuzzer)"
 "$root/fuzz/run.sh" "${BL_FUZZ_SECONDS:-30}"
+
+echo "[test] the portable Linux wheel and bundle, in minimal Debian roots"
+"$root/tools/portable/test.sh" "$root/build"
 
 echo "[test] the Windows build under Wine"
 "$root/tools/test-windows.sh" "$root/build" "$root/build-windows"

@@ -5,7 +5,9 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,9 +20,37 @@ const char NAME_CHARACTERS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuv
 // As mkstemp: names already taken are retried, a few times only.
 const int ATTEMPTS = 100;
 
+// Random bytes from the kernel through getrandom (glibc 2.25), which the
+// portable builds for older systems have too. Should the kernel refuse, the
+// clock still varies the name: O_EXCL keeps a guessed name harmless.
+unsigned char random_byte() {
+    static thread_local unsigned char bytes[64];
+    static thread_local size_t left = 0;
+    if (left == 0) {
+        ssize_t got;
+        do got = getrandom(bytes, sizeof bytes, 0);
+        while (got < 0 && errno == EINTR);
+        if (got <= 0) {
+            struct timespec now;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            return static_cast<unsigned char>(now.tv_nsec ^ (now.tv_nsec >> 8));
+        }
+        left = static_cast<size_t>(got);
+    }
+    return bytes[--left];
+}
+
+// Bytes past the last whole multiple of the alphabet are drawn again, so
+// every character is equally likely.
 void fill_randomly(std::string& path, size_t at) {
-    for (size_t i = 0; i < PLACEHOLDER_LENGTH; ++i)
-        path[at + i] = NAME_CHARACTERS[arc4random_uniform(sizeof NAME_CHARACTERS - 1)];
+    const unsigned alphabet = sizeof NAME_CHARACTERS - 1;
+    const unsigned usable = 256 / alphabet * alphabet;
+    for (size_t i = 0; i < PLACEHOLDER_LENGTH; ++i) {
+        unsigned byte;
+        do byte = random_byte();
+        while (byte >= usable);
+        path[at + i] = NAME_CHARACTERS[byte % alphabet];
+    }
 }
 
 bool create(const std::string& path, TempKind kind) {
