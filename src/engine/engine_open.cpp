@@ -5,6 +5,8 @@
 
 #include <memory>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "engine/bl_status.h"
 #include "engine/engine.h"
@@ -18,6 +20,7 @@
 #include "frame/frame_upscaler.h"
 #include "inference/model_warm_up.h"
 #include "inference/runtime_loader.h"
+#include "inference/session_preload.h"
 #include "platform/cpu_cores.h"
 #include "platform/platform.h"
 
@@ -115,6 +118,33 @@ void open_optional(brightloom_engine* engine, const char* file,
         bl_log(BRIGHTLOOM_LOG_WARNING, "%s", warning);
 }
 
+// The files open_models opens when all are there, in its order: their
+// sessions are made ahead, several at once (a fallback detector is only
+// looked for when the first is missing, so it is not among them).
+std::vector<std::string> files_to_open(const brightloom_engine* engine,
+                                       const brightloom_engine_params& params) {
+    std::vector<const char*> files = {first_detector_file(params.detector), "2dfan4.onnx"};
+    if (params.open_swap) {
+        files.push_back("arcface_w600k_r50.onnx");
+        files.push_back(file_for(SWAPPER_FILES, params.swapper));
+    }
+    for (const char* file : {file_for(ENHANCER_FILES, params.enhancer), "face_occluder.onnx",
+                             "face_parser.onnx", "ddcolor.onnx"})
+        files.push_back(file);
+    std::vector<std::string> paths;
+    for (const char* file : files) paths.push_back(bl_engine_model_path(engine, file));
+    return paths;
+}
+
+// Sessions no longer made ahead once the open is over, however it ends.
+struct preload_scope {
+    bl_runtime& runtime;
+    preload_scope(bl_runtime& opened, bl_session_preload& preload) : runtime(opened) {
+        runtime.preload = &preload;
+    }
+    ~preload_scope() { runtime.preload = nullptr; }
+};
+
 const OrtApi* runtime_api(void) {
     const OrtApiBase* base = bl_runtime_api_base();
     if (!base || !base->GetApi) return nullptr;
@@ -128,6 +158,10 @@ brightloom_status open_models(brightloom_engine* engine, const brightloom_engine
     tuning.cache_budget = static_cast<size_t>(params.run_memory_mib) << 20;
     if (bl_runtime_open(api, tuning, &engine->runtime) != 0)
         return bl_fail(BRIGHTLOOM_MODEL_FAILED, "Failed to create the runtime environment");
+    // As many sessions at once as a run takes threads.
+    bl_session_preload preload(&engine->runtime, files_to_open(engine, params),
+                               tuning.intra_threads > 0 ? tuning.intra_threads : bl_cpu_cores_for_process());
+    preload_scope ahead(engine->runtime, preload);
 
     if (brightloom_status status = open_detector(engine, params.detector)) return status;
     open_optional(engine, "2dfan4.onnx", bl_landmarker_open, &engine->faces.landmarker,
