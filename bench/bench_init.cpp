@@ -5,11 +5,12 @@
 // one after another against the same on several threads at once, as an open
 // could.
 //
-//   bench_init MODELS_DIR [--rounds N] [--threads T]
+//   bench_init MODELS_DIR [--rounds N] [--threads T] [--together]
 //     MODELS_DIR  a full model directory (the cost-matched stand-ins)
 //     --rounds N  creations of every session per stage (median; default 3)
 //     --threads T threads of the parallel creation (default: the cores this
 //                 process may use)
+//     --together  only the sessions created in turn against at once
 // Times are the creating thread's processor time (which other work on the
 // machine does not stretch) and wall time; the sessions get the library's
 // thread count and no spinning. The load average is printed at the start
@@ -126,18 +127,18 @@ Sample median(std::vector<Sample> samples) {
 
 // Every model's session, `threads` at a time, each thread taking the next
 // model not yet taken, in the open's order.
-double create_all(const std::vector<std::string>& paths, int threads) {
+Sample create_all(const std::vector<std::string>& paths, int threads) {
     std::atomic<size_t> next{0};
     auto work = [&] {
         for (size_t i; (i = next.fetch_add(1)) < paths.size();)
             g_ort->ReleaseSession(create(paths[i], STAGES[3]));
     };
-    double wall = wall_ms();
+    double wall = wall_ms(), cpu = cpu_ms();
     std::vector<std::thread> helpers;
     for (int t = 1; t < threads; ++t) helpers.emplace_back(work);
     work();
     for (std::thread& helper : helpers) helper.join();
-    return wall_ms() - wall;
+    return {wall_ms() - wall, cpu_ms() - cpu};
 }
 
 }  // namespace
@@ -145,15 +146,17 @@ double create_all(const std::vector<std::string>& paths, int threads) {
 int main(int argc, char** argv) {
     std::string dir;
     int rounds = 3, threads = bl_cpu_cores_for_process();
+    bool together = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--rounds" && i + 1 < argc) rounds = std::max(1, atoi(argv[++i]));
         else if (arg == "--threads" && i + 1 < argc) threads = std::max(1, atoi(argv[++i]));
+        else if (arg == "--together") together = true;
         else if (dir.empty() && arg.compare(0, 2, "--") != 0) dir = arg;
         else dir.clear(), i = argc;
     }
     if (dir.empty()) {
-        fprintf(stderr, "usage: bench_init MODELS_DIR [--rounds N] [--threads T]\n");
+        fprintf(stderr, "usage: bench_init MODELS_DIR [--rounds N] [--threads T] [--together]\n");
         return 2;
     }
     const OrtApiBase* base = bl_runtime_api_base();
@@ -163,15 +166,16 @@ int main(int argc, char** argv) {
     print_load("at the start");
 
     std::vector<std::string> paths;
-    printf("\nper model, median of %d, processor ms of the creating thread (wall ms)\n", rounds);
-    printf("| model | MiB | read (fread) | session, no optimisation | + prepacking | + basic | all (the library's) |\n");
-    printf("|---|---:|---:|---:|---:|---:|---:|\n");
+    if (!together) printf("\nper model, median of %d, processor ms of the creating thread (wall ms)\n", rounds);
+    if (!together) printf("| model | MiB | read (fread) | session, no optimisation | + prepacking | + basic | all (the library's) |\n");
+    if (!together) printf("|---|---:|---:|---:|---:|---:|---:|\n");
     Sample sums[5];
     for (const char* model : MODELS) {
         const std::string path = dir + "/" + model;
         struct stat info {};
         if (stat(path.c_str(), &info) != 0) continue;
         paths.push_back(path);
+        if (together) continue;
         std::vector<Sample> reads, stages[4];
         for (int r = 0; r < rounds; ++r) {
             reads.push_back(timed_read(path));
@@ -190,21 +194,23 @@ int main(int argc, char** argv) {
         printf("\n");
         fflush(stdout);
     }
-    printf("| sum | |");
-    for (const Sample& s : sums) printf(" %.0f (%.0f) |", s.cpu, s.wall);
-    printf("\n");
+    if (!together) {
+        printf("| sum | |");
+        for (const Sample& s : sums) printf(" %.0f (%.0f) |", s.cpu, s.wall);
+        printf("\n");
+    }
 
-    printf("\nevery session (all), wall ms, one after another against %d at once, rounds interleaved\n", threads);
-    std::vector<double> one, many;
+    printf("\nevery session (all), one after another against %d at once, rounds interleaved, median\n",
+           threads);
+    std::vector<Sample> one, many;
     for (int r = 0; r < rounds; ++r) {
         one.push_back(create_all(paths, 1));
         many.push_back(create_all(paths, threads));
     }
-    std::sort(one.begin(), one.end());
-    std::sort(many.begin(), many.end());
-    printf("| one after another | %d at once | ratio |\n|---:|---:|---:|\n", threads);
-    printf("| %.0f | %.0f | %.2f |\n", one[one.size() / 2], many[many.size() / 2],
-           many[many.size() / 2] / one[one.size() / 2]);
+    Sample a = median(one), b = median(many);
+    printf("| | one after another | %d at once | ratio |\n|---|---:|---:|---:|\n", threads);
+    printf("| wall ms | %.0f | %.0f | %.2f |\n", a.wall, b.wall, b.wall / a.wall);
+    printf("| processor ms | %.0f | %.0f | %.2f |\n", a.cpu, b.cpu, b.cpu / a.cpu);
     print_load("at the end");
     g_ort->ReleaseEnv(g_env);
     return 0;
