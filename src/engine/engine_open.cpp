@@ -159,8 +159,8 @@ brightloom_status open_models(brightloom_engine* engine, const brightloom_engine
     if (bl_runtime_open(api, tuning, &engine->runtime) != 0)
         return bl_fail(BRIGHTLOOM_MODEL_FAILED, "Failed to create the runtime environment");
     // As many sessions at once as a run takes threads.
-    bl_session_preload preload(&engine->runtime, files_to_open(engine, params),
-                               tuning.intra_threads > 0 ? tuning.intra_threads : bl_cpu_cores_for_process());
+    const int threads = tuning.intra_threads > 0 ? tuning.intra_threads : bl_cpu_cores_for_process();
+    bl_session_preload preload(&engine->runtime, files_to_open(engine, params), threads);
     preload_scope ahead(engine->runtime, preload);
 
     if (brightloom_status status = open_detector(engine, params.detector)) return status;
