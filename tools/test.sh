@@ -40,6 +40,8 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 echo "[test] the threaded tests under ThreadSanitizer"
 # Many threads on one engine, directory runs cancelled from another thread,
+# video jobs reading and writing their frames on threads of their own,
+# sessions created several at once while an engine opens,
 # the server's job queue. The runtime is not built with the sanitizer, so
 # the hand-over from its worker threads is invisible to it: tests/tsan.supp
 # suppresses exactly the reports with a frame inside libonnxruntime (the
@@ -48,7 +50,7 @@ echo "[test] the threaded tests under ThreadSanitizer"
   -DBL_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 TSAN_OPTIONS="suppressions=$root/tests/tsan.supp halt_on_error=1" \
   ctest --test-dir "$root/build-tsan" --output-on-failure -j "$jobs" \
-        -R "EngineThreads|AnotherThread|CancelDuring|JobQueue"
+        -R "EngineThreads|AnotherThread|CancelDuring|JobQueue|VideoJobThreads|SessionPreload"
 
 echo "[test] every fuzz target for ${BL_FUZZ_SECONDS:-30} s (clang, libFuzzer)"
 "$root/fuzz/run.sh" "${BL_FUZZ_SECONDS:-30}"

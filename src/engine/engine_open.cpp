@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "engine/bl_status.h"
@@ -19,6 +20,7 @@
 #include "frame/frame_upscaler.h"
 #include "inference/model_warm_up.h"
 #include "inference/runtime_loader.h"
+#include "inference/session_preload.h"
 #include "platform/cpu_cores.h"
 #include "platform/platform.h"
 
@@ -106,6 +108,36 @@ void open_optional(brightloom_engine* engine, brightloom_model_slot which, const
     slot(engine, which) = {row, BRIGHTLOOM_MODEL_OPEN};
 }
 
+// The files open_models opens when all are there, in its order: their
+// sessions are made ahead, several at once (a fallback detector is only
+// looked for when the first is missing, so it is not among them).
+std::vector<std::string> files_to_open(const brightloom_engine* engine,
+                                       const brightloom_engine_params& params) {
+    std::vector<const bl_model_row*> rows = {
+        bl_model_row_for(BRIGHTLOOM_MODEL_DETECTOR, params.detector),
+        bl_model_row_for(BRIGHTLOOM_MODEL_LANDMARKER, nullptr)};
+    if (params.open_swap) {
+        rows.push_back(bl_model_row_for(BRIGHTLOOM_MODEL_RECOGNIZER, nullptr));
+        rows.push_back(bl_model_row_for(BRIGHTLOOM_MODEL_SWAPPER, params.swapper));
+    }
+    rows.push_back(bl_model_row_for(BRIGHTLOOM_MODEL_ENHANCER, params.enhancer));
+    for (brightloom_model_slot slot : {BRIGHTLOOM_MODEL_OCCLUDER, BRIGHTLOOM_MODEL_PARSER,
+                                       BRIGHTLOOM_MODEL_COLORIZER})
+        rows.push_back(bl_model_row_for(slot, nullptr));
+    std::vector<std::string> paths;
+    for (const bl_model_row* row : rows) paths.push_back(bl_engine_model_path(engine, row->file));
+    return paths;
+}
+
+// Sessions no longer made ahead once the open is over, however it ends.
+struct preload_scope {
+    bl_runtime& runtime;
+    preload_scope(bl_runtime& opened, bl_session_preload& preload) : runtime(opened) {
+        runtime.preload = &preload;
+    }
+    ~preload_scope() { runtime.preload = nullptr; }
+};
+
 const OrtApi* runtime_api(void) {
     const OrtApiBase* base = bl_runtime_api_base();
     if (!base || !base->GetApi) return nullptr;
@@ -119,6 +151,10 @@ brightloom_status open_models(brightloom_engine* engine, const brightloom_engine
     tuning.cache_budget = static_cast<size_t>(params.run_memory_mib) << 20;
     if (bl_runtime_open(api, tuning, &engine->runtime) != 0)
         return bl_fail(BRIGHTLOOM_MODEL_FAILED, "Failed to create the runtime environment");
+    // As many sessions at once as a run takes threads.
+    const int threads = tuning.intra_threads > 0 ? tuning.intra_threads : bl_cpu_cores_for_process();
+    bl_session_preload preload(&engine->runtime, files_to_open(engine, params), threads);
+    preload_scope ahead(engine->runtime, preload);
 
     if (brightloom_status status = open_detector(engine, params.detector)) return status;
     open_optional(engine, BRIGHTLOOM_MODEL_LANDMARKER, nullptr, bl_landmarker_open,

@@ -4,9 +4,11 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 
 #include "inference/bench_timing.h"
 #include "inference/block_cache.h"
+#include "inference/session_preload.h"
 #include "inference/session_tuning_testing.h"
 #include "platform/cpu_cores.h"
 #include "platform/log_sink.h"
@@ -71,8 +73,11 @@ int64_t now_ns() {
 OrtStatus* timed_create_session(const OrtApi* ort, OrtEnv* env, const char* path,
                                 const OrtSessionOptions* opts, OrtSession** session) {
 #ifdef BL_BENCH_TIMING
+    // An open creates several sessions at once.
+    static std::mutex timing_lock;
     int64_t start = now_ns();
     OrtStatus* status = create_session_from_path(ort, env, path, opts, session);
+    std::lock_guard<std::mutex> lock(timing_lock);
     bl_bench_timing_get()->session_ns.emplace_back(path, now_ns() - start);
     return status;
 #else
@@ -251,22 +256,29 @@ void bl_runtime_close(bl_runtime* runtime) {
     *runtime = bl_runtime{};
 }
 
+OrtStatus* bl_session_create(const bl_runtime* runtime, const char* path, OrtSession** session) {
+    const OrtApi* ort = runtime->ort;
+    *session = nullptr;
+    OrtSessionOptions* raw = nullptr;
+    if (OrtStatus* status = ort->CreateSessionOptions(&raw)) return status;
+    options_ptr opts(raw, options_release{ort});
+    apply_tuning(ort, opts.get(), runtime->tuning);
+    OrtStatus* status = timed_create_session(ort, runtime->env, path, opts.get(), session);
+    if (status) *session = nullptr;
+    return status;
+}
+
 int bl_model_open(const bl_runtime* runtime, const char* path, const char* load_failed,
                   bl_model* model) {
     bl_model_close(model);
     const OrtApi* ort = runtime->ort;
     if (!ort || !runtime->env) return -1;
-    OrtSessionOptions* raw = nullptr;
-    if (OrtStatus* status = ort->CreateSessionOptions(&raw)) {
-        report_status(ort, status, load_failed);
-        return -1;
-    }
-    options_ptr opts(raw, options_release{ort});
-    apply_tuning(ort, opts.get(), runtime->tuning);
-    OrtSession* session = nullptr;
-    if (OrtStatus* status = timed_create_session(ort, runtime->env, path, opts.get(), &session)) {
-        report_status(ort, status, load_failed);
-        return -1;
+    OrtSession* session = runtime->preload ? runtime->preload->take(path) : nullptr;
+    if (!session) {
+        if (OrtStatus* status = bl_session_create(runtime, path, &session)) {
+            report_status(ort, status, load_failed);
+            return -1;
+        }
     }
     model->runtime = runtime;
     model->session = session;

@@ -45,6 +45,8 @@ struct bl_session_tuning {
 // A benchmark's forced tuning (inference/session_tuning_testing.h) wins.
 bl_session_tuning bl_session_tuning_for(int intra_threads);
 
+class bl_session_preload;
+
 // One engine's runtime: the function table, its environment, the CPU memory
 // description every input is wrapped with, and the tuning its sessions get.
 // Read-only once open, so any number of runs may share it.
@@ -54,6 +56,9 @@ struct bl_runtime {
     OrtMemoryInfo* mem = nullptr;
     OrtRunOptions* run_options = nullptr;  // none: the runtime's defaults
     bl_session_tuning tuning = {0, 0};
+    // While an engine opens: the sessions being created ahead of their
+    // models' open (inference/session_preload.h).
+    bl_session_preload* preload = nullptr;
 };
 
 // Creates the environment (logging level warning) and the memory
@@ -81,6 +86,10 @@ struct bl_model {
 // the model left closed. Closes whatever `model` held before.
 int bl_model_open(const bl_runtime* runtime, const char* path, const char* load_failed,
                   bl_model* model);
+// A session of `path` with the runtime's tuning, or none and the runtime's
+// status (which the caller reports or releases). Opening a model takes a
+// session made ahead by the runtime's preload first.
+OrtStatus* bl_session_create(const bl_runtime* runtime, const char* path, OrtSession** session);
 // Releases the session; safe on a closed model.
 void bl_model_close(bl_model* model);
 

@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "child_process.h"
+#include "frame_pipes.h"
 #include "video_frame_stream.h"
 #include "video_temp_files.h"
 
@@ -245,7 +246,7 @@ bool VideoJob::start_encoder(int width, int height, uint64_t timestamp_scale, st
                          streams, error))
         return false;
     note_child(ENCODER, encoder_->pid());
-    writer_.reset(new FrameStreamWriter(encoder_->input_fd()));
+    writer_.reset(new FrameWriteBehind(encoder_->input_fd()));
     if (!writer_->start(width, height, timestamp_scale)) {
         error = encoder_failure();
         return false;
@@ -260,6 +261,14 @@ std::string VideoJob::encoder_failure() {
     return "Cannot write output: " + output_ + (reason.empty() ? "" : " (" + reason + ")");
 }
 
+// Ends the job at a frame the encoder did not take whole: what was
+// written whole is what was done.
+VideoJob::Outcome VideoJob::encoder_refused(std::string& error) {
+    done_ = writer_->written();
+    error = encoder_failure();
+    return Outcome::Failed;
+}
+
 VideoJob::Outcome VideoJob::run(const FrameOperation& operation, const Progress& progress,
                                 std::string& error) {
     decoder_.reset(new ChildProcess());
@@ -268,7 +277,8 @@ VideoJob::Outcome VideoJob::run(const FrameOperation& operation, const Progress&
     streams.error_file = temp_path("decoder.log");
     if (!decoder_->start(decoder_args(ffmpeg_, info_, input_), streams, error)) return Outcome::Failed;
     note_child(DECODER, decoder_->pid());
-    FrameStreamReader reader(decoder_->output_fd());
+    ChildProcess& decoder = *decoder_;
+    FrameReadAhead reader(decoder.output_fd(), [&decoder] { decoder.kill_now(); });
     RawFrame frame;
     if (progress) progress(0, total());
     for (;;) {
@@ -291,13 +301,13 @@ VideoJob::Outcome VideoJob::run(const FrameOperation& operation, const Progress&
         if (!encoder_ && !start_encoder(width * options_.scale, height * options_.scale,
                                         reader.timestamp_scale(), error))
             return Outcome::Failed;
-        if (!writer_->write(frame.timestamp, processed.data(), processed.size())) {
-            error = encoder_failure();
-            return Outcome::Failed;
-        }
+        // Written while the next frame is processed; a frame the writer has
+        // is done (the count goes back should the encoder refuse it).
+        if (!writer_->write(frame.timestamp, std::move(processed))) return encoder_refused(error);
         ++done_;
         if (progress) progress(done_, total());
     }
+    if (encoder_ && !writer_->wait()) return encoder_refused(error);
     input_ended_ = true;
     note_child(DECODER, 0);
     int decoder_code = decoder_->wait();

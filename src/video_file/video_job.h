@@ -1,7 +1,8 @@
 // One run over a video file: frames decoded by ffmpeg one at a time, each
 // passed through a single-frame operation in memory, and encoded as they come
 // to a temporary file beside OUTPUT that is renamed to OUTPUT only when
-// complete.
+// complete. The next frame is read and the last one written while the
+// operation runs (frame_pipes.h).
 #ifndef BL_VIDEO_FILE_VIDEO_JOB_H
 #define BL_VIDEO_FILE_VIDEO_JOB_H
 
@@ -17,7 +18,7 @@
 #include "video_probe.h"
 
 class ChildProcess;
-class FrameStreamWriter;
+class FrameWriteBehind;
 struct HardStopState;
 struct RawFrame;
 
@@ -59,6 +60,7 @@ private:
     int32_t total() const;
     bool make_partial(int slot, std::string& path, std::string& error);
     bool start_encoder(int width, int height, uint64_t timestamp_scale, std::string& error);
+    Outcome encoder_refused(std::string& error);
     bool tag_rotation(std::string& error);
     bool holds_every_frame(const std::string& encoded, std::string& error);
     std::string encoder_failure();
@@ -73,7 +75,7 @@ private:
     HardStopState* stop_state_;  // NULL when every slot was taken
     std::string temp_dir_, partial_, tagged_;
     std::unique_ptr<ChildProcess> decoder_, encoder_;
-    std::unique_ptr<FrameStreamWriter> writer_;
+    std::unique_ptr<FrameWriteBehind> writer_;
     int32_t done_ = 0;
     bool input_ended_ = false;
     int failed_ = 0;

@@ -30,6 +30,7 @@
 #if !defined(_WIN32)
 #include "video_file/child_process.h"
 #include "video_file/video_frame_stream.h"
+#include "video_file/video_job_testing.h"
 #include "video_file/video_probe.h"
 #endif
 
@@ -321,6 +322,102 @@ TEST_F(VideoFile, AVideoShortOfFramesIsAFailureAndLeavesNothing) {
     EXPECT_EQ(std::string(brightloom_last_error()),
               "Cannot write output: " + output + " (1 of 6 frames encoded)");
     EXPECT_EQ(files(), (std::vector<std::string>{"clip.mp4", "face.png"}));
+}
+
+int thread_count() {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        (void)entry;
+        ++count;
+    }
+    return count;
+}
+
+std::string file_bytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// Jobs whose next frame is read and last frame written on threads of their
+// own, against the same jobs with all their I/O in place, one frame after
+// another: the same file byte for byte, the same progress calls, summary
+// and message, however the job ends, and no thread left when it returns.
+class VideoJobThreads : public VideoFile {
+protected:
+    void TearDown() override { bl_video_job_set_overlap_for_testing(true); }
+
+    struct Outcome {
+        brightloom_status status;
+        int32_t frames, failed_frames;
+        std::vector<std::pair<int32_t, int32_t>> calls;
+        std::string message, bytes;
+        std::vector<std::string> files;
+    };
+
+    Outcome run(bool overlap, const brightloom_image* swap_source,
+                brightloom_video_operation operation, const brightloom_options* options,
+                const std::string& output, int32_t cancel_at) {
+        bl_video_job_set_overlap_for_testing(overlap);
+        progress = ProgressLog();
+        progress.cancel_at = cancel_at;
+        params.cancel = &progress.cancel;
+        Outcome got;
+        got.status = swap_source ? brightloom_video_swap_file(engine.get(), swap_source, nullptr,
+                                                              clip.c_str(), output.c_str(),
+                                                              options, &params, &summary)
+                                 : brightloom_video_process_file(engine.get(), operation,
+                                                                 clip.c_str(), output.c_str(),
+                                                                 options, &params, &summary);
+        got.frames = summary.frames;
+        got.failed_frames = summary.failed_frames;
+        got.calls = progress.calls;
+        got.message = brightloom_last_error();
+        got.bytes = file_bytes(output);
+        got.files = files();
+        std::filesystem::remove(output);
+        return got;
+    }
+};
+
+TEST_F(VideoJobThreads, RunAsTheJobDoneOneFrameAfterAnother) {
+    brightloom_image source = {0, 0, 0, nullptr};
+    ASSERT_EQ(brightloom_image_load(face.c_str(), &source), BRIGHTLOOM_OK);
+    struct Case {
+        const char* name;
+        bool swap;
+        brightloom_video_operation operation;
+        std::string output;  // its extension chooses the container
+        int32_t cancel_at;   // -1: never
+        brightloom_status status;
+    } cases[] = {
+        {"swap", true, BRIGHTLOOM_VIDEO_SWAP, "out.mp4", -1, BRIGHTLOOM_OK},
+        {"colorize", false, BRIGHTLOOM_VIDEO_COLORIZE, "out.mov", -1, BRIGHTLOOM_OK},
+        {"enhance", false, BRIGHTLOOM_VIDEO_ENHANCE, "out.mp4", -1, BRIGHTLOOM_OK},
+        {"cancelled before a frame", false, BRIGHTLOOM_VIDEO_COLORIZE, "out.mp4", 0,
+         BRIGHTLOOM_CANCELLED},
+        {"cancelled midway", true, BRIGHTLOOM_VIDEO_SWAP, "out.mp4", 2, BRIGHTLOOM_CANCELLED},
+        {"cancelled after the last frame", false, BRIGHTLOOM_VIDEO_ENHANCE, "out.mp4",
+         CLIP_FRAMES, BRIGHTLOOM_CANCELLED},
+    };
+    const int threads = thread_count();
+    for (const Case& c : cases) {
+        const std::string output = dir.file(c.output);
+        const brightloom_image* swap_source = c.swap ? &source : nullptr;
+        Outcome serial = run(false, swap_source, c.operation, nullptr, output, c.cancel_at);
+        Outcome overlapped = run(true, swap_source, c.operation, nullptr, output, c.cancel_at);
+        EXPECT_EQ(thread_count(), threads) << c.name;
+        EXPECT_EQ(serial.status, c.status) << c.name << ": " << serial.message;
+        EXPECT_EQ(overlapped.status, serial.status) << c.name << ": " << overlapped.message;
+        EXPECT_EQ(overlapped.message, serial.message) << c.name;
+        EXPECT_EQ(overlapped.frames, serial.frames) << c.name;
+        EXPECT_EQ(overlapped.failed_frames, serial.failed_frames) << c.name;
+        EXPECT_EQ(overlapped.calls, serial.calls) << c.name;
+        EXPECT_EQ(overlapped.files, serial.files) << c.name;
+        EXPECT_EQ(overlapped.bytes.size(), serial.bytes.size()) << c.name;
+        EXPECT_TRUE(overlapped.bytes == serial.bytes) << c.name << ": the files differ";
+        EXPECT_EQ(serial.bytes.empty(), c.status != BRIGHTLOOM_OK) << c.name;
+    }
+    brightloom_image_release(&source);
 }
 
 // Runs in FOLDER for as long as it lives, so names are given as a user types them.
