@@ -193,8 +193,7 @@ int run_server(const ServeOptions& options, const Settings& s) {
                          {static_cast<size_t>(options.video_jobs),
                           static_cast<size_t>(options.video_queue),
                           std::chrono::milliseconds(
-                              static_cast<int64_t>(options.keep_minutes * 60 * 1000))},
-                         s.models);
+                              static_cast<int64_t>(options.keep_minutes * 60 * 1000))});
     VideoService video{spool, video_jobs,
                        UploadLimits{max_video_bytes(options), options.max_video_mb,
                                     max_body_bytes(options)},

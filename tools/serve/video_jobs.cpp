@@ -90,9 +90,8 @@ void raise_flag(volatile int32_t& flag) { __atomic_store_n(&flag, 1, __ATOMIC_SE
 
 }  // namespace
 
-VideoJobs::VideoJobs(brightloom_engine* engine, Spool& spool, const Limits& limits,
-                     const std::string& models_dir)
-    : engine_(engine), spool_(spool), limits_(limits), models_dir_(models_dir) {
+VideoJobs::VideoJobs(brightloom_engine* engine, Spool& spool, const Limits& limits)
+    : engine_(engine), spool_(spool), limits_(limits) {
     for (size_t i = 0; i < limits_.running; ++i) workers_.emplace_back([this] { work(); });
     reaper_ = std::thread([this] { expire(); });
 }
@@ -173,9 +172,8 @@ void VideoJobs::run(Job& job) {
 // The upload goes as soon as the job ends; a result is kept (and counted)
 // until it expires or is deleted.
 void VideoJobs::end(Job& job, brightloom_status status, const brightloom_video_summary& summary) {
-    const std::string message = without_folder(
-        message_for_client(status == BRIGHTLOOM_OK ? "" : brightloom_last_error(), job.task),
-        models_dir_);
+    const std::string message =
+        message_for_client(status == BRIGHTLOOM_OK ? "" : brightloom_last_error(), job.task);
     remove_file(job.task.input);
     const uint64_t result_bytes = status == BRIGHTLOOM_OK ? file_size(job.task.output) : 0;
     std::lock_guard<std::mutex> lock(mutex_);

@@ -51,8 +51,7 @@ public:
         std::chrono::milliseconds keep;  // how long an ended job stays
     };
 
-    VideoJobs(brightloom_engine* engine, Spool& spool, const Limits& limits,
-              const std::string& models_dir);
+    VideoJobs(brightloom_engine* engine, Spool& spool, const Limits& limits);
     ~VideoJobs();
     VideoJobs(const VideoJobs&) = delete;
     VideoJobs& operator=(const VideoJobs&) = delete;
@@ -103,7 +102,6 @@ private:
     brightloom_engine* const engine_;
     Spool& spool_;
     const Limits limits_;
-    const std::string models_dir_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::map<std::string, JobPtr> jobs_;

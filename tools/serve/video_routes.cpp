@@ -47,9 +47,9 @@ const Operation* operation_named(const ServerState& state, const std::string& na
 std::string missing_models(const std::string& name, const VideoTask& task,
                            const ServerState& state) {
     Job job{task.options, "png"};
-    std::vector<std::string> files = operation_named(state, name)->model_files(job);
+    std::vector<ModelNeed> files = operation_named(state, name)->model_files(job);
     if (task.operation == BRIGHTLOOM_VIDEO_SWAP && task.options.enhance_after_swap) {
-        std::vector<std::string> enhancer = operation_named(state, "enhance")->model_files(job);
+        std::vector<ModelNeed> enhancer = operation_named(state, "enhance")->model_files(job);
         files.insert(files.end(), enhancer.begin(), enhancer.end());
     }
     const std::string missing = first_missing(files, state.model_files);
@@ -57,7 +57,7 @@ std::string missing_models(const std::string& name, const VideoTask& task,
         return name + " is not available: the model directory has no " + missing;
     if (task.operation == BRIGHTLOOM_VIDEO_SWAP && !state.swap_problem.empty())
         return name + " is not available: the recognizer and swapper did not open: " +
-               without_folder(state.swap_problem, state.models_dir);
+               state.swap_problem;
     return "";
 }
 
