@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "bench_clock.h"
+#include "bench_report.h"
 #include "inference/runtime_loader.h"
 #include "platform/cpu_cores.h"
 
@@ -69,16 +70,6 @@ double thread_cpu_ms() {
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
-}
-
-void print_load(const char* when) {
-    FILE* file = fopen("/proc/loadavg", "r");
-    char line[128] = "?";
-    if (file) {
-        if (!fgets(line, sizeof line, file)) line[0] = '\0';
-        fclose(file);
-    }
-    printf("load average %s: %s", when, line);
 }
 
 struct Sample {

@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "bench_clock.h"
+#include "bench_report.h"
 #include "brightloom.h"
 #include "inference/block_cache.h"
 #include "inference/model_session.h"
@@ -59,13 +60,6 @@ const struct {
 [[noreturn]] void fail(const std::string& what) {
     fprintf(stderr, "bench_run_memory: %s: %s\n", what.c_str(), brightloom_last_error());
     exit(1);
-}
-
-std::vector<std::string> split(const std::string& list) {
-    std::vector<std::string> items;
-    std::stringstream in(list);
-    for (std::string item; std::getline(in, item, ',');) items.push_back(item);
-    return items;
 }
 
 int memory_of(const std::string& name) {

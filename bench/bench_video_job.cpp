@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "bench_clock.h"
+#include "bench_report.h"
 #include "brightloom.h"
 #include "image/image_io.h"
 #include "video_file/child_process.h"
@@ -58,23 +59,6 @@ struct Options {
 [[noreturn]] void fail(const std::string& what) {
     fprintf(stderr, "bench_video_job: %s: %s\n", what.c_str(), brightloom_last_error());
     exit(1);
-}
-
-std::vector<std::string> split(const std::string& list) {
-    std::vector<std::string> items;
-    std::stringstream in(list);
-    for (std::string item; std::getline(in, item, ',');) items.push_back(item);
-    return items;
-}
-
-void print_load(const char* when) {
-    FILE* file = fopen("/proc/loadavg", "r");
-    char line[128] = "?";
-    if (file) {
-        if (!fgets(line, sizeof line, file)) line[0] = '\0';
-        fclose(file);
-    }
-    printf("load average %s: %s", when, line);
 }
 
 // Processor time of this process and of its children already waited for.

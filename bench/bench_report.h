@@ -1,0 +1,31 @@
+// What the whole-run benchmarks share besides their clocks: their lists on
+// the command line, and the machine's load beside their figures (wall times
+// mean little without it).
+#ifndef BL_BENCH_REPORT_H
+#define BL_BENCH_REPORT_H
+
+#include <stdio.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+// "a,b,c" as its items.
+inline std::vector<std::string> split(const std::string& list) {
+    std::vector<std::string> items;
+    std::stringstream in(list);
+    for (std::string item; std::getline(in, item, ',');) items.push_back(item);
+    return items;
+}
+
+inline void print_load(const char* when) {
+    FILE* file = fopen("/proc/loadavg", "r");
+    char line[128] = "?";
+    if (file) {
+        if (!fgets(line, sizeof line, file)) line[0] = '\0';
+        fclose(file);
+    }
+    printf("load average %s: %s", when, line);
+}
+
+#endif
