@@ -18,14 +18,15 @@ inline std::vector<std::string> split(const std::string& list) {
     return items;
 }
 
-inline void print_load(const char* when) {
+// `mark` starts the line (a comment mark for output read as a table).
+inline void print_load(const char* when, const char* mark = "") {
     FILE* file = fopen("/proc/loadavg", "r");
     char line[128] = "?";
     if (file) {
         if (!fgets(line, sizeof line, file)) line[0] = '\0';
         fclose(file);
     }
-    printf("load average %s: %s", when, line);
+    printf("%sload average %s: %s", mark, when, line);
 }
 
 #endif

@@ -68,16 +68,6 @@ int memory_of(const std::string& name) {
     fail("unknown mode " + name);
 }
 
-void print_load(const char* when) {
-    FILE* file = fopen("/proc/loadavg", "r");
-    char line[128] = "?";
-    if (file) {
-        if (!fgets(line, sizeof line, file)) line[0] = 0;
-        fclose(file);
-    }
-    printf("# load average %s: %s", when, line);
-}
-
 // The cache's counters over one operation's measured calls, per call.
 void print_cache_use(const std::string& op, const bl_block_cache_stats& before, int calls) {
     const bl_block_cache_stats after = bl_block_cache_read_stats();
@@ -163,7 +153,7 @@ int main(int argc, char** argv) {
     std::vector<brightloom_engine*> engines;
     for (const std::string& mode : modes)
         engines.push_back(open_engine(models, memory_of(mode), budget_mib));
-    print_load("after opening");
+    print_load("after opening", "# ");
     printf("operation\tmode\twall ms\tcpu ms\twall vs %s\tcpu vs %s\n", modes[0].c_str(),
            modes[0].c_str());
     for (const auto& op : all) {
@@ -192,7 +182,7 @@ int main(int argc, char** argv) {
         }
         if (cache_before.hits + cache_before.misses > 0) print_cache_use(op.first, cache_before, rounds);
     }
-    print_load("at the end");
+    print_load("at the end", "# ");
     for (brightloom_engine* engine : engines) brightloom_engine_close(engine);
     return 0;
 }
