@@ -51,6 +51,15 @@ std::string read_swap(const Form& form, VideoTask& task) {
     return problem;
 }
 
+// How steadily faces are followed from frame to frame (0 = each frame on
+// its own); without the field the library's automatic choice holds.
+std::string read_smoothing(const Form& form, VideoTask& task) {
+    std::optional<float> smoothing;
+    std::string problem = form.read_number("smoothing", 0, 1, smoothing);
+    if (smoothing) task.options.smoothing = *smoothing;
+    return problem;
+}
+
 std::string read_blend(const Form& form, float& blend, float scale) {
     std::optional<float> percent;
     std::string problem = form.read_number("blend", 0, 100, percent);
@@ -70,10 +79,12 @@ std::string read_video_form(const std::string& name, const Form& form, VideoTask
     std::string problem;
     if (name == "swap") {
         problem = read_swap(form, task);
+        if (problem.empty()) problem = read_smoothing(form, task);
     } else if (name == "enhance") {
         task.operation = BRIGHTLOOM_VIDEO_ENHANCE;
         // The enhancer's blend is a share; the form's, a percentage as elsewhere.
         problem = read_blend(form, task.options.enhancer_blend, 0.01f);
+        if (problem.empty()) problem = read_smoothing(form, task);
     } else if (name == "colorize") {
         task.operation = BRIGHTLOOM_VIDEO_COLORIZE;
         problem = read_blend(form, task.options.frame_blend, 1.0f);

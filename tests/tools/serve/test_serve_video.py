@@ -94,7 +94,7 @@ def get_range(server, path, byte_range):
 
 @pytest.mark.parametrize("operation, fields, scale", [
     ("swap", {"source": face_png((255, 159, 127)), "enhance": "true"}, 1),
-    ("enhance", {"blend": "80", "preset": "ultrafast"}, 1),
+    ("enhance", {"blend": "80", "preset": "ultrafast", "smoothing": "0"}, 1),
     ("colorize", {"container": "mkv"}, 1),
     ("upscale", {"scale": "2", "crf": "30", "container": "webm"}, 2),
 ])
@@ -200,6 +200,7 @@ def test_refused_uploads_make_no_job_and_leave_nothing(video_server, clip, pictu
         ({"video": ("clip.mp4", b"\0" * 5000)}, 415),                # no video at all
         ({"video": ("clip.mp4", clip), "container": "webm", "codec": "libx264"}, 400),
         ({"video": ("clip.mp4", clip), "crf": "52"}, 400),
+        ({"video": ("clip.mp4", clip), "smoothing": "1.5"}, 400),
         ({"blend": "50"}, 400),                                      # no video
     ]
     for fields, status in cases:
