@@ -26,6 +26,7 @@ os.environ["PYTHONPATH"] = os.pathsep.join(
 import brightloom  # noqa: E402
 from brightloom import distributed as spread  # noqa: E402
 from brightloom.distributed import scheduling, worker_engine  # noqa: E402
+from brightloom.frame_folders import frame_names  # noqa: E402
 from distributed import Client, LocalCluster, WorkerPlugin  # noqa: E402
 
 
@@ -90,7 +91,7 @@ def main():
     parser.add_argument("--no-pinning", action="store_true",
                         help="leave the workers free to run on every core")
     args = parser.parse_args()
-    frames = len(spread.frame_list.list_frames(args.frames))
+    frames = len(frame_names(args.frames))
 
     with tempfile.TemporaryDirectory(prefix="bl-bench-") as out:
         single = single_process(args, out)

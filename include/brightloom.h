@@ -668,10 +668,41 @@ typedef struct brightloom_options {
     float smoothing;
 } brightloom_options;
 
-/* The options every field at its default, the one place the defaults are
- * kept: hosts read their own defaults (and the settings' of the functions
- * above) from here. */
+/* The options every field at its default, taken from the option table
+ * below: hosts read their own defaults (and the settings' of the functions
+ * above) from here, and their ranges from the table. */
 BRIGHTLOOM_API brightloom_options brightloom_default_options(void);
+
+/* How an option's value is held. */
+typedef enum brightloom_option_kind {
+    BRIGHTLOOM_OPTION_NUMBER = 0,  /* a float field */
+    BRIGHTLOOM_OPTION_INTEGER = 1, /* an int32_t field (mask_padding: each of its four) */
+    BRIGHTLOOM_OPTION_CHOICE = 2,  /* an int32_t field taking one of the row's choices */
+    BRIGHTLOOM_OPTION_KIND_RANGE_ = 2147483647 /* as BRIGHTLOOM_FORMAT_RANGE_ */
+} brightloom_option_kind;
+
+/* One number of brightloom_options with the values the operations accept:
+ * minimum ... maximum (NaN never), or one of the choices. The strings and
+ * choices are the library's and stay valid for the life of the process. */
+typedef struct brightloom_option_row {
+    uint32_t size;             /* set by the caller, as brightloom_image_info.size */
+    const char* name;          /* the field: "detector_score" */
+    int32_t kind;              /* a brightloom_option_kind */
+    double default_value;      /* as brightloom_default_options() holds it */
+    double minimum;            /* smallest value accepted (CHOICE: smallest choice) */
+    double maximum;            /* largest value accepted (CHOICE: largest choice) */
+    int32_t minimum_excluded;  /* 1: only values above the minimum (reference_distance) */
+    const int32_t* choices;    /* CHOICE: the values accepted, smallest first; else NULL */
+    int32_t choice_count;      /* how many choices; else 0 */
+} brightloom_option_row;
+
+/* How many rows the option table has; rows 0 ... count - 1 are described. */
+BRIGHTLOOM_API size_t brightloom_option_count(void);
+
+/* Row `index` of the option table. Statuses: BAD_ARGUMENT (NULL row,
+ * row->size 0, "No option row <i> (the table has <n>)"). */
+BRIGHTLOOM_API brightloom_status brightloom_option_describe(size_t index,
+                                                            brightloom_option_row* row);
 
 /* ----------------------------------------------------------- Operations --
  * Each takes the engine, its image(s) and options (NULL: the defaults) and on
@@ -904,6 +935,21 @@ BRIGHTLOOM_API brightloom_status brightloom_frames_dir_run(brightloom_engine* en
                                                            const char* output_dir,
                                                            const brightloom_options* options,
                                                            const brightloom_frames_params* params);
+
+/* Receives one frame name: a bare file name in input_dir, valid during the
+ * call only. */
+typedef void (*brightloom_frame_name_fn)(void* user_data, const char* name);
+
+/* The frames brightloom_frames_dir_run would take from input_dir, in the
+ * order it takes them: name(user_data, file name) for each, all of them
+ * called only once the whole folder was listed. For hosts that share a
+ * folder's frames out (a cluster's chunks) and must cut the same list.
+ * Statuses: BAD_ARGUMENT (NULL input_dir or name), UNREADABLE_INPUT ("Cannot
+ * list frames dir: <dir>", "No frames found in: <dir>"), OUT_OF_MEMORY; no
+ * name is given on a failure. */
+BRIGHTLOOM_API brightloom_status brightloom_frames_dir_list(const char* input_dir,
+                                                            brightloom_frame_name_fn name,
+                                                            void* user_data);
 
 /* For a host's signal handler that must end the process at once:
  * async-signal-safe, kills the ffmpeg children of every job in progress and

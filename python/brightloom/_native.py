@@ -4,8 +4,9 @@ import ctypes
 import os
 import threading
 
-from ._structs import (EngineHandle, EngineInfo, EngineParams, Face, FramesParams, Image,
-                       ImageInfo, ModelRow, Options, SwapSessionHandle, VideoParams, VideoSummary)
+from ._structs import (EngineHandle, EngineInfo, EngineParams, Face, FrameNameFunction,
+                       FramesParams, Image, ImageInfo, ModelRow, OptionRow, Options,
+                       SwapSessionHandle, VideoParams, VideoSummary)
 
 LIBRARY_FILE = "libkalderon-brightloom-inference.so.1"
 
@@ -74,6 +75,8 @@ SIGNATURES = {
     "brightloom_image_release": (None, [_image]),
     "brightloom_bytes_release": (None, [_P(ctypes.c_uint8)]),
     "brightloom_default_options": (Options, []),
+    "brightloom_option_count": (_size, []),
+    "brightloom_option_describe": (_enum, [_size, _P(OptionRow)]),
     "brightloom_swap_image": (_enum, [_engine, _image, _image, _options, _image]),
     "brightloom_enhance_image": (_enum, [_engine, _image, _options, _image]),
     "brightloom_colorize_image": (_enum, [_engine, _image, _options, _image]),
@@ -91,6 +94,7 @@ SIGNATURES = {
     "brightloom_frames_default_params": (FramesParams, []),
     "brightloom_frames_dir_run": (_enum, [_engine, _enum, _str, _str, _options,
                                           _P(FramesParams)]),
+    "brightloom_frames_dir_list": (_enum, [_str, FrameNameFunction, ctypes.c_void_p]),
     "brightloom_video_hard_stop": (None, []),
 }
 

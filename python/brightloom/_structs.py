@@ -134,6 +134,24 @@ class ModelRow(ctypes.Structure):
     ]
 
 
+class OptionRow(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("name", ctypes.c_char_p),
+        ("kind", _i32),
+        ("default_value", ctypes.c_double),
+        ("minimum", ctypes.c_double),
+        ("maximum", ctypes.c_double),
+        ("minimum_excluded", _i32),
+        ("choices", ctypes.POINTER(_i32)),
+        ("choice_count", _i32),
+    ]
+
+
+# brightloom_frame_name_fn(user_data, name)
+FrameNameFunction = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_char_p)
+
+
 class EngineModel(ctypes.Structure):
     _fields_ = [
         ("row", _i32),
@@ -161,6 +179,8 @@ class EngineInfo(ctypes.Structure):
  MODEL_OCCLUDER, MODEL_PARSER, MODEL_COLORIZER, MODEL_UPSCALER) = range(9)
 # brightloom_video_operation
 VIDEO_ENHANCE, VIDEO_COLORIZE, VIDEO_UPSCALE, VIDEO_SWAP = 0, 1, 2, 3
+# brightloom_option_kind
+OPTION_NUMBER, OPTION_INTEGER, OPTION_CHOICE = 0, 1, 2
 # brightloom_target
 TARGET_ALL, TARGET_POSITION, TARGET_REFERENCE = 0, 1, 2
 # brightloom_format

@@ -11,7 +11,6 @@ from . import models as _models
 from . import options as _options
 from ._handles import Handle
 from ._native import load
-from ._process_engine import NAME_SETTINGS, NUMBER_SETTINGS, ProcessEngine
 from ._structs import (MODEL_DETECTOR, MODEL_ENHANCER, MODEL_SWAPPER, EngineHandle, Image,
                        LogFunction, SwapSessionHandle)
 from ._structs import Face as _FaceStruct
@@ -25,9 +24,8 @@ from .session import SwapSession
 __all__ = ["Engine", "LogLevel", "DEFAULTS", "DETECTORS", "SWAPPERS", "ENHANCERS", "FRAME_MODES"]
 
 # DETECTORS, SWAPPERS, ENHANCERS (the names each setting accepts, default
-# first) and DEFAULTS (every Engine's settings unless told otherwise, so one
-# Engine's choices never leak into the next through the process-wide engine)
-# are the library's, read from it when first asked for.
+# first) and DEFAULTS (every Engine's settings unless told otherwise) are the
+# library's, read from it when first asked for.
 _LIBRARY_CONSTANTS = {"DETECTORS": lambda: _models.model_names(MODEL_DETECTOR),
                       "SWAPPERS": lambda: _models.model_names(MODEL_SWAPPER),
                       "ENHANCERS": lambda: _models.model_names(MODEL_ENHANCER),
@@ -66,10 +64,9 @@ class Engine(FileJobs):
     bytes, numpy arrays or PIL images and return H x W x 3 uint8 arrays; they
     may run on one Engine from several threads at once. Failures raise
     StatusError (a BrightloomError) with status and message. The Engine is
-    closed by close(), by leaving a `with` block, or when collected.
-
-    One Engine is open per process at a time: its file, directory and video
-    methods share the library's process-wide engine."""
+    closed by close(), by leaving a `with` block, or when collected. Every
+    method, the file, directory and video ones included, runs on this
+    Engine's own handle, so several Engines may be open at once."""
 
     def __init__(self, model_dir: PathLike, *, swap: bool = True, threads: int = 0,
                  log: Optional[Callable[[LogLevel, str], Any]] = None, library=None,
@@ -79,8 +76,8 @@ class Engine(FileJobs):
         threads = _options.int32("threads", threads)
         if threads < 0:
             raise ValueError("threads is 0 (the process's cores) or more")
-        # The engine refuses a negative budget too; checked here so that the
-        # process-wide engine below is not opened for nothing.
+        # The engine refuses a negative budget too; checked here to name the
+        # keyword.
         run_memory = _options.int32("run_memory_mib", run_memory_mib)
         if run_memory < 0:
             raise ValueError("run_memory_mib is 0 (automatic) or more")
@@ -89,19 +86,15 @@ class Engine(FileJobs):
         self._lib = lib = load(library)
         self._defaults = _options.defaults_of(settings)
         self._sessions = weakref.WeakSet()
-        self._process = ProcessEngine(lib, model_dir, swap, settings)
-        try:
-            self._handle = self._open(lib, model_dir, swap, threads, log, settings, tuning)
-        except BaseException:
-            self._process.close()
-            raise
-        weakref.finalize(self, _close_all, self._sessions, self._handle, self._process)
+        self._swap = bool(swap)
+        self._handle = self._open(lib, model_dir, swap, threads, log, settings, tuning)
+        weakref.finalize(self, _close_all, self._sessions, self._handle)
 
     @staticmethod
     def _open(lib, model_dir, swap, threads, log, settings, tuning) -> Handle:
         params = lib.brightloom_engine_default_params()
-        names = {name: settings[name].encode() for name in NAME_SETTINGS}
-        params.detector, params.swapper, params.enhancer = (names[n] for n in NAME_SETTINGS)
+        params.detector, params.swapper, params.enhancer = (
+            settings[name].encode() for name in ("detector", "swapper", "enhancer"))
         params.open_swap = 1 if swap else 0
         params.intra_threads = threads
         params.run_memory_mib, params.warm_up = tuning[0], 1 if tuning[1] else 0
@@ -122,12 +115,11 @@ class Engine(FileJobs):
         """Changes numeric settings; they apply from the next call on."""
         settings = self._check_settings(settings, initializing=False)
         self._defaults = {**self._defaults, **_options.defaults_of(settings)}
-        self._process.configure(settings)
 
     @staticmethod
     def _check_settings(settings: Dict[str, Any], initializing: bool) -> Dict[str, Any]:
-        """The settings with their numbers checked (and converted): they also
-        reach the original functions' setters, which take any value."""
+        """The settings with their numbers checked (and converted) against
+        the library's ranges."""
         checked = {}
         for name, value in settings.items():
             if name in _models.NAME_SLOTS:
@@ -136,7 +128,7 @@ class Engine(FileJobs):
                 names = _models.model_names(_models.NAME_SLOTS[name])
                 if value not in names:
                     raise ValueError(f"unknown {name} {value!r}; one of {names}")
-            elif name == "mask_padding" or name in NUMBER_SETTINGS:
+            elif name in _options.SETTINGS:
                 value = _options.checked_setting(name, value)
             else:
                 raise TypeError(f"unknown setting {name!r}")
@@ -155,7 +147,7 @@ class Engine(FileJobs):
         # Checked for every handle first, so that nothing is half closed.
         for handle in (self._handle, *self._sessions):
             handle.refuse_close_inside_a_call()
-        _close_all(self._sessions, self._handle, self._process)
+        _close_all(self._sessions, self._handle)
 
     def __enter__(self) -> "Engine":
         return self
@@ -186,7 +178,7 @@ class Engine(FileJobs):
         swapped faces too).
 
         swap(source, target, "out.png") is the file form: paths only, the
-        Engine's settings, written as the original face_swap does."""
+        Engine's settings."""
         file_output, options = _file_form(args, (), options)
         if file_output is not None:
             return self._swap_file(source, target, file_output)
@@ -360,8 +352,7 @@ def _log_function(log):
     return LogFunction(forward)
 
 
-def _close_all(sessions, handle, process):
+def _close_all(sessions, handle):
     for session in list(sessions):
         session.close()
     handle.close()
-    process.close()

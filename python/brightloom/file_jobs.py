@@ -1,6 +1,6 @@
-"""The methods that work on files, folders and video files through the
-library's process-wide engine: one-shot file operations, directory jobs with
-progress and cancellation, and video files."""
+"""The methods that work on files, folders and video files on the Engine's
+handle: one-shot file operations, directory jobs with progress and
+cancellation, and video files."""
 import ctypes
 import os
 import threading
@@ -9,11 +9,10 @@ from . import video as _video
 from ._structs import VIDEO_SWAP as _VIDEO_SWAP
 from ._structs import VideoProgressFunction
 from .errors import Status
+from . import models as _models
 from . import options as _options
 from .images import Picture, encoded_path
 from .options import COMMON as _COMMON
-from ._process_engine import call_lock as _call_lock
-from ._process_engine import error_text
 from .errors import BrightloomError, StatusError
 
 # The modes as brightloom_video_operation numbers them.
@@ -22,6 +21,13 @@ _STATUS_OK, _STATUS_CANCELLED = int(Status.OK), int(Status.CANCELLED)
 # The options the video jobs read.
 _SWAP_OPTIONS = _COMMON + ("enhance", "reference_position", "reference_distance")
 _FRAME_OPTIONS = _COMMON + ("scale", "blend")
+# What a swap over a frame folder reads: every frame is done on its own, as
+# the folder's frames may come in any order and a cluster cuts them into
+# chunks that must come out the same as the whole run.
+_FOLDER_SWAP_OPTIONS = _COMMON + ("enhance", "smoothing")
+_FOLDER_SWAP_SMOOTHING = 0.0
+_VIDEO_NOT_INITIALIZED = "Video swap not initialized — call video_swap_init() first"
+_NO_SWAP = "Face swap is not available — this Engine was opened with swap=False"
 
 
 class _no_picture:
@@ -36,6 +42,12 @@ def _path(value):
     return encoded_path(value)
 
 
+def _file(value):
+    """A path checked as the library takes it, as text: the image readers
+    take bytes for an encoded image, not for a file name."""
+    return os.fsdecode(_path(value))
+
+
 def _scale(value):
     return _options.int32("scale", value)
 
@@ -44,11 +56,8 @@ def _blend(value):
     return _options.checked_setting("blend", value)
 
 
-class _Runner:
-    def __init__(self, lib, prefix):
-        self.progress = getattr(lib, prefix + "_progress")
-        self.total = getattr(lib, prefix + "_total")
-        self.cancel = getattr(lib, prefix + "_cancel")
+# The options of the file forms beyond the Engine's settings.
+_FILE_OPTIONS = _COMMON + ("scale", "blend")
 
 
 class _FramesJob:
@@ -77,27 +86,49 @@ class _FramesJob:
 
 
 class FileJobs:
-    """Mixed into Engine, which provides _process (a ProcessEngine)."""
+    """Mixed into Engine, which provides _handle, _options, _run and
+    swap_session."""
 
     _active_runner = None
+    _video_session = None
 
     # ----------------------------------------------------------- one-shots --
 
     def _swap_file(self, source, target, output):
-        self._call("face_swap", _path(source), _path(target), _path(output))
+        self._refuse_without_swap()
+        self._file_run(self._lib.brightloom_swap_image, (source, target), output)
 
     def blend(self, source, target, output):
         """As swap, with a softer mask edge, from file to file."""
-        self._call("face_blend", _path(source), _path(target), _path(output))
+        self._refuse_without_swap()
+        self._file_run(self._lib.brightloom_swap_image, (source, target), output,
+                       soft_edge=True)
 
     def _enhance_file(self, input, output):
-        self._call("face_enhance", _path(input), _path(output))
+        self._file_run(self._lib.brightloom_enhance_image, (input,), output)
 
     def _colorize_file(self, input, output, blend=100.0):
-        self._call("frame_colorize", _path(input), _path(output), _blend(blend))
+        self._file_run(self._lib.brightloom_colorize_image, (input,), output,
+                       blend=_blend(blend))
 
     def _upscale_file(self, input, output, scale=2, blend=100.0):
-        self._call("frame_upscale", _path(input), _path(output), _scale(scale), _blend(blend))
+        self._file_run(self._lib.brightloom_upscale_image, (input,), output,
+                       scale=_scale(scale), blend=_blend(blend))
+
+    def _file_run(self, function, inputs, output, **keywords):
+        """function on the image files `inputs` with the Engine's settings,
+        written to the file output."""
+        self._refuse_during_job()
+        paths = [_file(value) for value in (*inputs, output)]
+        # A closed Engine says so before its inputs are read.
+        with self._handle.use():
+            pictures = [Picture(self._lib, path) for path in paths[:-1]]
+        try:
+            settings = self._options(_FILE_OPTIONS, keywords)
+            self._run(function, pictures, settings, paths[-1])
+        finally:
+            for picture in pictures:
+                picture.close()
 
     # ------------------------------------------------------ directory jobs --
 
@@ -110,18 +141,16 @@ class FileJobs:
         of that image are swapped. progress(done, total) is called on this
         thread while the job runs; returning False cancels. Returns True when
         every frame was processed, False when cancelled."""
-        with _call_lock:
-            self.video_swap_init(source, reference=reference,
-                                 reference_position=reference_position,
-                                 reference_distance=reference_distance)
-            lib = self._legacy()
-            try:
-                os.makedirs(output_dir, exist_ok=True)
-                return self._run_job(_Runner(lib, "face_swap_video"), progress, poll_interval,
-                                     lib.face_swap_video_dir, _path(input_dir),
-                                     _path(output_dir), 1 if enhance else 0)
-            finally:
-                lib.face_swap_video_cleanup()
+        self._refuse_during_job()
+        with self.swap_session(_file(source), _file_or_none(reference),
+                               reference_position=_options.int32("reference_position",
+                                                                 reference_position),
+                               reference_distance=reference_distance) as session:
+            options = self._options(_FOLDER_SWAP_OPTIONS, {
+                "enhance": enhance, "smoothing": _FOLDER_SWAP_SMOOTHING})
+            with session._handle.use() as pointer:
+                return self._run_folder(_VIDEO_SWAP, input_dir, output_dir, options, progress,
+                                        poll_interval, pointer)
 
     # ------------------------------------------------- frame-by-frame swap --
 
@@ -131,27 +160,27 @@ class FileJobs:
         calls that follow; with reference, only faces resembling face number
         reference_position of that image are swapped. Leaves nothing set up
         when it fails."""
-        with _call_lock:
-            self._call("face_swap_video_init", _path(source))
-            lib = self._legacy()
-            try:
-                if reference_distance is not None:
-                    lib.face_swap_video_set_reference_distance(float(reference_distance))
-                if reference is not None:
-                    self._call("face_swap_video_set_reference", _path(reference),
-                               _options.int32("reference_position", reference_position))
-            except BaseException:
-                lib.face_swap_video_cleanup()
-                raise
+        self.video_swap_cleanup()
+        self._video_session = self.swap_session(
+            _file(source), _file_or_none(reference),
+            reference_position=_options.int32("reference_position", reference_position),
+            reference_distance=reference_distance)
 
-    def video_swap_frame(self, input, output):
-        """Swaps the face analysed by video_swap_init into one frame file."""
-        self._call("face_swap_video_frame", _path(input), _path(output))
+    def video_swap_frame(self, input, output, *, enhance=False):
+        """Swaps the face analysed by video_swap_init into one frame file,
+        the frame on its own (as a folder run does it); enhance restores the
+        faces of the swapped frame too."""
+        session = self._video_session
+        if session is None:
+            raise BrightloomError(_VIDEO_NOT_INITIALIZED)
+        session.swap(_file(input), output=_file(output), enhance=enhance,
+                     smoothing=_FOLDER_SWAP_SMOOTHING)
 
     def video_swap_cleanup(self):
         """Releases the face analysed by video_swap_init."""
-        with _call_lock:
-            self._legacy().face_swap_video_cleanup()
+        session, self._video_session = self._video_session, None
+        if session is not None:
+            session.close()
 
     def process_frames(self, mode, input_dir, output_dir, *, scale=2, blend=100.0,
                        progress=None, poll_interval=0.1):
@@ -159,15 +188,22 @@ class FileJobs:
         input_dir; progress and result as swap_frames."""
         if mode not in FRAME_MODES:
             raise ValueError(f"unknown mode {mode!r}; one of {tuple(FRAME_MODES)}")
-        if self._active_runner is not None:
-            raise BrightloomError("a directory job is running; only cancel() may be called")
+        self._refuse_during_job()
         options = self._options(_FRAME_OPTIONS, {"scale": _scale(scale), "blend": _blend(blend)})
+        return self._run_folder(FRAME_MODES[mode], input_dir, output_dir, options, progress,
+                                poll_interval)
+
+    def _run_folder(self, operation, input_dir, output_dir, options, progress, poll_interval,
+                    session=None):
+        """brightloom_frames_dir_run on the Engine's handle (with `session`
+        for a swap), output_dir created first."""
         job = _FramesJob(self._lib)
+        job.params.session = session
         os.makedirs(output_dir, exist_ok=True)
         with self._handle.use() as engine:
             return self._run_job(job, progress, poll_interval, self._lib.brightloom_frames_dir_run,
-                                 engine, FRAME_MODES[mode], _path(input_dir), _path(output_dir),
-                                 ctypes.byref(options), ctypes.byref(job.params), on_engine=True)
+                                 engine, operation, _path(input_dir), _path(output_dir),
+                                 ctypes.byref(options), ctypes.byref(job.params))
 
     # ---------------------------------------------------------- video files --
 
@@ -211,7 +247,7 @@ class FileJobs:
         smoothing (enhance) and result as swap_video."""
         if mode not in FRAME_MODES:
             raise ValueError(f"unknown mode {mode!r}; one of {tuple(FRAME_MODES)}")
-        if mode == "upscale" and _scale(scale) not in (2, 4):
+        if mode == "upscale" and _scale(scale) not in _models.option_choices("upscale_factor"):
             raise ValueError("scale is 2 or 4")
         keywords = {"scale": _scale(scale), "blend": float(blend)}
         if smoothing is not None:
@@ -238,21 +274,17 @@ class FileJobs:
         if runner is not None:
             runner.cancel()
 
-    def _run_job(self, runner, progress, poll_interval, function, *args, on_engine=False):
+    def _run_job(self, runner, progress, poll_interval, function, *args):
         # The job runs on a worker thread so that this thread stays free to
-        # report progress and to turn Ctrl-C into a cancellation. A run on
-        # the engine answers a status, and its message is the worker
-        # thread's; the original functions answer 0, 1 (cancelled) or -1.
+        # report progress and to turn Ctrl-C into a cancellation. Its
+        # message is the worker thread's.
         outcome = {}
 
         def work():
-            rc = function(*args)
-            if on_engine:
-                text = self._lib.brightloom_last_error()
-                outcome["message"] = text.decode("utf-8", "replace") if text else ""
-                outcome["status"] = rc
-                rc = {_STATUS_OK: 0, _STATUS_CANCELLED: 1}.get(rc, -1)
-            outcome["rc"] = rc
+            status = function(*args)
+            text = self._lib.brightloom_last_error()
+            outcome["message"] = text.decode("utf-8", "replace") if text else ""
+            outcome["status"] = status
 
         worker = threading.Thread(target=work, name="brightloom-job", daemon=True)
         self._active_runner = runner
@@ -268,13 +300,10 @@ class FileJobs:
             self._active_runner = None
         if progress is not None:
             progress(runner.progress(), runner.total())
-        rc = outcome.get("rc", -1)
-        if rc == -1 and on_engine:
-            raise StatusError(Status(outcome.get("status", Status.INTERNAL)),
-                              outcome.get("message", ""))
-        if rc == -1:
-            raise BrightloomError(error_text(self._lib))
-        return rc == 0
+        status = outcome.get("status", int(Status.INTERNAL))
+        if status not in (_STATUS_OK, _STATUS_CANCELLED):
+            raise StatusError(Status(status), outcome.get("message", ""))
+        return status == _STATUS_OK
 
     @staticmethod
     def _poll(worker, runner, progress, poll_interval):
@@ -289,17 +318,18 @@ class FileJobs:
 
     # ------------------------------------------------------------- helpers --
 
-    def _call(self, name, *args):
-        with _call_lock:
-            lib = self._legacy()
-            if getattr(lib, name)(*args) != 0:
-                raise BrightloomError(error_text(lib))
+    def _refuse_without_swap(self):
+        # Said before the files are read, as a swap cannot run whatever they
+        # hold.
+        if not self._swap:
+            raise StatusError(Status.MODEL_MISSING, _NO_SWAP)
 
-    def _legacy(self):
-        """The library, its process-wide engine ready; under _call_lock."""
-        lib = self._process.library()
-        # The lock is re-entrant, so a progress callback could otherwise
-        # reach the library while the job it reports on is still running.
+    def _refuse_during_job(self):
+        # A progress callback runs on the thread that waits for the job, so
+        # it could otherwise start a second job the first one waits behind.
         if self._active_runner is not None:
             raise BrightloomError("a directory job is running; only cancel() may be called")
-        return lib
+
+
+def _file_or_none(value):
+    return None if value is None else _file(value)

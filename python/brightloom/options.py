@@ -6,6 +6,7 @@ from typing import Any, Dict, Mapping
 
 import numpy as np
 
+from . import models as _models
 from ._structs import TARGET_ALL, TARGET_POSITION, TARGET_REFERENCE, Options
 
 EMBEDDING_SIZE = 512
@@ -29,12 +30,14 @@ _SIMPLE = {
 # What every operation takes; the rest belong to one operation each.
 COMMON = ("detector_score", "mask_blur", "mask_padding", "enhancer_blend", "soft_edge",
           "max_faces")
-# The ranges of the Engine's settings and of the file forms' numbers, which
-# also reach the original functions, whose setters store any value. The
-# engine interface checks the per-call options itself (the same ranges).
-RANGES = {"detector_score": (0.0, 1.0), "mask_blur": (0.0, 1.0), "enhancer_blend": (0.0, 1.0),
-          "blend": (0.0, 100.0)}
-PADDING_RANGE = (0, 100)
+# The Engine's settings and the file forms' numbers are checked as they are
+# given, naming the keyword, against the library's option table: keyword ->
+# its brightloom_options field.
+CHECKED_FIELDS = {"detector_score": "detector_score", "mask_blur": "mask_blur",
+                  "enhancer_blend": "enhancer_blend", "blend": "frame_blend",
+                  "mask_padding": "mask_padding"}
+# The Engine's numeric settings: the per-call defaults it keeps.
+SETTINGS = ("detector_score", "mask_blur", "enhancer_blend", "mask_padding")
 
 
 def int32(name: str, value: Any) -> int:
@@ -53,15 +56,15 @@ def in_range(name: str, value: Any, low: float, high: float) -> float:
 
 
 def checked_setting(name: str, value: Any):
-    """An Engine setting or file-form number, checked against RANGES."""
+    """An Engine setting or file-form number, checked against the library's
+    range for it."""
+    low, high = _models.option_range(CHECKED_FIELDS[name])
     if name == "mask_padding":
         values = _padding(value)
         for side, number in zip(("top", "right", "bottom", "left"), values):
-            if not PADDING_RANGE[0] <= number <= PADDING_RANGE[1]:
-                raise ValueError(f"mask_padding {side} {number} is outside "
-                                 f"{PADDING_RANGE[0]} ... {PADDING_RANGE[1]}")
+            if not low <= number <= high:
+                raise ValueError(f"mask_padding {side} {number} is outside {low} ... {high}")
         return tuple(values)
-    low, high = RANGES[name]
     return in_range(name, value, low, high)
 
 

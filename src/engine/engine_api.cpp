@@ -10,6 +10,7 @@
 #include "engine/bl_status.h"
 #include "engine/engine.h"
 #include "engine/engine_ops.h"
+#include "engine/option_table.h"
 #include "engine/swap_session.h"
 #include "image/image_limits.h"
 
@@ -31,8 +32,10 @@ brightloom_status need(bool present, const char* what) {
     return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The %s is NULL", what);
 }
 
-// A number outside its range, NaN included, is refused by its field's name.
-brightloom_status check_range(const char* name, double value, double low, double high) {
+// A number outside its row's range, NaN included, is refused by its field's
+// name.
+brightloom_status check_range(const char* name, double value, bl_option_id id) {
+    const double low = bl_option(id).minimum, high = bl_option(id).maximum;
     if (value >= low && value <= high) return BRIGHTLOOM_OK;
     return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "%s %g is outside %g ... %g", name, value, low, high);
 }
@@ -41,21 +44,23 @@ brightloom_status check_range(const char* name, double value, double low, double
 // the server take. The 32 functions' setters store any value, as they always
 // have; only this interface refuses.
 brightloom_status checked_numbers(const brightloom_options& options) {
+    const bl_option_id padding = BL_OPTION_MASK_PADDING;
     const struct {
         const char* name;
-        double value, low, high;
+        double value;
+        bl_option_id id;
     } numbers[] = {
-        {"detector_score", options.detector_score, 0.0, 1.0},
-        {"mask_blur", options.mask_blur, 0.0, 1.0},
-        {"enhancer_blend", options.enhancer_blend, 0.0, 1.0},
-        {"frame_blend", options.frame_blend, 0.0, 100.0},
-        {"mask_padding[0] (top)", static_cast<double>(options.mask_padding[0]), 0.0, 100.0},
-        {"mask_padding[1] (right)", static_cast<double>(options.mask_padding[1]), 0.0, 100.0},
-        {"mask_padding[2] (bottom)", static_cast<double>(options.mask_padding[2]), 0.0, 100.0},
-        {"mask_padding[3] (left)", static_cast<double>(options.mask_padding[3]), 0.0, 100.0},
+        {"detector_score", options.detector_score, BL_OPTION_DETECTOR_SCORE},
+        {"mask_blur", options.mask_blur, BL_OPTION_MASK_BLUR},
+        {"enhancer_blend", options.enhancer_blend, BL_OPTION_ENHANCER_BLEND},
+        {"frame_blend", options.frame_blend, BL_OPTION_FRAME_BLEND},
+        {"mask_padding[0] (top)", static_cast<double>(options.mask_padding[0]), padding},
+        {"mask_padding[1] (right)", static_cast<double>(options.mask_padding[1]), padding},
+        {"mask_padding[2] (bottom)", static_cast<double>(options.mask_padding[2]), padding},
+        {"mask_padding[3] (left)", static_cast<double>(options.mask_padding[3]), padding},
     };
     for (const auto& number : numbers)
-        if (brightloom_status status = check_range(number.name, number.value, number.low, number.high))
+        if (brightloom_status status = check_range(number.name, number.value, number.id))
             return status;
     return BRIGHTLOOM_OK;
 }
@@ -84,7 +89,9 @@ brightloom_status checked_options(const brightloom_options* given, brightloom_op
                        options->target_position);
     if (options->target == BRIGHTLOOM_TARGET_REFERENCE && !options->reference_embedding)
         return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The reference embedding is NULL");
-    if (!(options->reference_distance > 0.0f && options->reference_distance <= 1.0f))
+    const bl_option_row& distance = bl_option(BL_OPTION_REFERENCE_DISTANCE);
+    if (!(options->reference_distance > distance.minimum &&
+          options->reference_distance <= distance.maximum))
         return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "Reference distance %g is outside (0, 1]",
                        static_cast<double>(options->reference_distance));
     return BRIGHTLOOM_OK;
@@ -165,13 +172,16 @@ brightloom_options brightloom_default_options(void) {
     brightloom_options options;
     memset(&options, 0, sizeof options);
     options.size = sizeof options;
-    options.detector_score = 0.3f;
-    options.mask_blur = 0.3f;
-    options.enhancer_blend = 0.8f;
-    options.frame_blend = 100.0f;
-    options.upscale_factor = 2;
+    options.detector_score = bl_option_default(BL_OPTION_DETECTOR_SCORE);
+    options.mask_blur = bl_option_default(BL_OPTION_MASK_BLUR);
+    for (int32_t& side : options.mask_padding)
+        side = static_cast<int32_t>(bl_option(BL_OPTION_MASK_PADDING).default_value);
+    options.enhancer_blend = bl_option_default(BL_OPTION_ENHANCER_BLEND);
+    options.frame_blend = bl_option_default(BL_OPTION_FRAME_BLEND);
+    options.upscale_factor =
+        static_cast<int32_t>(bl_option(BL_OPTION_UPSCALE_FACTOR).default_value);
     options.target = BRIGHTLOOM_TARGET_ALL;
-    options.reference_distance = 0.3f;
+    options.reference_distance = bl_option_default(BL_OPTION_REFERENCE_DISTANCE);
     options.smoothing = -1.0f;
     return options;
 }

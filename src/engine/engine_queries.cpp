@@ -11,6 +11,7 @@
 #include "engine/bl_status.h"
 #include "engine/engine.h"
 #include "engine/model_table.h"
+#include "engine/option_table.h"
 #include "platform/cpu_cores.h"
 #include "platform/platform.h"
 
@@ -78,6 +79,36 @@ brightloom_status brightloom_model_describe(size_t index, brightloom_model_row* 
             filled.upscale_factor = found.upscale_factor;
         }
         return hand_out(filled, row, "model row");
+    });
+}
+
+size_t brightloom_option_count(void) {
+    size_t count = 0;
+    bl_option_rows(&count);
+    return count;
+}
+
+brightloom_status brightloom_option_describe(size_t index, brightloom_option_row* row) {
+    return bl_status_guarded([&] {
+        bl_clear_thread_error();
+        size_t count = 0;
+        const bl_option_row* rows = bl_option_rows(&count);
+        if (row && row->size != 0 && index >= count)
+            return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "No option row %s (the table has %s)",
+                           std::to_string(index).c_str(), std::to_string(count).c_str());
+        brightloom_option_row filled = {sizeof filled, "", 0, 0.0, 0.0, 0.0, 0, nullptr, 0};
+        if (index < count) {
+            const bl_option_row& found = rows[index];
+            filled.name = found.name;
+            filled.kind = found.kind;
+            filled.default_value = found.default_value;
+            filled.minimum = found.minimum;
+            filled.maximum = found.maximum;
+            filled.minimum_excluded = found.minimum_excluded ? 1 : 0;
+            filled.choices = found.choices;
+            filled.choice_count = found.choice_count;
+        }
+        return hand_out(filled, row, "option row");
     });
 }
 

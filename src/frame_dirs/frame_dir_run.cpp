@@ -72,6 +72,16 @@ int bl_frame_list_read(const char* dir, bl_frame_list* list) {
     return BL_FRAMES_LISTED;
 }
 
+brightloom_status bl_frame_list_frames(const char* dir, bl_frame_list* list) {
+    int listed = bl_frame_list_read(dir, list);
+    if (listed == BL_FRAMES_NO_MEMORY) return bl_fail(BRIGHTLOOM_OUT_OF_MEMORY, "Out of memory");
+    if (listed != BL_FRAMES_LISTED)
+        return bl_fail(BRIGHTLOOM_UNREADABLE_INPUT, "Cannot list frames dir: %s", dir);
+    if (list->count == 0)
+        return bl_fail(BRIGHTLOOM_UNREADABLE_INPUT, "No frames found in: %s", dir);
+    return BRIGHTLOOM_OK;
+}
+
 // ---------------------------------------------------------- procedure ---
 
 static const size_t PATH_CAPACITY = 1024;
@@ -130,12 +140,7 @@ brightloom_status bl_frame_dir_run(const bl_frame_runner* runner, const char* in
     if (!output_dir) output_dir = "";
 
     bl_frame_list list = {};
-    int listed = bl_frame_list_read(input_dir, &list);
-    if (listed == BL_FRAMES_NO_MEMORY) return bl_fail(BRIGHTLOOM_OUT_OF_MEMORY, "Out of memory");
-    if (listed != BL_FRAMES_LISTED)
-        return bl_fail(BRIGHTLOOM_UNREADABLE_INPUT, "Cannot list frames dir: %s", input_dir);
-    if (list.count == 0)
-        return bl_fail(BRIGHTLOOM_UNREADABLE_INPUT, "No frames found in: %s", input_dir);
+    if (brightloom_status status = bl_frame_list_frames(input_dir, &list)) return status;
     if (brightloom_status status = check_output_dir(input_dir, output_dir)) {
         bl_frame_list_free(&list);
         return status;

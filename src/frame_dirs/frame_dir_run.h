@@ -76,4 +76,9 @@ int bl_frame_name_is_image(const char* name);
 int bl_frame_list_read(const char* dir, bl_frame_list* list);
 void bl_frame_list_free(bl_frame_list* list);
 
+// The list of a run: as bl_frame_list_read, with the run's failures as
+// statuses and this thread's message: UNREADABLE_INPUT ("Cannot list frames
+// dir: <dir>", "No frames found in: <dir>"), OUT_OF_MEMORY.
+brightloom_status bl_frame_list_frames(const char* dir, bl_frame_list* list);
+
 #endif

@@ -17,6 +17,12 @@ struct frames_run {
     brightloom_frames_params params;
 };
 
+// Owns a frame list, whatever the caller's callback does.
+struct held_list {
+    bl_frame_list list = {};
+    ~held_list() { bl_frame_list_free(&list); }
+};
+
 // Owns an image the library handed out.
 struct held_image {
     brightloom_image image = {};
@@ -142,5 +148,21 @@ brightloom_status brightloom_frames_dir_run(brightloom_engine* engine,
         runner.process = process_frame;
         runner.context = &run;
         return bl_frame_dir_run(&runner, input_dir, output_dir);
+    });
+}
+
+brightloom_status brightloom_frames_dir_list(const char* input_dir, brightloom_frame_name_fn name,
+                                             void* user_data) {
+    return bl_status_guarded([&]() -> brightloom_status {
+        bl_clear_thread_error();
+        if (!input_dir || !name)
+            return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The %s is NULL",
+                           !input_dir ? "input dir" : "name callback");
+        held_list held;
+        if (brightloom_status status = bl_frame_list_frames(input_dir, &held.list)) return status;
+        // Listed whole before the first name goes out: a caller never sees
+        // part of a list that then fails.
+        for (int32_t i = 0; i < held.list.count; ++i) name(user_data, held.list.names[i]);
+        return BRIGHTLOOM_OK;
     });
 }

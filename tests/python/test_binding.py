@@ -10,6 +10,7 @@ from brightloom import _structs
 from conftest import ROOT
 
 SCALARS = {"int32_t": ctypes.c_int32, "uint32_t": ctypes.c_uint32, "float": ctypes.c_float,
+           "double": ctypes.c_double,
            "size_t": ctypes.c_size_t, "uint8_t": ctypes.c_uint8, "void": None}
 NAMED = {"brightloom_engine": _structs.EngineHandle,
          "brightloom_swap_session": _structs.SwapSessionHandle,
@@ -22,8 +23,10 @@ NAMED = {"brightloom_engine": _structs.EngineHandle,
          "brightloom_image_info": _structs.ImageInfo, "brightloom_model_row": _structs.ModelRow,
          "brightloom_engine_model": _structs.EngineModel,
          "brightloom_engine_info": _structs.EngineInfo,
-         "brightloom_frames_params": _structs.FramesParams}
-CALLBACKS = ("brightloom_log_fn", "brightloom_video_progress_fn")
+         "brightloom_frames_params": _structs.FramesParams,
+         "brightloom_option_row": _structs.OptionRow,
+         "brightloom_frame_name_fn": _structs.FrameNameFunction}
+CALLBACKS = ("brightloom_log_fn", "brightloom_video_progress_fn", "brightloom_frame_name_fn")
 
 
 class Header:
@@ -146,11 +149,10 @@ def test_run_memory_and_warm_up_reach_the_engine(demo_dir, faces):
         assert (engine.enhance(faces["group"]) == plain).all()
 
 
-def test_one_engine_at_a_time_and_closed_engine_refuses_calls(models_dir, tmp_path):
+def test_engines_open_together_and_closed_engine_refuses_calls(models_dir, tmp_path):
     slots = os.path.join(models_dir, "slots")
     first = brightloom.Engine(slots, swap=False)
-    with pytest.raises(brightloom.BrightloomError, match="already open"):
-        brightloom.Engine(slots, swap=False)
+    brightloom.Engine(slots, swap=False).close()
     first.close()
     first.close()
     with pytest.raises(brightloom.BrightloomError, match="closed"):

@@ -254,3 +254,39 @@ def test_a_cancelled_video_leaves_no_output(client, demo_models, clips, tmp_path
                                         models=demo_models, chunk=4, preset="ultrafast",
                                         progress=lambda done, total: False) is False
     assert os.listdir(tmp_path) == []
+
+
+def legacy_swap_frames(models, source, frames, output, enhance=False, reference=None,
+                       reference_position=0):
+    """The same folder swapped by the original directory functions on the
+    process-wide engine."""
+    lib = brightloom._native.load()
+    os.makedirs(output)
+    assert lib.brightloom_init_lite(os.fsencode(models), 1) == 0
+    try:
+        assert lib.face_swap_video_init(os.fsencode(source)) == 0
+        if reference is not None:
+            assert lib.face_swap_video_set_reference(os.fsencode(reference),
+                                                     reference_position) == 0
+        assert lib.face_swap_video_dir(os.fsencode(frames), os.fsencode(output),
+                                       1 if enhance else 0) == 0
+    finally:
+        lib.face_swap_video_cleanup()
+        lib.brightloom_shutdown()
+
+
+@pytest.mark.parametrize("options", [{}, {"enhance": True},
+                                     {"reference": "frame_0000.png", "reference_position": 1},
+                                     {"enhance": True, "reference": "frame_0000.png",
+                                      "reference_position": 2}],
+                         ids=["plain", "enhance", "reference", "reference-enhance"])
+def test_engine_swap_frames_writes_what_the_original_functions_write(demo_models, demo_inputs,
+                                                                     frames, tmp_path, options):
+    if "reference" in options:
+        options = {**options, "reference": frames / options["reference"]}
+    legacy_swap_frames(demo_models, demo_inputs / "source.png", frames, tmp_path / "legacy",
+                       **options)
+    with brightloom.Engine(demo_models) as engine:
+        assert engine.swap_frames(demo_inputs / "source.png", frames, tmp_path / "engine",
+                                  **options) is True
+    assert_same_frames(tmp_path / "engine", tmp_path / "legacy")

@@ -4,13 +4,16 @@
 
 #include "brightloom.h"
 #include "../common/model_table.h"
+#include "../common/option_table.h"
 #include "../common/os.h"
 
 const std::vector<std::string> FRAME_MODES = {"enhance", "colorize", "upscale"};
 
 void add_blend_option(CLI::App* sub, float& blend, const char* what) {
-    sub->add_option("--blend", blend, std::string("Share of the ") + what + " in percent, 0..100")
-        ->check(CLI::Range(0.0f, 100.0f))
+    sub->add_option("--blend", blend,
+                    std::string("Share of the ") + what + " in percent, " +
+                        option_range_text("frame_blend"))
+        ->check(option_range("frame_blend"))
         ->capture_default_str();
 }
 
@@ -39,7 +42,7 @@ CLI::Option* add_reference_match_options(CLI::App* sub, int& position, float& di
         ->capture_default_str();
     return sub->add_option("--reference-distance", distance,
                            "Largest identity distance still swapped, (0, 1]")
-        ->check(CLI::Range(0.0f, 1.0f))
+        ->check(option_range("reference_distance"))
         ->capture_default_str();
 }
 

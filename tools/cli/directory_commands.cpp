@@ -19,8 +19,8 @@ SwapDirArgs g_swap;
 
 struct ProcessDirArgs {
     std::string mode = "enhance", input_dir, output_dir;
-    int scale = 2;
-    float blend = 100.0f;
+    int scale = brightloom_default_options().upscale_factor;
+    float blend = brightloom_default_options().frame_blend;
 };
 ProcessDirArgs g_process;
 

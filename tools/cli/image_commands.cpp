@@ -9,8 +9,8 @@ namespace {
 // share one set of values.
 struct ImageArgs {
     std::string source, target, input, output;
-    int scale = 2;
-    float blend = 100.0f;
+    int scale = brightloom_default_options().upscale_factor;
+    float blend = brightloom_default_options().frame_blend;
 };
 ImageArgs g_args;
 

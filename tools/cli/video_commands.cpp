@@ -34,8 +34,8 @@ SwapVideoArgs g_swap;
 
 struct ProcessVideoArgs {
     std::string mode = "enhance";
-    int scale = 2;
-    float blend = 100.0f;
+    int scale = brightloom_default_options().upscale_factor;
+    float blend = brightloom_default_options().frame_blend;
 };
 ProcessVideoArgs g_process;
 

@@ -1,18 +1,17 @@
 #include "settings.h"
 
 #include <filesystem>
-#include <sstream>
 
 #include "model_table.h"
+#include "option_table.h"
 #include "os.h"
 
 namespace {
 
-// A default as the help shows it: 0.3, not 0.300000.
-std::string shown(float value) {
-    std::ostringstream text;
-    text << value;
-    return text.str();
+// "<what>, <range> (<default>)", as the help lists a number.
+std::string described(const char* what, const char* field, float default_value) {
+    return std::string(what) + ", " + option_range_text(field) + " (" +
+           shown_number(default_value) + ")";
 }
 
 // The parser's own check reads the name in the local code page on Windows;
@@ -42,21 +41,25 @@ void add_global_options(CLI::App& app, Settings& s) {
     const brightloom_options defaults = brightloom_default_options();
     s.detector_score_option =
         app.add_option("--detector-score", s.detector_score,
-                       "Minimum face confidence, 0..1 (" + shown(defaults.detector_score) + ")")
-            ->check(CLI::Range(0.0f, 1.0f));
+                       described("Minimum face confidence", "detector_score",
+                                 defaults.detector_score))
+            ->check(option_range("detector_score"));
     s.mask_blur_option =
         app.add_option("--mask-blur", s.mask_blur,
-                       "Feathering of the pasted face's edge, 0..1 (" + shown(defaults.mask_blur) +
-                           ")")
-            ->check(CLI::Range(0.0f, 1.0f));
+                       described("Feathering of the pasted face's edge", "mask_blur",
+                                 defaults.mask_blur))
+            ->check(option_range("mask_blur"));
+    const std::string padding = std::to_string(defaults.mask_padding[0]);
     app.add_option("--mask-padding", s.mask_padding,
-                   "Extra margins of the pasted face in percent: TOP RIGHT BOTTOM LEFT (0 0 0 0)")
+                   "Extra margins of the pasted face in percent: TOP RIGHT BOTTOM LEFT (" +
+                       padding + " " + padding + " " + padding + " " + padding + ")")
         ->expected(4)
-        ->check(CLI::Range(0, 100));
+        ->check(option_range("mask_padding"));
     s.enhancer_blend_option =
         app.add_option("--enhancer-blend", s.enhancer_blend,
-                       "Share of the restored face, 0..1 (" + shown(defaults.enhancer_blend) + ")")
-            ->check(CLI::Range(0.0f, 1.0f));
+                       described("Share of the restored face", "enhancer_blend",
+                                 defaults.enhancer_blend))
+            ->check(option_range("enhancer_blend"));
     app.add_flag("-q,--quiet", s.quiet,
                  "Hide the library's log lines; results, progress and errors still show");
 }

@@ -4,6 +4,7 @@
 
 #include "../common/face_analysis.h"
 #include "../common/model_table.h"
+#include "../common/option_table.h"
 
 namespace {
 
@@ -15,7 +16,8 @@ std::string read_format(const Form& form, Job& job) {
 
 std::string read_blend(const Form& form, Job& job) {
     std::optional<float> percent;
-    std::string problem = form.read_number("blend", 0, 100, percent);
+    const OptionBounds blend = option_bounds("frame_blend");
+    std::string problem = form.read_number("blend", blend.low, blend.high, percent);
     if (percent) job.options.frame_blend = *percent;
     return problem;
 }
@@ -29,7 +31,9 @@ Operation swap_operation(const std::string& name, bool soft_edge) {
     op.read_options = [soft_edge](const Form& form, Job& job) {
         job.options.soft_edge = soft_edge ? 1 : 0;
         std::optional<float> blur;
-        std::string problem = soft_edge ? "" : form.read_number("blur", 0, 1, blur);
+        const OptionBounds range = option_bounds("mask_blur");
+        std::string problem =
+            soft_edge ? "" : form.read_number("blur", range.low, range.high, blur);
         if (blur) job.options.mask_blur = *blur;
         std::optional<std::array<int, 4>> padding;
         if (problem.empty()) problem = form.read_padding("padding", padding);
@@ -53,9 +57,11 @@ Operation enhance_operation() {
     op.images = {"image"};
     op.read_options = [](const Form& form, Job& job) {
         std::optional<float> percent;
-        std::string problem = form.read_number("blend", 0, 100, percent);
         // The library's enhancer blend is a share, the form's a percentage
         // like the other operations' blend.
+        const OptionBounds share = option_bounds("enhancer_blend");
+        std::string problem =
+            form.read_number("blend", share.low * 100.0f, share.high * 100.0f, percent);
         if (percent) job.options.enhancer_blend = *percent / 100.0f;
         return problem.empty() ? read_format(form, job) : problem;
     };
@@ -89,7 +95,7 @@ Operation colorize_operation() {
 
 std::string read_scale(const Form& form, Job& job) {
     std::string scale = std::to_string(job.options.upscale_factor);
-    std::string problem = form.read_choice("scale", {"2", "4"}, scale);
+    std::string problem = form.read_choice("scale", option_choice_texts("upscale_factor"), scale);
     job.options.upscale_factor = std::stoi(scale);
     return problem;
 }

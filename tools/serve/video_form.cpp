@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "../common/option_table.h"
+
 namespace {
 
 const std::vector<std::string> CONTAINERS = {"mp4", "m4v", "mov", "mkv", "webm"};
@@ -38,7 +40,8 @@ std::string read_swap(const Form& form, VideoTask& task) {
     if (problem.empty()) problem = read_whole(form, "position", 0, 100000, position);
     task.options.reference_position = position;
     std::optional<float> distance;
-    if (problem.empty()) problem = form.read_number("distance", 0, 1, distance);
+    const OptionBounds range = option_bounds("reference_distance");
+    if (problem.empty()) problem = form.read_number("distance", range.low, range.high, distance);
     if (distance) {
         if (*distance <= 0) return "Field distance must be a number above 0, up to 1";
         task.options.reference_distance = *distance;
@@ -62,7 +65,10 @@ std::string read_smoothing(const Form& form, VideoTask& task) {
 
 std::string read_blend(const Form& form, float& blend, float scale) {
     std::optional<float> percent;
-    std::string problem = form.read_number("blend", 0, 100, percent);
+    // Percentages, the frame blend's range (the enhancer's share in percent
+    // is the same 0 ... 100).
+    const OptionBounds range = option_bounds("frame_blend");
+    std::string problem = form.read_number("blend", range.low, range.high, percent);
     if (percent) blend = *percent * scale;
     return problem;
 }
@@ -91,7 +97,7 @@ std::string read_video_form(const std::string& name, const Form& form, VideoTask
     } else {
         task.operation = BRIGHTLOOM_VIDEO_UPSCALE;
         std::string scale = std::to_string(task.options.upscale_factor);
-        problem = form.read_choice("scale", {"2", "4"}, scale);
+        problem = form.read_choice("scale", option_choice_texts("upscale_factor"), scale);
         task.options.upscale_factor = std::stoi(scale);
         if (problem.empty()) problem = read_blend(form, task.options.frame_blend, 1.0f);
     }

@@ -4,7 +4,8 @@ import os
 from dataclasses import dataclass
 
 from ..engine import FRAME_MODES, BrightloomError, Engine
-from . import frame_list, scheduling
+from ..frame_folders import frame_names
+from . import scheduling
 from .frame_tasks import WORK_PREFIX, ChunkTally, FolderRun, run_chunk
 from .operations import FrameOperation, SwapOperation
 
@@ -56,9 +57,9 @@ def process_frames(client, mode, input_dir, output_dir, *, models, scale=2, blen
 def _run_folder(client, operation, input_dir, output_dir, models, chunk, progress, settings):
     Engine._check_settings(settings, initializing=True)
     input_dir, output_dir = os.path.abspath(input_dir), os.path.abspath(output_dir)
-    names = frame_list.list_frames(input_dir)
-    chunks = frame_list.cut_into_chunks(names, chunk)
-    frame_list.prepare_output_dir(input_dir, output_dir)
+    names = frame_names(input_dir)
+    chunks = _cut_into_chunks(names, chunk)
+    _prepare_output_dir(input_dir, output_dir)
     scheduling.check_workers(client, os.fspath(models))
 
     run_id = scheduling.new_run_id()
@@ -76,3 +77,17 @@ def _run_folder(client, operation, input_dir, output_dir, models, chunk, progres
         raise BrightloomError(f"{tally.lost} frames failed to process")
     return FramesResult(total=len(names), done=tally.written + tally.passed_through,
                         passed_through=tally.passed_through, cancelled=not finished)
+
+
+def _prepare_output_dir(input_dir, output_dir):
+    """Creates output_dir when needed; refuses the input folder itself, whose
+    frames would be replaced while they are read."""
+    os.makedirs(output_dir, exist_ok=True)
+    if os.path.samefile(input_dir, output_dir):
+        raise BrightloomError(f"Output dir is the input dir: {output_dir}")
+
+
+def _cut_into_chunks(names, chunk):
+    if chunk < 1:
+        raise ValueError(f"chunk must be at least 1, not {chunk}")
+    return [names[i:i + chunk] for i in range(0, len(names), chunk)]

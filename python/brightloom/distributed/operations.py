@@ -5,7 +5,6 @@ from dataclasses import dataclass
 
 from typing import Optional
 
-from ..engine import BrightloomError
 from ..models import default_reference_distance
 from . import worker_engine
 
@@ -42,23 +41,12 @@ class SwapOperation:
                                    self.distance())
 
     def apply(self, engine, input, output):
-        engine.video_swap_frame(input, output)
-        if self.enhance:
-            # As in the directory run: a restoration that fails (no face
-            # left to restore) keeps the swapped frame.
-            try:
-                engine.enhance(output, output)
-            except BrightloomError:
-                pass
+        engine.video_swap_frame(input, output, enhance=self.enhance)
 
     def run_folder(self, engine, input_dir, output_dir):
-        try:
-            engine.swap_frames(self.source, input_dir, output_dir, enhance=self.enhance,
-                               reference=self.reference,
-                               reference_position=self.reference_position,
-                               reference_distance=self.distance())
-        finally:
-            worker_engine.forget_swap()
+        engine.swap_frames(self.source, input_dir, output_dir, enhance=self.enhance,
+                           reference=self.reference, reference_position=self.reference_position,
+                           reference_distance=self.distance())
 
     def run_video(self, engine, input, output, encoding, progress):
         try:

@@ -7,8 +7,8 @@ import threading
 from ..engine import BrightloomError, Engine
 from .allocator import keep_large_buffers
 
-# The library has one engine per process and one caller at a time: chunks
-# that a worker with several threads runs at once take turns.
+# A worker keeps one Engine and one analysed source face: chunks that a
+# worker with several threads runs at once take turns on them.
 task_lock = threading.Lock()
 
 _engine = None
@@ -73,7 +73,7 @@ def prepare_swap(engine, source, reference, reference_position, reference_distan
 
 
 def forget_swap():
-    """The analysed faces are gone (a directory run cleans them up)."""
+    """The next task analyses its faces again."""
     global _swap_key
     _swap_key = None
 

@@ -23,7 +23,8 @@ brightloom_video_default_params brightloom_video_check_file brightloom_video_swa
 brightloom_video_process_file brightloom_video_hard_stop
 brightloom_image_probe brightloom_image_probe_file brightloom_model_count brightloom_model_describe
 brightloom_engine_describe brightloom_engine_model_dir brightloom_cpu_cores
-brightloom_frames_default_params brightloom_frames_dir_run"
+brightloom_frames_default_params brightloom_frames_dir_run brightloom_frames_dir_list
+brightloom_option_count brightloom_option_describe"
 case "$lib" in
   *.dll)
     # The names of the export table's name-pointer table, one "[ n] name" a line.
