@@ -5,7 +5,8 @@ import os
 import threading
 
 from ._structs import (EngineHandle, EngineInfo, EngineParams, Face, FramesParams, Image,
-                       ImageInfo, ModelRow, Options, SwapSessionHandle, VideoParams, VideoSummary)
+                       ImageInfo, ModelRow, Options, SwapSessionHandle, VideoInfo, VideoParams,
+                       VideoRange, VideoSummary)
 
 LIBRARY_FILE = "libkalderon-brightloom-inference.so.1"
 
@@ -92,6 +93,11 @@ SIGNATURES = {
     "brightloom_frames_dir_run": (_enum, [_engine, _enum, _str, _str, _options,
                                           _P(FramesParams)]),
     "brightloom_video_hard_stop": (None, []),
+    "brightloom_video_probe": (_enum, [_str, _P(VideoInfo)]),
+    "brightloom_video_segments": (_enum, [_str, ctypes.c_double, _P(VideoRange), _size,
+                                          _P(_size)]),
+    "brightloom_video_frame_extract": (_enum, [_str, _i32, _image]),
+    "brightloom_video_join": (_enum, [_P(_P(ctypes.c_char)), _size, _str, _str, _P(VideoParams)]),
 }
 
 _lock = threading.Lock()

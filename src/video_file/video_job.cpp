@@ -275,16 +275,22 @@ VideoJob::Outcome VideoJob::run(const FrameOperation& operation, const Progress&
     ChildProcess::Streams streams;
     streams.pipe_output = true;
     streams.error_file = temp_path("decoder.log");
-    if (!decoder_->start(decoder_args(ffmpeg_, info_, input_), streams, error)) return Outcome::Failed;
+    if (!decoder_->start(decoder_args(ffmpeg_, info_, input_, options_.window), streams, error)) return Outcome::Failed;
     note_child(DECODER, decoder_->pid());
     ChildProcess& decoder = *decoder_;
     FrameReadAhead reader(decoder.output_fd(), [&decoder] { decoder.kill_now(); });
     RawFrame frame;
+    int64_t to_skip = options_.window.skip;
     if (progress) progress(0, total());
     for (;;) {
         if (cancelled()) return Outcome::Cancelled;
         FrameStreamReader::Result result = reader.next(frame);
         if (result == FrameStreamReader::Result::End) break;
+        // Frames between the key frame and the window's first are only decoded.
+        if (result == FrameStreamReader::Result::Frame && to_skip > 0) {
+            --to_skip;
+            continue;
+        }
         int width = reader.width(), height = reader.height();
         if (result == FrameStreamReader::Result::Damaged || width <= 0 || height <= 0 ||
             frame.rgb.size() != size_t(width) * size_t(height) * 3) {
