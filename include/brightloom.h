@@ -841,6 +841,12 @@ typedef struct brightloom_video_params {
     /* NULL or a flag another thread (or a signal handler) sets non-zero to
      * stop the job before its next frame: BRIGHTLOOM_CANCELLED. */
     const volatile int32_t* cancel;
+    /* A frame range of the input (0 = first frame): only those frames are
+     * decoded (from the key frame at or before first_frame on) and encoded,
+     * without the input's sound, which brightloom_video_join puts back. For
+     * the ranges of brightloom_video_segments. frame_count 0: to the end. */
+    int32_t first_frame;
+    int32_t frame_count;
 } brightloom_video_params;
 
 /* What a finished (or cancelled) job did. */
@@ -893,6 +899,82 @@ BRIGHTLOOM_API brightloom_status brightloom_video_process_file(
     brightloom_engine* engine, brightloom_video_operation operation, const char* input_path,
     const char* output_path, const brightloom_options* options,
     const brightloom_video_params* params, brightloom_video_summary* summary);
+
+/* A codec's name as ffmpeg gives it, zero-terminated (cut to 31 bytes). */
+typedef struct brightloom_video_codec_name {
+    char name[32];
+} brightloom_video_codec_name;
+
+/* What brightloom_video_probe tells about a video file's first video stream
+ * and its sound. */
+typedef struct brightloom_video_info {
+    uint32_t size;          /* set by the caller, as brightloom_image_info.size */
+    int32_t frames;         /* the container's count, or the packets counted when it has none */
+    int32_t rate_num;       /* the exact frame rate: rate_num / rate_den frames a second */
+    int32_t rate_den;       /* (0 / 0 when the stream states none) */
+    int32_t variable_rate;  /* 1 when the frames do not follow one rate */
+    int32_t width;          /* as decoded, before the rotation */
+    int32_t height;
+    int32_t display_width;  /* as shown: width and height swapped by a rotation of 90 or 270 */
+    int32_t display_height;
+    int32_t rotation;       /* display rotation: 0, 90, 180 or 270 */
+    int32_t sound_streams;  /* every sound stream */
+    /* The codecs of the first 8 sound streams; the rest are empty. */
+    brightloom_video_codec_name sound_codecs[8];
+} brightloom_video_info;
+
+/* Fills *info (as far as info->size reaches) for path. Statuses:
+ * BAD_ARGUMENT (NULL path or info, info->size 0), UNAVAILABLE (ffmpeg
+ * missing), UNREADABLE_INPUT ("Cannot read input: <path>"),
+ * UNSUPPORTED_FORMAT ("Not a video: <path>", "No video stream in: <path>"). */
+BRIGHTLOOM_API brightloom_status brightloom_video_probe(const char* path,
+                                                        brightloom_video_info* info);
+
+/* A run of frames: first_frame (0 = first) and frame_count. */
+typedef struct brightloom_video_range {
+    int32_t first_frame;
+    int32_t frame_count;
+} brightloom_video_range;
+
+/* Cuts path's frames into ranges that each start at a key frame and last at
+ * least `seconds` (the last may be shorter): a new range starts at the first
+ * key frame at or after n x seconds of the stream's time, n counting the
+ * ranges so far. Each range decodes on its own, for jobs spread over
+ * several machines (brightloom_video_params.first_frame / frame_count).
+ * *count is the number of ranges; the first `capacity` are written to
+ * ranges (which may be NULL when capacity is 0). Statuses: those of
+ * brightloom_video_probe, BAD_ARGUMENT (NULL count, NULL ranges with a
+ * capacity, seconds not above 0), UNREADABLE_INPUT ("No frames in: <path>"). */
+BRIGHTLOOM_API brightloom_status brightloom_video_segments(const char* path, double seconds,
+                                                           brightloom_video_range* ranges,
+                                                           size_t capacity, size_t* count);
+
+/* Frame frame_number (0 = first) of path as an image, upright as the jobs
+ * see it; release it with brightloom_image_release. Statuses: those of
+ * brightloom_video_probe, BAD_ARGUMENT (NULL image, a negative number),
+ * UNREADABLE_INPUT ("No frame <n> in: <path>"), CANNOT_WRITE (no temporary
+ * folder). */
+BRIGHTLOOM_API brightloom_status brightloom_video_frame_extract(const char* path,
+                                                                int32_t frame_number,
+                                                                brightloom_image* image);
+
+/* Joins encoded segments (the outputs of range jobs, in order, all in
+ * output_path's container) into output_path without encoding again: at a
+ * constant rate each segment lasts exactly its frames at that rate, the
+ * rotation tag is set again (MP4, MOV), and the sound of sound_from_path
+ * (NULL: none) is put back, copied where the container takes it as it is.
+ * The rate and rotation are those of sound_from_path (the input the ranges
+ * came from), or of the first segment when it is NULL. params: its codec
+ * (libx265 in MP4 and MOV is tagged hvc1; NULL params: the defaults); the
+ * rest is not read. Written as the jobs write (a hidden partial file
+ * renamed when complete). Statuses: those of brightloom_video_probe for
+ * every file read, BAD_ARGUMENT (no segments, NULL paths, params as the
+ * jobs'), CANNOT_WRITE ("Output is the input: <path>", "Cannot write output:
+ * <path>" with ffmpeg's last line in brackets). */
+BRIGHTLOOM_API brightloom_status brightloom_video_join(const char** segment_paths,
+                                                       size_t count, const char* sound_from_path,
+                                                       const char* output_path,
+                                                       const brightloom_video_params* params);
 
 /* ------------------------------------------------- Frame directories --
  * One operation over every frame image of a folder on an engine: the frames

@@ -6,7 +6,7 @@ import threading
 
 from ._structs import (EngineHandle, EngineInfo, EngineParams, Face, FrameNameFunction,
                        FramesParams, Image, ImageInfo, ModelRow, OptionRow, Options,
-                       SwapSessionHandle, VideoParams, VideoSummary)
+                       SwapSessionHandle, VideoInfo, VideoParams, VideoRange, VideoSummary)
 
 LIBRARY_FILE = "libkalderon-brightloom-inference.so.1"
 
@@ -96,6 +96,11 @@ SIGNATURES = {
                                           _P(FramesParams)]),
     "brightloom_frames_dir_list": (_enum, [_str, FrameNameFunction, ctypes.c_void_p]),
     "brightloom_video_hard_stop": (None, []),
+    "brightloom_video_probe": (_enum, [_str, _P(VideoInfo)]),
+    "brightloom_video_segments": (_enum, [_str, ctypes.c_double, _P(VideoRange), _size,
+                                          _P(_size)]),
+    "brightloom_video_frame_extract": (_enum, [_str, _i32, _image]),
+    "brightloom_video_join": (_enum, [_P(_P(ctypes.c_char)), _size, _str, _str, _P(VideoParams)]),
 }
 
 _lock = threading.Lock()

@@ -93,6 +93,36 @@ class VideoParams(ctypes.Structure):
         ("progress", VideoProgressFunction),
         ("progress_user_data", ctypes.c_void_p),
         ("cancel", ctypes.POINTER(_i32)),
+        ("first_frame", _i32),
+        ("frame_count", _i32),
+    ]
+
+
+class VideoCodecName(ctypes.Structure):
+    _fields_ = [("name", ctypes.c_char * 32)]
+
+
+class VideoInfo(ctypes.Structure):
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("frames", _i32),
+        ("rate_num", _i32),
+        ("rate_den", _i32),
+        ("variable_rate", _i32),
+        ("width", _i32),
+        ("height", _i32),
+        ("display_width", _i32),
+        ("display_height", _i32),
+        ("rotation", _i32),
+        ("sound_streams", _i32),
+        ("sound_codecs", VideoCodecName * 8),
+    ]
+
+
+class VideoRange(ctypes.Structure):
+    _fields_ = [
+        ("first_frame", _i32),
+        ("frame_count", _i32),
     ]
 
 

@@ -209,7 +209,7 @@ class FileJobs:
 
     def swap_video(self, source, input, output, enhance=False, reference=None,
                    reference_frame=None, reference_position=0, reference_distance=None, crf=18,
-                   preset="medium", codec=None, progress=None, smoothing=None):
+                   preset="medium", codec=None, progress=None, smoothing=None, frame_range=None):
         """Swaps the best face of source into every frame of the video file
         input and writes the video file output (.mp4, .m4v, .mov, .mkv or
         .webm), keeping frame rate, timestamps, rotation and sound. With
@@ -219,7 +219,10 @@ class FileJobs:
         VP9 for .webm) set the encoding. progress(done, total) is called after
         every frame (total is None when the input does not tell); returning
         False cancels. smoothing (0 ... 1, default 0.5; 0: every frame on
-        its own) steadies the faces from frame to frame. Returns True when
+        its own) steadies the faces from frame to frame. frame_range (first
+        frame, frame count; count 0: to the end) takes only those frames of
+        input, without its sound, for a video spread over several machines
+        (their encoded ranges are joined with the sound). Returns True when
         complete, False when cancelled; a cancelled or failed run leaves no
         output."""
         if reference is not None and reference_frame is not None:
@@ -232,7 +235,7 @@ class FileJobs:
         if smoothing is not None:
             keywords["smoothing"] = smoothing
         options = self._options(_SWAP_OPTIONS + ("smoothing",), keywords)
-        params = _video.params(self._lib, crf, preset, codec, reference_frame)
+        params = _video.params(self._lib, crf, preset, codec, reference_frame, frame_range)
         with Picture(self._lib, source) as face:
             with (Picture(self._lib, reference) if reference is not None
                   else _no_picture()) as ref:
@@ -240,11 +243,11 @@ class FileJobs:
                                        face.ref, ref.ref if ref is not None else None)
 
     def process_video(self, mode, input, output, scale=2, blend=100, crf=18, preset="medium",
-                      codec=None, progress=None, smoothing=None):
+                      codec=None, progress=None, smoothing=None, frame_range=None):
         """Applies "enhance", "colorize" or "upscale" (by scale, 2 or 4) to
         every frame of the video file input; blend is the share of the
         processed frame in percent (colorize, upscale). Encoding, progress,
-        smoothing (enhance) and result as swap_video."""
+        smoothing (enhance), frame_range and result as swap_video."""
         if mode not in FRAME_MODES:
             raise ValueError(f"unknown mode {mode!r}; one of {tuple(FRAME_MODES)}")
         if mode == "upscale" and _scale(scale) not in _models.option_choices("upscale_factor"):
@@ -253,7 +256,7 @@ class FileJobs:
         if smoothing is not None:
             keywords["smoothing"] = smoothing
         options = self._options(_FRAME_OPTIONS + ("smoothing",), keywords)
-        params = _video.params(self._lib, crf, preset, codec)
+        params = _video.params(self._lib, crf, preset, codec, frame_range=frame_range)
         return self._run_video(FRAME_MODES[mode], input, output, options, params, progress)
 
     def _run_video(self, operation, input, output, options, params, progress, *images):

@@ -5,7 +5,8 @@ cancellation as Python sees them, and its failures as exceptions."""
 import ctypes
 import signal
 
-from ._structs import VIDEO_SWAP, VideoParams, VideoProgressFunction, VideoSummary
+from ._structs import (VIDEO_SWAP, Image, VideoInfo, VideoParams, VideoProgressFunction,
+                       VideoRange, VideoSummary)
 from .errors import Status, StatusError
 from .images import encoded_path
 from .options import int32
@@ -15,8 +16,9 @@ PRESETS = ("ultrafast", "superfast", "veryfast", "faster", "fast", "medium", "sl
            "veryslow")
 
 
-def params(lib, crf=18, preset="medium", codec=None, reference_frame=None):
-    """A brightloom_video_params; values the job cannot take raise ValueError."""
+def params(lib, crf=18, preset="medium", codec=None, reference_frame=None, frame_range=None):
+    """A brightloom_video_params; values the job cannot take raise ValueError.
+    frame_range: None, or (first frame, frame count) of the input, alone."""
     if codec is not None and codec not in CODECS:
         raise ValueError(f"unknown codec {codec!r}; one of {CODECS}")
     if preset not in PRESETS:
@@ -29,6 +31,10 @@ def params(lib, crf=18, preset="medium", codec=None, reference_frame=None):
     result.codec = codec.encode() if codec is not None else None
     result.reference_frame = (-1 if reference_frame is None
                               else int32("reference_frame", reference_frame))
+    if frame_range is not None:
+        first, count = frame_range
+        result.first_frame = int32("first frame", first)
+        result.frame_count = int32("frame count", count)
     return result
 
 
@@ -70,13 +76,19 @@ class Job:
             raise self._raised
         if status == Status.CANCELLED:
             return False
-        if status != Status.OK:
-            text = self._lib.brightloom_last_error()
-            message = text.decode("utf-8", "replace") if text else ""
-            if status == Status.BAD_ARGUMENT:
-                raise ValueError(message)
-            raise StatusError(Status(status), message)
+        checked(self._lib, status)
         return True
+
+
+def checked(lib, status):
+    """Raises the library's failure: ValueError for a bad argument, else
+    StatusError."""
+    if status != Status.OK:
+        text = lib.brightloom_last_error()
+        message = text.decode("utf-8", "replace") if text else ""
+        if status == Status.BAD_ARGUMENT:
+            raise ValueError(message)
+        raise StatusError(Status(status), message)
 
 
 def check_file(lib, operation, input, output, options, video_params):
@@ -98,6 +110,50 @@ def run(lib, job, operation, engine, input, output, options, source=None, refere
                 engine, operation, encoded_path(input, "input"), encoded_path(output, "output"),
                 ctypes.byref(options), ctypes.byref(job.params), ctypes.byref(job.summary))
     return job.finish(status)
+
+
+def probe(lib, path):
+    """The brightloom_video_info of a video file."""
+    info = VideoInfo(size=ctypes.sizeof(VideoInfo))
+    checked(lib, lib.brightloom_video_probe(encoded_path(path, "input"), ctypes.byref(info)))
+    return info
+
+
+def segments(lib, path, seconds):
+    """(first frame, frame count) of each key-frame range of at least
+    `seconds` of path."""
+    count = ctypes.c_size_t(0)
+    checked(lib, lib.brightloom_video_segments(encoded_path(path, "input"), float(seconds), None,
+                                               0, ctypes.byref(count)))
+    ranges = (VideoRange * count.value)()
+    checked(lib, lib.brightloom_video_segments(encoded_path(path, "input"), float(seconds),
+                                               ranges, len(ranges), ctypes.byref(count)))
+    return [(r.first_frame, r.frame_count) for r in ranges[:count.value]]
+
+
+def save_frame(lib, path, number, image_path):
+    """Frame `number` of the video file path, upright, saved as the image
+    image_path."""
+    image = Image()
+    checked(lib, lib.brightloom_video_frame_extract(encoded_path(path, "input"),
+                                                    int32("frame number", number),
+                                                    ctypes.byref(image)))
+    try:
+        checked(lib, lib.brightloom_image_save(ctypes.byref(image),
+                                               encoded_path(image_path, "image path")))
+    finally:
+        lib.brightloom_image_release(ctypes.byref(image))
+
+
+def join(lib, segment_paths, sound_from, output, video_params):
+    """Joins encoded segments into output without encoding again, with the
+    sound of sound_from (None: none)."""
+    names = (ctypes.c_char_p * len(segment_paths))(
+        *(encoded_path(p, "segment") for p in segment_paths))
+    checked(lib, lib.brightloom_video_join(
+        ctypes.cast(names, ctypes.POINTER(ctypes.POINTER(ctypes.c_char))), len(segment_paths),
+        None if sound_from is None else encoded_path(sound_from, "input"),
+        encoded_path(output, "output"), ctypes.byref(video_params)))
 
 
 class TerminationAsInterrupt:

@@ -1,5 +1,6 @@
 #include "video_encoding.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -83,19 +84,6 @@ void add_codec_args(std::vector<std::string>& args, const EncodeOptions& o) {
     }
 }
 
-void add_sound_args(std::vector<std::string>& args, const std::string& container,
-                    const std::vector<std::string>& codecs) {
-    auto copyable = COPYABLE_SOUND.find(container);
-    bool copy = copyable == COPYABLE_SOUND.end() ||
-                std::all_of(codecs.begin(), codecs.end(), [&](const std::string& c) {
-                    return copyable->second.count(c) > 0;
-                });
-    if (copy) args.insert(args.end(), {"-c:a", "copy"});
-    // WebM takes no AAC; Opus is its sound codec.
-    else if (container == "webm") args.insert(args.end(), {"-c:a", "libopus", "-b:a", "128k"});
-    else args.insert(args.end(), {"-c:a", "aac", "-b:a", "192k"});
-}
-
 }  // namespace
 
 std::string check_encode_options(const std::string& output, EncodeOptions& options) {
@@ -157,11 +145,22 @@ std::vector<std::string> input_args(const VideoInfo& info, const std::string& in
 }
 
 std::vector<std::string> decoder_args(const std::string& ffmpeg, const VideoInfo& info,
-                                      const std::string& input) {
+                                      const std::string& input, const FrameWindow& window) {
     std::vector<std::string> args = {ffmpeg, "-nostdin", "-v", "error"};
+    if (window.active()) {
+        // Seeking before the input opens it at the key frame; frames shown
+        // before the named time are decoded and dropped.
+        char seek[64];
+        snprintf(seek, sizeof seek, "%lld.%06lld", (long long)(window.seek_microseconds / 1000000),
+                 (long long)(window.seek_microseconds % 1000000));
+        args.insert(args.end(), {"-ss", seek});
+    }
     std::vector<std::string> in = input_args(info, input);
     args.insert(args.end(), in.begin(), in.end());
-    args.insert(args.end(), {"-map", "0:v:0", "-fps_mode", "passthrough", "-enc_time_base", "-1",
+    args.insert(args.end(), {"-map", "0:v:0"});
+    if (window.active() && window.count > 0)
+        args.insert(args.end(), {"-frames:v", std::to_string(window.skip + window.count)});
+    args.insert(args.end(), {"-fps_mode", "passthrough", "-enc_time_base", "-1",
                              "-c:v", "rawvideo", "-pix_fmt", "rgb24", "-allow_raw_vfw", "1",
                              "-write_crc32", "0", "-f", "matroska", "pipe:1"});
     return args;
@@ -207,7 +206,55 @@ std::vector<std::string> encoder_args(const std::string& ffmpeg, const EncodeOpt
     // (frames are never duplicated); otherwise each frame keeps its own time.
     if (info.variable_rate) args.insert(args.end(), {"-fps_mode", "passthrough", "-enc_time_base", "-1"});
     else args.insert(args.end(), {"-fps_mode", "vfr", "-r", info.rate.text()});
-    if (sound) add_sound_args(args, options.container, info.sound_codecs);
+    if (sound) {
+        std::vector<std::string> codecs = sound_args(options.container, info.sound_codecs);
+        args.insert(args.end(), codecs.begin(), codecs.end());
+    }
+    if (options.container == "mp4" || options.container == "mov")
+        args.insert(args.end(), {"-movflags", "+faststart"});
+    args.insert(args.end(), {"-f", options.container, ffmpeg_file(output)});
+    return args;
+}
+
+std::vector<std::string> sound_args(const std::string& container,
+                                    const std::vector<std::string>& codecs) {
+    auto copyable = COPYABLE_SOUND.find(container);
+    bool copy = copyable == COPYABLE_SOUND.end() ||
+                std::all_of(codecs.begin(), codecs.end(), [&](const std::string& c) {
+                    return copyable->second.count(c) > 0;
+                });
+    if (copy) return {"-c:a", "copy"};
+    // WebM takes no AAC; Opus is its sound codec.
+    if (container == "webm") return {"-c:a", "libopus", "-b:a", "128k"};
+    return {"-c:a", "aac", "-b:a", "192k"};
+}
+
+std::vector<std::string> join_args(const std::string& ffmpeg, const EncodeOptions& options,
+                                   const VideoInfo& info, const std::string& list,
+                                   const std::string& sound_from, const std::string& output) {
+    std::vector<std::string> args = {ffmpeg, "-nostdin", "-v", "error", "-y"};
+    std::vector<std::string> in = contained_input_options();
+    // The list is ours; the segments it names open under the same lists.
+    in[3] += ",concat";
+    args.insert(args.end(), in.begin(), in.end());
+    args.insert(args.end(), {"-f", "concat", "-safe", "0", "-i", ffmpeg_file(list)});
+    bool sound = !sound_from.empty() && !info.sound_codecs.empty();
+    if (sound) {
+        std::vector<std::string> from = input_args(info, sound_from);
+        args.insert(args.end(), from.begin(), from.end());
+        args.insert(args.end(), {"-map", "0:v:0", "-map", "1:a"});
+    } else {
+        args.insert(args.end(), {"-map", "0:v:0"});
+    }
+    args.insert(args.end(), {"-c:v", "copy"});
+    if (options.codec == "libx265" && (options.container == "mp4" || options.container == "mov"))
+        args.insert(args.end(), {"-tag:v", "hvc1"});
+    if (stores_rotation(options, info))
+        args.insert(args.end(), {"-metadata:s:v:0", "rotate=" + std::to_string(info.rotation)});
+    if (sound) {
+        std::vector<std::string> codecs = sound_args(options.container, info.sound_codecs);
+        args.insert(args.end(), codecs.begin(), codecs.end());
+    }
     if (options.container == "mp4" || options.container == "mov")
         args.insert(args.end(), {"-movflags", "+faststart"});
     args.insert(args.end(), {"-f", options.container, ffmpeg_file(output)});

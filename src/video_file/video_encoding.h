@@ -11,12 +11,23 @@
 
 #include "video_probe.h"
 
+// A part of the input: decoding starts at the key frame SEEK_MICROSECONDS
+// from the file's start, the first SKIP frames decoded are passed over and
+// COUNT frames are taken (0: to the end).
+struct FrameWindow {
+    int64_t seek_microseconds = -1;  // -1: the whole input
+    int64_t skip = 0;
+    int64_t count = 0;
+    bool active() const { return seek_microseconds >= 0; }
+};
+
 struct EncodeOptions {
     std::string codec;      // empty: libx264, or VP9 for WebM
     std::string preset = "medium";
     int crf = 18;
     int scale = 1;          // output frames are this many times larger
     std::string container;  // ffmpeg's muxer name, set by check_encode_options
+    FrameWindow window;     // the frames encoded
 };
 
 extern const std::vector<std::string> VIDEO_CODECS;
@@ -50,7 +61,7 @@ std::vector<std::string> contained_input_options();
 std::vector<std::string> input_args(const VideoInfo& info, const std::string& input);
 
 std::vector<std::string> decoder_args(const std::string& ffmpeg, const VideoInfo& info,
-                                      const std::string& input);
+                                      const std::string& input, const FrameWindow& window);
 std::vector<std::string> frame_extract_args(const std::string& ffmpeg, const VideoInfo& info,
                                             const std::string& input, int number,
                                             const std::string& image);
@@ -66,5 +77,15 @@ std::vector<std::string> rotation_tag_args(const std::string& ffmpeg, const Enco
 std::vector<std::string> encoder_args(const std::string& ffmpeg, const EncodeOptions& options,
                                       const VideoInfo& info, int width, int height,
                                       const std::string& input, const std::string& output);
+// How the sound of CODECS goes into CONTAINER: copied where it takes them
+// all as they are, else encoded again.
+std::vector<std::string> sound_args(const std::string& container,
+                                    const std::vector<std::string>& codecs);
+// Encoded segments named in LIST (a concat listing) joined into OUTPUT
+// without encoding again, with SOUND_FROM's sound (none when empty) and
+// INFO's rotation tag.
+std::vector<std::string> join_args(const std::string& ffmpeg, const EncodeOptions& options,
+                                   const VideoInfo& info, const std::string& list,
+                                   const std::string& sound_from, const std::string& output);
 
 #endif

@@ -16,18 +16,6 @@
 
 namespace {
 
-brightloom_status complete_params(const brightloom_video_params* given,
-                                  brightloom_video_params* params) {
-    *params = brightloom_video_default_params();
-    if (!given) return BRIGHTLOOM_OK;
-    if (given->size == 0)
-        return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The video params' size is 0: start from the defaults");
-    const size_t known = given->size < sizeof *params ? given->size : sizeof *params;
-    memcpy(static_cast<void*>(params), given, known);
-    params->size = sizeof *params;
-    return BRIGHTLOOM_OK;
-}
-
 brightloom_status map_outcome(VideoJob::Outcome outcome, const std::string& error) {
     switch (outcome) {
         case VideoJob::Outcome::Complete: return BRIGHTLOOM_OK;
@@ -85,7 +73,7 @@ brightloom_status checked_start(brightloom_engine* engine, brightloom_video_oper
     if (!engine) return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The engine is NULL");
     if (brightloom_status status = bl_checked_common_options(given_options, &options))
         return status;
-    if (brightloom_status status = complete_params(given_params, &params)) return status;
+    if (brightloom_status status = complete_video_params(given_params, &params)) return status;
     float smoothing = 0.0f;
     if (brightloom_status status = bl_sequence_smoothing(options, &smoothing)) return status;
     return plan_video_file(operation, input, output, options, params, plan);
@@ -141,7 +129,7 @@ brightloom_status brightloom_video_check_file(brightloom_video_operation operati
         brightloom_video_params params;
         if (brightloom_status status = bl_checked_common_options(given_options, &options))
             return status;
-        if (brightloom_status status = complete_params(given_params, &params)) return status;
+        if (brightloom_status status = complete_video_params(given_params, &params)) return status;
         VideoFilePlan plan;
         return plan_video_file(operation, input_path, output_path, options, params, plan);
     });

@@ -38,6 +38,24 @@ brightloom_status brightloom_video_process_file(brightloom_engine*, brightloom_v
     return unavailable();
 }
 
+brightloom_status brightloom_video_probe(const char*, brightloom_video_info*) { return unavailable(); }
+
+brightloom_status brightloom_video_segments(const char*, double, brightloom_video_range*, size_t,
+                                            size_t* count) {
+    if (count) *count = 0;
+    return unavailable();
+}
+
+brightloom_status brightloom_video_frame_extract(const char*, int32_t, brightloom_image* image) {
+    if (image) *image = brightloom_image{0, 0, 0, nullptr};
+    return unavailable();
+}
+
+brightloom_status brightloom_video_join(const char**, size_t, const char*, const char*,
+                                        const brightloom_video_params*) {
+    return unavailable();
+}
+
 void brightloom_video_hard_stop(void) {}
 
 }  // extern "C"

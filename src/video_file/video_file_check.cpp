@@ -1,5 +1,6 @@
 #include "video_file_check.h"
 
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 
 #include "child_process.h"
 #include "engine/bl_status.h"
+#include "video_segments.h"
 
 namespace {
 
@@ -38,8 +40,10 @@ bool one_of(const std::vector<std::string>& names, const std::string& name) {
 
 // The caller's encoder settings, refused before anything runs when ffmpeg
 // would only fail on them later.
-brightloom_status read_encoding(const brightloom_video_params& params, const char* output,
-                                EncodeOptions& encoding) {
+}  // namespace
+
+brightloom_status check_video_encoding(const brightloom_video_params& params, const char* output,
+                                       EncodeOptions& encoding) {
     if (params.crf < 0 || params.crf > 51)
         return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "crf must be 0 ... 51: %d", params.crf);
     if (params.preset) encoding.preset = params.preset;
@@ -53,6 +57,8 @@ brightloom_status read_encoding(const brightloom_video_params& params, const cha
     if (!problem.empty()) return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "%s", problem.c_str());
     return BRIGHTLOOM_OK;
 }
+
+namespace {
 
 brightloom_status check_upscale_limit(const VideoInfo& info, int scale, const char* input) {
     const int64_t limit = BRIGHTLOOM_MAX_IMAGE_PIXELS;
@@ -79,6 +85,33 @@ brightloom_status check_frame_size(const VideoInfo& info, const EncodeOptions& e
     return BRIGHTLOOM_OK;
 }
 
+// A frame range of the input: where its decoding starts, and the frames it
+// has. Its sound is left to the join of the ranges.
+brightloom_status plan_frame_range(const brightloom_video_params& params, const char* input,
+                                   VideoFilePlan& plan) {
+    if (params.first_frame < 0 || params.frame_count < 0)
+        return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "first_frame and frame_count must be 0 or more: %d, %d",
+                       params.first_frame, params.frame_count);
+    if (params.first_frame == 0 && params.frame_count == 0) return BRIGHTLOOM_OK;
+    PacketList list;
+    std::string problem;
+    if (!list_video_packets(plan.ffprobe, input, plan.info, list, problem))
+        return bl_fail(BRIGHTLOOM_UNSUPPORTED_FORMAT, "%s", problem.c_str());
+    size_t key = 0;
+    int64_t skip = 0;
+    if (!key_frame_before(list, params.first_frame, key, skip))
+        return bl_fail(BRIGHTLOOM_UNREADABLE_INPUT, "No frame %d in: %s", params.first_frame, input);
+    FrameWindow& window = plan.encoding.window;
+    window.seek_microseconds = std::max<int64_t>(0, seek_microseconds(list, key));
+    window.skip = skip;
+    const int64_t rest = int64_t(list.packets.size()) - params.first_frame;
+    window.count = params.frame_count > 0 ? std::min<int64_t>(params.frame_count, rest) : rest;
+    plan.info.frame_count = window.count;
+    plan.info.estimated_frames = 0;
+    plan.info.sound_codecs.clear();
+    return BRIGHTLOOM_OK;
+}
+
 }  // namespace
 
 brightloom_status plan_video_file(brightloom_video_operation operation, const char* input,
@@ -92,7 +125,7 @@ brightloom_status plan_video_file(brightloom_video_operation operation, const ch
     plan.ffprobe = find_program("ffprobe");
     if (plan.ffmpeg.empty() || plan.ffprobe.empty())
         return bl_fail(BRIGHTLOOM_UNAVAILABLE, "ffmpeg is not installed: install the Debian package ffmpeg");
-    brightloom_status status = read_encoding(params, output, plan.encoding);
+    brightloom_status status = check_video_encoding(params, output, plan.encoding);
     if (status != BRIGHTLOOM_OK) return status;
     bool upscale = operation == BRIGHTLOOM_VIDEO_UPSCALE;
     if (upscale && options.upscale_factor != 2 && options.upscale_factor != 4)
@@ -111,5 +144,39 @@ brightloom_status plan_video_file(brightloom_video_operation operation, const ch
         return status;
     if (!probe_video(plan.ffprobe, input, plan.info, problem))
         return bl_fail(BRIGHTLOOM_UNSUPPORTED_FORMAT, "%s", problem.c_str());
-    return check_frame_size(plan.info, plan.encoding, input);
+    if ((status = check_frame_size(plan.info, plan.encoding, input)) != BRIGHTLOOM_OK) return status;
+    return plan_frame_range(params, input, plan);
+}
+
+brightloom_status complete_video_params(const brightloom_video_params* given,
+                                        brightloom_video_params* params) {
+    *params = brightloom_video_default_params();
+    if (!given) return BRIGHTLOOM_OK;
+    if (given->size == 0)
+        return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The video params' size is 0: start from the defaults");
+    const size_t known = given->size < sizeof *params ? given->size : sizeof *params;
+    memcpy(static_cast<void*>(params), given, known);
+    params->size = sizeof *params;
+    return BRIGHTLOOM_OK;
+}
+
+brightloom_status open_video_input(const char* path, std::string& ffmpeg, std::string& ffprobe,
+                                   VideoInfo& info) {
+    if (!path || !*path) return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "The video path must be given");
+    ffmpeg = find_program("ffmpeg");
+    ffprobe = find_program("ffprobe");
+    if (ffmpeg.empty() || ffprobe.empty())
+        return bl_fail(BRIGHTLOOM_UNAVAILABLE, "ffmpeg is not installed: install the Debian package ffmpeg");
+    if (!readable_file(path)) return bl_fail(BRIGHTLOOM_UNREADABLE_INPUT, "Cannot read input: %s", path);
+    std::string problem;
+    if (!probe_video(ffprobe, path, info, problem))
+        return bl_fail(BRIGHTLOOM_UNSUPPORTED_FORMAT, "%s", problem.c_str());
+    return BRIGHTLOOM_OK;
+}
+
+brightloom_status check_video_output(const std::vector<std::string>& inputs, const char* output) {
+    for (const std::string& input : inputs)
+        if (same_file(input, output)) return bl_fail(BRIGHTLOOM_CANNOT_WRITE, "Output is the input: %s", output);
+    if (!writable_output(output)) return bl_fail(BRIGHTLOOM_CANNOT_WRITE, "Cannot write output: %s", output);
+    return BRIGHTLOOM_OK;
 }

@@ -16,12 +16,14 @@
 #include "child_process.h"
 #include "frame_pipes.h"
 #include "video_frame_stream.h"
+#include "video_join.h"
 #include "video_temp_files.h"
 
 namespace {
 
 // Every file a job may leave in its temporary directory.
-const char* const TEMP_FILES[] = {"decoder.log", "encoder.log", "reference.png", "reference.log"};
+const char* const TEMP_FILES[] = {"decoder.log", "encoder.log", "reference.png", "reference.log",
+                                  "segments.txt", "join.log"};
 const int TEMP_FILE_COUNT = sizeof TEMP_FILES / sizeof TEMP_FILES[0];
 
 enum ChildSlot { DECODER, ENCODER, HELPER };
@@ -275,16 +277,22 @@ VideoJob::Outcome VideoJob::run(const FrameOperation& operation, const Progress&
     ChildProcess::Streams streams;
     streams.pipe_output = true;
     streams.error_file = temp_path("decoder.log");
-    if (!decoder_->start(decoder_args(ffmpeg_, info_, input_), streams, error)) return Outcome::Failed;
+    if (!decoder_->start(decoder_args(ffmpeg_, info_, input_, options_.window), streams, error)) return Outcome::Failed;
     note_child(DECODER, decoder_->pid());
     ChildProcess& decoder = *decoder_;
     FrameReadAhead reader(decoder.output_fd(), [&decoder] { decoder.kill_now(); });
     RawFrame frame;
+    int64_t to_skip = options_.window.skip;
     if (progress) progress(0, total());
     for (;;) {
         if (cancelled()) return Outcome::Cancelled;
         FrameStreamReader::Result result = reader.next(frame);
         if (result == FrameStreamReader::Result::End) break;
+        // Frames between the key frame and the window's first are only decoded.
+        if (result == FrameStreamReader::Result::Frame && to_skip > 0) {
+            --to_skip;
+            continue;
+        }
         int width = reader.width(), height = reader.height();
         if (result == FrameStreamReader::Result::Damaged || width <= 0 || height <= 0 ||
             frame.rgb.size() != size_t(width) * size_t(height) * 3) {
@@ -368,4 +376,38 @@ bool VideoJob::holds_every_frame(const std::string& encoded, std::string& error)
                  std::to_string(done_) + " frames encoded";
     error = "Cannot write output: " + output_ + " (" + reason + ")";
     return false;
+}
+
+bool VideoJob::join(const std::vector<std::string>& segments, const std::vector<int64_t>& frames,
+                    std::string& error) {
+    const std::string list = temp_path("segments.txt");
+    {
+        std::ofstream listing(list, std::ios::binary);
+        listing << concat_listing(segments, frames, info_);
+        if (!listing.flush()) {
+            error = "Cannot write output: " + output_ + " (" + strerror(errno) + ")";
+            return false;
+        }
+    }
+    if (!make_partial(0, partial_, error)) return false;
+    ChildProcess joiner;
+    ChildProcess::Streams streams;
+    streams.error_file = temp_path("join.log");
+    if (!joiner.start(join_args(ffmpeg_, options_, info_, list, input_, partial_), streams, error))
+        return false;
+    note_child(HELPER, joiner.pid());
+    int code = joiner.wait();
+    note_child(HELPER, 0);
+    if (code != 0) {
+        std::string reason = last_line_of(temp_path("join.log"));
+        error = "Cannot write output: " + output_ + (reason.empty() ? "" : " (" + reason + ")");
+        return false;
+    }
+    if (rename(partial_.c_str(), output_.c_str()) != 0) {
+        error = "Cannot write output: " + output_ + " (" + strerror(errno) + ")";
+        return false;
+    }
+    partial_.clear();
+    if (stop_state_) stop_state_->partials[0][0] = '\0';
+    return true;
 }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "brightloom.h"
 #include "video_encoding.h"
@@ -45,6 +46,10 @@ public:
     // Frame `number` (0 = first) of the input, decoded.
     bool extract_frame(int number, brightloom_image* image, std::string& error);
     Outcome run(const FrameOperation& operation, const Progress& progress, std::string& error);
+    // Joins encoded SEGMENTS (of FRAMES each) into the output without
+    // encoding again, with the sound of the input (none when it is "").
+    bool join(const std::vector<std::string>& segments, const std::vector<int64_t>& frames,
+              std::string& error);
 
     int32_t done() const { return done_; }
     int failed_frames() const { return failed_; }

@@ -10,8 +10,8 @@ from brightloom import _structs
 from conftest import ROOT
 
 SCALARS = {"int32_t": ctypes.c_int32, "uint32_t": ctypes.c_uint32, "float": ctypes.c_float,
-           "double": ctypes.c_double,
-           "size_t": ctypes.c_size_t, "uint8_t": ctypes.c_uint8, "void": None}
+           "size_t": ctypes.c_size_t, "uint8_t": ctypes.c_uint8, "void": None,
+           "double": ctypes.c_double, "char": ctypes.c_char}
 NAMED = {"brightloom_engine": _structs.EngineHandle,
          "brightloom_swap_session": _structs.SwapSessionHandle,
          "brightloom_engine_params": _structs.EngineParams, "brightloom_image": _structs.Image,
@@ -25,7 +25,10 @@ NAMED = {"brightloom_engine": _structs.EngineHandle,
          "brightloom_engine_info": _structs.EngineInfo,
          "brightloom_frames_params": _structs.FramesParams,
          "brightloom_option_row": _structs.OptionRow,
-         "brightloom_frame_name_fn": _structs.FrameNameFunction}
+         "brightloom_frame_name_fn": _structs.FrameNameFunction,
+         "brightloom_video_info": _structs.VideoInfo,
+         "brightloom_video_codec_name": _structs.VideoCodecName,
+         "brightloom_video_range": _structs.VideoRange}
 CALLBACKS = ("brightloom_log_fn", "brightloom_video_progress_fn", "brightloom_frame_name_fn")
 
 

@@ -48,13 +48,13 @@ class SwapOperation:
                            reference=self.reference, reference_position=self.reference_position,
                            reference_distance=self.distance())
 
-    def run_video(self, engine, input, output, encoding, progress):
+    def run_video(self, engine, input, output, encoding, progress, frame_range):
         try:
             return engine.swap_video(self.source, input, output, enhance=self.enhance,
                                      reference=self.reference,
                                      reference_position=self.reference_position,
                                      reference_distance=self.distance(),
-                                     progress=progress, **encoding)
+                                     progress=progress, frame_range=frame_range, **encoding)
         finally:
             worker_engine.forget_swap()
 
@@ -81,6 +81,6 @@ class FrameOperation:
         engine.process_frames(self.mode, input_dir, output_dir, scale=self.scale,
                               blend=self.blend)
 
-    def run_video(self, engine, input, output, encoding, progress):
+    def run_video(self, engine, input, output, encoding, progress, frame_range):
         return engine.process_video(self.mode, input, output, scale=self.scale, blend=self.blend,
-                                    progress=progress, **encoding)
+                                    progress=progress, frame_range=frame_range, **encoding)

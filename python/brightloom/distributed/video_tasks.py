@@ -1,5 +1,6 @@
-"""What a worker does with one segment of a video: the Engine's own video
-run, which writes the encoded segment only when it is complete."""
+"""What a worker does with one range of a video: the Engine's own video run
+over those frames of the input, which writes the encoded range only when it
+is complete."""
 import os
 from dataclasses import dataclass
 
@@ -12,13 +13,10 @@ class SegmentRun:
     models: str
     settings: tuple  # (name, value) pairs for Engine()
     encoding: tuple  # (name, value) pairs: crf, preset, codec
-    in_extension: str  # the cut segments' container
+    input: str  # the input video, which every worker reads under this path
+    ranges: tuple  # (first frame, frame count) of each segment
     extension: str  # the output's, for the encoded segments
     stop_event: str
-
-
-def input_segment(work_dir, index, extension):
-    return os.path.join(work_dir, f"in_{index:05d}{extension}")
 
 
 def output_segment(work_dir, index, extension):
@@ -42,7 +40,7 @@ def run_segment(run, operation, index):
         if stop.is_set():
             return 0
         engine = worker_engine.engine_for(run.models, operation.swap, dict(run.settings))
-        finished = operation.run_video(engine, input_segment(run.work_dir, index, run.in_extension),
+        finished = operation.run_video(engine, run.input,
                                        output_segment(run.work_dir, index, run.extension),
-                                       dict(run.encoding), progress)
+                                       dict(run.encoding), progress, run.ranges[index])
     return done if finished else 0
