@@ -14,10 +14,14 @@
 // frame of a session swap with and without smoothing, called in turn on the
 // same frames in one process.
 //
-//     bench_tracking [--points] [ASSETS_DIR [MODELS_DIR]]
+//     bench_tracking [--points | --cost] [--dither 1|3] [ASSETS_DIR [MODELS_DIR]]
 //
 // --points measures the points alone (no swaps, no flicker, no cost), with
-// the tracker at several strengths.
+// the tracker at several strengths; --cost the cost per frame alone, on ten
+// frames of one path. --dither 1 or 3 feeds the tracker each frame's points
+// averaged over grid phases (see phases_of), measured against the mean of
+// those readings (a constant offset of the detector is not seen), next to
+// the tracker fed the plain detections, and times the extra readings.
 //
 // ASSETS_DIR holds images/ and models/scrfd_2.5g_bnkps_640.onnx; MODELS_DIR
 // the generated stand-in models (demo/uniface_256.onnx, detect/arcface_w600k_r50.onnx).
@@ -114,6 +118,49 @@ bool best_face(brightloom_engine* engine, const bl_image* image, brightloom_face
     if (brightloom_detect_faces(engine, &in, nullptr, face, 1, &count) != BRIGHTLOOM_OK)
         fail("detecting");
     return count > 0;
+}
+
+// ---------------------------------------------------------- grid phases
+// The detector places a face with an error that depends on where the face
+// sits on its anchor grid (the coarsest stride is 32 input pixels); along a
+// path that error drifts slowly, too slowly for a tracker to average away.
+// Reading the frame moved by quarter steps of that stride and averaging the
+// readings cancels much of it. The frames here are 640 x 640, so a frame
+// pixel is an input pixel.
+
+// Diagonal shifts read per frame: `dither` 1 alternates (0, 16) and (8, 24)
+// with the frame's parity, one reading more per frame; 3 reads all four.
+std::vector<int> phases_of(int dither, int k) {
+    if (dither == 1) return k % 2 ? std::vector<int>{8, 24} : std::vector<int>{0, 16};
+    if (dither == 3) return {0, 8, 16, 24};
+    return {0};
+}
+
+// The best face's points of `frame` moved by (d, d) whole pixels, carried back.
+bool moved_points(brightloom_engine* engine, const bl_image* frame, int d, float points[10]) {
+    const float m[6] = {1, 0, float(d), 0, 1, float(d)};
+    bl_image_ptr moved(bl_warp_affine(frame, m, frame->width, frame->height));
+    brightloom_face face;
+    if (!moved || !best_face(engine, moved.get(), &face)) return false;
+    for (int i = 0; i < 10; ++i) points[i] = face.points5[i] - float(d);
+    return true;
+}
+
+// The points of frame k averaged over its phases; `plain` is the reading at
+// shift 0, already taken. Phases that miss the face are left out.
+void phased_points(brightloom_engine* engine, const bl_image* frame, int dither, int k,
+                   const float plain[10], float out[10]) {
+    float sum[10] = {};
+    int n = 0;
+    for (int d : phases_of(dither, k)) {
+        float reading[10];
+        if (d == 0) memcpy(reading, plain, sizeof reading);
+        else if (!moved_points(engine, frame, d, reading)) continue;
+        for (int i = 0; i < 10; ++i) sum[i] += reading[i];
+        ++n;
+    }
+    if (n == 0) return memcpy(out, plain, sizeof sum), void();
+    for (int i = 0; i < 10; ++i) out[i] = sum[i] / float(n);
 }
 
 // ------------------------------------------------------------ filters
@@ -339,13 +386,25 @@ struct Row {
     float jitter_off = 0, jitter_tracked = 0, jitter_cv = 0, jitter_euro = 0;
     float cv_fast = 0, euro_fast = 0;
     float perfect_motion = 0, perfect_all = 0;  // carried_average at the tracker's gain, and at 0
+    float tracked_plain = 0;  // the tracker given the plain detections (one grid phase)
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool points_only = argc > 1 && strcmp(argv[1], "--points") == 0;
-    if (points_only) --argc, ++argv;
+    bool points_only = false, cost_only = false;
+    int dither = 0;
+    for (; argc > 1 && strncmp(argv[1], "--", 2) == 0; --argc, ++argv) {
+        if (strcmp(argv[1], "--points") == 0) points_only = true;
+        else if (strcmp(argv[1], "--cost") == 0) cost_only = true;
+        else if (strcmp(argv[1], "--dither") == 0 && argc > 2 && (atoi(argv[2]) == 1 || atoi(argv[2]) == 3))
+            dither = atoi(argv[2]), --argc, ++argv;
+        else {
+            fprintf(stderr, "usage: bench_tracking [--points | --cost] [--dither 1|3] [ASSETS_DIR [MODELS_DIR]]\n");
+            return 2;
+        }
+    }
+    const int frames = cost_only ? 10 : FRAMES;  // --cost: a few frames of one path
     const std::string assets = argc > 1 ? argv[1] : BL_BENCH_ASSETS_DIR;
     const std::string stand_ins = argc > 2 ? argv[2] : BL_BENCH_MODELS_DIR;
     const std::string detector = assets + "/models/scrfd_2.5g_bnkps_640.onnx";
@@ -382,15 +441,16 @@ int main(int argc, char** argv) {
 
     const int window = 240;  // of the photo around the face, at the photo's scale... see below
     std::vector<Row> rows;
-    double time_off = 0, time_on = 0, time_detect_track = 0, time_track = 0;
+    double time_off = 0, time_on = 0, time_detect_track = 0, time_track = 0, time_dither = 0;
     int timed = 0;
     brightloom_options off = brightloom_default_options(), on = brightloom_default_options();
     off.smoothing = 0.0f;
-    for (size_t pi = 0; pi < photos.size(); ++pi) {
+    for (size_t pi = 0; pi < (cost_only ? 1 : photos.size()); ++pi) {
         const Photo& photo = photos[pi];
         const Photo& other = photos[(pi + 1) % photos.size()];
         const brightloom_image source = as_public(other.image.get());
         for (Path path : {Path::sine, Path::drift, Path::zoom, Path::cut}) {
+            if (cost_only && path != Path::sine) continue;
             brightloom_swap_session *s_off = nullptr, *s_on = nullptr;
             if (brightloom_swap_session_open(engine, &source, nullptr, nullptr, &s_off) ||
                 brightloom_swap_session_open(engine, &source, nullptr, nullptr, &s_on))
@@ -400,11 +460,13 @@ int main(int argc, char** argv) {
             std::vector<bl_face_tracker> sweep(STRENGTHS);
             for (int i = 0; i < STRENGTHS; ++i) sweep[i].set_strength(SWEEP[i]);
             std::vector<Series> swept(STRENGTHS);
-            Series raw, tracked;
+            bl_face_tracker plain_tracker;
+            plain_tracker.set_strength(BL_SMOOTHING_DEFAULT);
+            Series raw, tracked, dithered, tracked_plain;
             std::vector<Placement> places;
             std::vector<int> segment;
             std::vector<bl_image_ptr> undone_in, undone_off, undone_on;
-            for (int k = 0; k < FRAMES; ++k) {
+            for (int k = 0; k < frames; ++k) {
                 const bool second = path == Path::cut && k >= CUT_AT;
                 const Photo& shown = second ? other : photo;
                 const Placement placed = place(path, shown, k);
@@ -418,6 +480,10 @@ int main(int argc, char** argv) {
                 brightloom_face found;
                 const bool has = best_face(engine, frame.get(), &found);
                 const double t1 = now_ms();
+                float phased[10];
+                if (has) phased_points(engine, frame.get(), dither, k, found.points5, phased);
+                time_dither += now_ms() - t1;
+                const double t1b = now_ms();
                 std::vector<float> measured, smoothed;
                 if (has) {
                     bl_face face;
@@ -425,6 +491,11 @@ int main(int argc, char** argv) {
                     memcpy(face.box, found.box, sizeof face.box);
                     memcpy(face.landmark5_align, found.points5, sizeof face.landmark5_align);
                     measured.assign(face.landmark5_align, face.landmark5_align + 10);
+                    bl_face plain_face = face;
+                    if (plain_tracker.match(frame.get(), &plain_face, 1, false)) plain_tracker.smooth(0, &plain_face);
+                    tracked_plain.points.push_back(std::vector<float>(plain_face.landmark5_align, plain_face.landmark5_align + 10));
+                    memcpy(face.landmark5_align, phased, sizeof phased);
+                    dithered.points.push_back(std::vector<float>(face.landmark5_align, face.landmark5_align + 10));
                     const bl_face measured_face = face;
                     if (tracker.match(frame.get(), &face, 1, false)) tracker.smooth(0, &face);
                     smoothed.assign(face.landmark5_align, face.landmark5_align + 10);
@@ -435,6 +506,9 @@ int main(int argc, char** argv) {
                     }
                 } else {
                     tracker.match(frame.get(), nullptr, 0, false);
+                    plain_tracker.match(frame.get(), nullptr, 0, false);
+                    tracked_plain.points.push_back({});
+                    dithered.points.push_back({});
                     for (int i = 0; i < STRENGTHS && points_only; ++i) {
                         sweep[i].match(frame.get(), nullptr, 0, false);
                         swept[i].points.push_back({});
@@ -442,7 +516,7 @@ int main(int argc, char** argv) {
                 }
                 const double t2 = now_ms();
                 time_detect_track += t1 - t0;
-                time_track += t2 - t1;
+                time_track += t2 - t1b;
                 raw.points.push_back(measured);
                 tracked.points.push_back(smoothed);
 
@@ -474,6 +548,10 @@ int main(int argc, char** argv) {
             std::vector<int> restarts;
             if (path == Path::cut) restarts.push_back(CUT_AT);  // a cut the filters are told of
             const Truth truth = truth_of(raw, places, segment);
+            // A constant offset of the detector is no motion and not seen: the
+            // series read at several grid phases is measured against the mean
+            // of its own readings.
+            const Truth phased_truth = truth_of(dithered, places, segment);
             Row row;
             row.photo = photo.name;
             row.path = path_name(path);
@@ -481,36 +559,37 @@ int main(int argc, char** argv) {
             const Series cv = kalman(raw, 0.05f, 1.0f, {});
             const Series euro = one_euro(raw, 1.0f, 0.05f, {});
             row.off = residual(raw, truth);
-            row.tracked = residual(tracked, truth);
+            row.tracked = residual(tracked, phased_truth);
+            row.tracked_plain = residual(tracked_plain, truth);
             row.cv = residual(cv, truth);
             row.euro = residual(euro, truth);
             row.jitter_off = jitter(raw, truth);
-            row.jitter_tracked = jitter(tracked, truth);
+            row.jitter_tracked = jitter(tracked, phased_truth);
             row.jitter_cv = jitter(cv, truth);
             row.jitter_euro = jitter(euro, truth);
             if (path == Path::drift) {
                 row.lag_off = lag(raw, truth, 0.37f, 0.23f);
-                row.lag_tracked = lag(tracked, truth, 0.37f, 0.23f);
+                row.lag_tracked = lag(tracked, phased_truth, 0.37f, 0.23f);
                 row.lag_cv = lag(cv, truth, 0.37f, 0.23f);
                 row.lag_euro = lag(euro, truth, 0.37f, 0.23f);
             }
             if (path == Path::cut) {
                 row.follow_off = frames_to_follow(raw, truth);
-                row.follow_tracked = frames_to_follow(tracked, truth);
+                row.follow_tracked = frames_to_follow(tracked, phased_truth);
                 row.follow_cv = frames_to_follow(cv, truth);
                 row.follow_euro = frames_to_follow(euro, truth);
             }
             for (int i = 0; i < STRENGTHS && points_only; ++i) {
-                row.sweep[i] = residual(swept[i], truth);
-                row.sweep_jitter[i] = jitter(swept[i], truth);
-                if (path == Path::drift) row.sweep_lag[i] = lag(swept[i], truth, 0.37f, 0.23f);
+                row.sweep[i] = residual(swept[i], phased_truth);
+                row.sweep_jitter[i] = jitter(swept[i], phased_truth);
+                if (path == Path::drift) row.sweep_lag[i] = lag(swept[i], phased_truth, 0.37f, 0.23f);
             }
             row.cv_fast = residual(kalman(raw, 0.5f, 1.0f, {}), truth);
             row.perfect_motion = residual(carried_average(raw, places, segment, bl_smoothing_gain(BL_SMOOTHING_DEFAULT)), truth);
             row.perfect_all = residual(carried_average(raw, places, segment, 0.0f), truth);
             row.euro_fast = residual(one_euro(raw, 1.0f, 0.5f, {}), truth);
             int n = 0;
-            for (int k = 1; k < FRAMES && !points_only; ++k) {
+            for (int k = 1; k < frames && !points_only; ++k) {
                 if (path == Path::cut && k == CUT_AT) continue;
                 row.flicker_in += mean_change(undone_in[k - 1].get(), undone_in[k].get());
                 row.flicker_off += mean_change(undone_off[k - 1].get(), undone_off[k].get());
@@ -529,8 +608,10 @@ int main(int argc, char** argv) {
     printf("%-30s %-6s %7s %8s %6s %8s %6s %8s | jitter %5s %7s %6s %5s %5s | %8s %8s %8s\n", "photo", "path",
            "off", "tracked", "ratio", "cv", "ratio", "one-euro", "off", "tracked", "ratio", "cv", "euro", "flick-in",
            "flick-off", "flick-on");
-    double sum_ratio = 0, worst_ratio = 0, sum_jitter = 0;
+    double sum_ratio = 0, worst_ratio = 0, sum_jitter = 0, sum_plain = 0, worst_plain = 0;
     for (const Row& r : rows) {
+        sum_plain += r.tracked_plain / r.off;
+        worst_plain = std::max(worst_plain, double(r.tracked_plain / r.off));
         printf("%-30s %-6s %7.3f %8.3f %5.0f%% %8.3f %5.0f%% %8.3f |     %6.3f %7.3f %5.0f%% %5.2f %5.2f | %8.3f %8.3f %8.3f\n",
                r.photo.c_str(), r.path.c_str(), r.off, r.tracked, 100 * r.tracked / r.off, r.cv, 100 * r.cv / r.off,
                r.euro, r.jitter_off, r.jitter_tracked, 100 * r.jitter_tracked / r.jitter_off, r.jitter_cv,
@@ -541,6 +622,9 @@ int main(int argc, char** argv) {
     }
     printf("tracked residual / off: mean %.0f%%, worst %.0f%%; jitter / off: mean %.0f%%\n",
            100 * sum_ratio / rows.size(), 100 * worst_ratio, 100 * sum_jitter / rows.size());
+    if (dither)
+        printf("the tracker fed grid phases (--dither %d) above; given the plain detections: residual / off mean %.0f%%, "
+               "worst %.0f%%\n", dither, 100 * sum_plain / rows.size(), 100 * worst_plain);
     if (points_only) {
         printf("\nResidual / off by strength (and drift lag, px); CV Kalman q=0.5, One Euro beta 0.5;\n"
                "the detections carried by the true motion and averaged: at strength %.1f's gain, and all alike\n",
@@ -581,6 +665,9 @@ int main(int argc, char** argv) {
            "detection %.2f ms, tracker %.3f ms (%.2f%% of detection)\n",
            timed, time_off / timed, time_on / timed, 100 * (time_on / time_off - 1), time_detect_track / timed,
            time_track / timed, 100 * time_track / time_detect_track);
+    if (!points_only && dither)
+        printf("Readings at other grid phases (--dither %d): %.2f ms per frame, %.2f%% of a swap frame without smoothing\n",
+               dither, time_dither / timed, 100 * time_dither / time_off);
     printf("load average: %s\n", load_average().c_str());
     brightloom_engine_close(engine);
     return 0;
