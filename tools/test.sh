@@ -7,8 +7,8 @@
 # puppeteer-core, both installed here), and the install test; the Python
 # binding's tests run against the plain build; then every fuzz target runs for
 # a short while (fuzz/run.sh). Then the portable Linux wheel and bundle are
-# built in a bullseye root and tried in minimal bullseye and trixie roots
-# (tools/portable/test.sh). Last, the Windows form is cross-built and tested
+# built in a bullseye root and tried in minimal bullseye and trixie roots,
+# and for arm64 under emulation with the C++ suite (tools/portable/test.sh). Last, the Windows form is cross-built and tested
 # under Wine with the plain build's models.
 set -euo pipefail
 

@@ -3,9 +3,10 @@
 # arm64 wheels and command-line bundles (build.sh), checks that what they
 # ship needs nothing of a system but glibc 2.31 (check_policy.py), and tries
 # them as a user would: x86_64 in minimal bullseye and trixie roots
-# (test-roots.sh), arm64 under emulation (test-arm64.sh). Each part prints
-# how long it took; the roots and the codecs are made once per machine and
-# reused.
+# (test-roots.sh), arm64 under emulation (test-arm64.sh), where the C++
+# test programs, cross-built, run too (test-arm64-suite.sh; arm64-skips.txt
+# names the tests left out). Each part prints how long it took; the roots
+# and the codecs are made once per machine and reused.
 #
 #   tools/portable/test.sh NATIVE_BUILD
 #
@@ -40,5 +41,7 @@ wait "$roots" || { cat "$roots_dir/user-roots.log"; exit 1; }
 tail -n 1 "$roots_dir/user-roots.log"
 timed "x86_64 tests in the roots" bash "$here/test-roots.sh" "$build" "$dist"
 case " $archs " in
-  *" aarch64 "*) timed "arm64 tests under emulation" bash "$here/test-arm64.sh" "$dist" ;;
+  *" aarch64 "*)
+    timed "arm64 tests under emulation" bash "$here/test-arm64.sh" "$dist"
+    timed "arm64 C++ suite under emulation" bash "$here/test-arm64-suite.sh" "$build" ;;
 esac
