@@ -84,6 +84,21 @@ void add_codec_args(std::vector<std::string>& args, const EncodeOptions& o) {
     }
 }
 
+// The end every written file's arguments share, the encoder's and the
+// join's alike: the sound as the container takes it, MP4/MOV's index at the
+// front so a player can start before the whole file has arrived, then the
+// format and the file.
+void add_sound_and_output(std::vector<std::string>& args, const EncodeOptions& options,
+                          const VideoInfo& info, bool sound, const std::string& output) {
+    if (sound) {
+        std::vector<std::string> codecs = sound_args(options.container, info.sound_codecs);
+        args.insert(args.end(), codecs.begin(), codecs.end());
+    }
+    if (options.container == "mp4" || options.container == "mov")
+        args.insert(args.end(), {"-movflags", "+faststart"});
+    args.insert(args.end(), {"-f", options.container, ffmpeg_file(output)});
+}
+
 }  // namespace
 
 std::string check_encode_options(const std::string& output, EncodeOptions& options) {
@@ -206,13 +221,7 @@ std::vector<std::string> encoder_args(const std::string& ffmpeg, const EncodeOpt
     // (frames are never duplicated); otherwise each frame keeps its own time.
     if (info.variable_rate) args.insert(args.end(), {"-fps_mode", "passthrough", "-enc_time_base", "-1"});
     else args.insert(args.end(), {"-fps_mode", "vfr", "-r", info.rate.text()});
-    if (sound) {
-        std::vector<std::string> codecs = sound_args(options.container, info.sound_codecs);
-        args.insert(args.end(), codecs.begin(), codecs.end());
-    }
-    if (options.container == "mp4" || options.container == "mov")
-        args.insert(args.end(), {"-movflags", "+faststart"});
-    args.insert(args.end(), {"-f", options.container, ffmpeg_file(output)});
+    add_sound_and_output(args, options, info, sound, output);
     return args;
 }
 
@@ -251,12 +260,6 @@ std::vector<std::string> join_args(const std::string& ffmpeg, const EncodeOption
         args.insert(args.end(), {"-tag:v", "hvc1"});
     if (stores_rotation(options, info))
         args.insert(args.end(), {"-metadata:s:v:0", "rotate=" + std::to_string(info.rotation)});
-    if (sound) {
-        std::vector<std::string> codecs = sound_args(options.container, info.sound_codecs);
-        args.insert(args.end(), codecs.begin(), codecs.end());
-    }
-    if (options.container == "mp4" || options.container == "mov")
-        args.insert(args.end(), {"-movflags", "+faststart"});
-    args.insert(args.end(), {"-f", options.container, ffmpeg_file(output)});
+    add_sound_and_output(args, options, info, sound, output);
     return args;
 }

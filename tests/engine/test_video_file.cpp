@@ -42,21 +42,9 @@ namespace {
 
 #if !defined(_WIN32)
 
-const int CLIP_FRAMES = 6;
+using bl_test::run_program;
 
-bool run_program(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(&arg[0]);
-    argv.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-           WEXITSTATUS(status) == 0;
-}
+const int CLIP_FRAMES = 6;
 
 struct ProgressLog {
     std::vector<std::pair<int32_t, int32_t>> calls;

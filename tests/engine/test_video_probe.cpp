@@ -17,23 +17,10 @@
 #include "video_file/video_probe.h"
 
 using bl_test::ModelDir;
+using bl_test::run_program;
 using bl_test::TempDir;
 
 namespace {
-
-bool run_program(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(&arg[0]);
-    argv.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-           WEXITSTATUS(status) == 0;
-}
 
 std::string read_bytes(const std::string& path) {
     FILE* file = fopen(path.c_str(), "rb");

@@ -106,6 +106,12 @@ bool file_exists(const std::string& path);
 size_t file_size(const std::string& path);
 std::vector<uint8_t> read_file(const std::string& path);
 
+#if !defined(_WIN32)
+// Runs a program (ffmpeg, ffprobe) from its argument list, no shell between;
+// true when it exited 0.
+bool run_program(std::vector<std::string> args);
+#endif
+
 }  // namespace bl_test
 
 #endif
