@@ -1,17 +1,21 @@
-// The video face-swap functions' state (a swap session on the process-wide
-// engine, and the reference settings) as the tests may see it.
+// The video face-swap functions' state: the swap session on the process-wide
+// engine and the reference settings. The tests read it through
+// frame_dirs/video_swap_testing.h.
 #ifndef BL_VIDEO_SWAP_H
 #define BL_VIDEO_SWAP_H
 
-#include "face/face.h"
+#include <stdint.h>
 
-// The cached source face, or none while no session is ready.
-const bl_face* bl_video_source_face(void);
+#include <memory>
 
-// 1 while frames are filtered by a reference face, else 0.
-int bl_video_reference_active(void);
+#include "engine/swap_session.h"
 
-// The current reference distance threshold.
-float bl_video_reference_distance(void);
+// None until face_swap_video_init() succeeds, and again after cleanup.
+extern std::unique_ptr<brightloom_swap_session> g_bl_video_session;
+
+// 1 while frames are filtered by a reference face, else 0, and the
+// reference distance threshold.
+extern int32_t g_bl_video_ref_active;
+extern float g_bl_video_ref_distance;
 
 #endif

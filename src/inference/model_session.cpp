@@ -9,7 +9,6 @@
 #include "inference/bench_timing.h"
 #include "inference/block_cache.h"
 #include "inference/session_preload.h"
-#include "inference/session_tuning_testing.h"
 #include "platform/cpu_cores.h"
 #include "platform/log_sink.h"
 

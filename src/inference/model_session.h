@@ -7,6 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,19 @@ struct bl_session_tuning {
 // The tuning an engine opened now gets when it asks for `intra_threads`
 // (0: the cores this process may use, counted now): no spinning, and run
 // memory in the block cache.
-// A benchmark's forced tuning (inference/session_tuning_testing.h) wins.
+// A benchmark's forced tuning (below) wins.
 bl_session_tuning bl_session_tuning_for(int intra_threads);
+
+// Forced tuning: while `forced` is set, every engine opened gets these
+// values whatever its params ask. Only the benchmarks and tests set it
+// (inference/session_tuning_testing.h).
+struct bl_forced_tuning {
+    std::atomic<bool> forced{false};
+    std::atomic<int> intra_threads{0};
+    std::atomic<int> allow_spinning{0};
+    std::atomic<int> memory{0};
+};
+extern bl_forced_tuning g_bl_forced_tuning;
 
 class bl_session_preload;
 

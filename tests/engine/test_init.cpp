@@ -10,9 +10,10 @@
 
 #include "brightloom.h"
 #include "engine/bl_engine.h"
+#include "engine/bl_engine_testing.h"
 #include "engine/engine.h"
 #include "face/face_detect.h"
-#include "inference/runtime_loader.h"
+#include "inference/runtime_loader_testing.h"
 #include "support/testutil.h"
 
 using bl_test::count_of;

@@ -6,6 +6,7 @@
 
 #include "brightloom.h"
 #include "engine/bl_engine.h"
+#include "engine/bl_engine_testing.h"
 #include "support/testutil.h"
 
 TEST(Settings, NamesKeepAtMost63BytesAndTheirCase) {

@@ -7,7 +7,7 @@
 #include "engine/bl_engine.h"
 #include "support/testutil.h"
 #include "frame_dirs/video_fixture.h"
-#include "frame_dirs/video_swap.h"
+#include "frame_dirs/video_swap_testing.h"
 
 using bl_test::file_exists;
 using bl_test::StderrCapture;
