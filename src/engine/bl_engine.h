@@ -6,9 +6,8 @@
 
 #include <stdint.h>
 
-#include <new>
-
 #include "brightloom.h"
+#include "engine/exception_guard.h"
 
 inline constexpr char BL_NOT_INITIALIZED[] = "Not initialized — call brightloom_init() first";
 inline constexpr char BL_SWAP_NOT_AVAILABLE[] =
@@ -61,14 +60,11 @@ int32_t bl_out_of_memory(void);
 // a message instead of terminating the host.
 template <typename Body>
 int32_t bl_guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return bl_out_of_memory();
-    } catch (...) {
+    return bl_exception_guarded(body, [](bl_escape escape) -> int32_t {
+        if (escape == bl_escape::out_of_memory) return bl_out_of_memory();
         bl_set_error("Internal error");
-    }
-    return -1;
+        return -1;
+    });
 }
 
 #endif
