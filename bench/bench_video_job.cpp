@@ -15,6 +15,9 @@
 //                  (default swap,enhance)
 //     --size WxH   frame size (default 1920x1080; an upscale wants small)
 //     --serial     also run the job without the overlap
+//     --threads N  the models' worker threads (default 0: every core); with
+//                  fewer threads than cores the job's ffmpeg children get a
+//                  core of their own, as on a machine with cores to spare
 //     --photo P    the photo the frames show (default the shared one-face
 //                  photo); --source P the swap's source face
 // The clip is the photo under a slowly panning window, encoded with libx264,
@@ -53,6 +56,7 @@ struct Options {
     int rounds = 3;
     int width = 1920, height = 1080;
     bool serial = false;
+    int threads = 0;
     std::vector<std::string> only = {"swap", "enhance"};
 };
 
@@ -246,6 +250,7 @@ Options parse(int argc, char** argv) {
         else if (arg == "--size" && has_value) {
             if (sscanf(argv[++i], "%dx%d", &o.width, &o.height) != 2) return Options{};
         } else if (arg == "--serial") o.serial = true;
+        else if (arg == "--threads" && has_value) o.threads = atoi(argv[++i]);
         else if (arg == "--photo" && has_value) o.photo = argv[++i];
         else if (arg == "--source" && has_value) o.source = argv[++i];
         else if (arg.compare(0, 2, "--") == 0 || !o.models.empty()) return Options{};
@@ -261,13 +266,14 @@ int main(int argc, char** argv) {
     if (o.models.empty()) {
         fprintf(stderr,
                 "usage: bench_video_job MODELS_DIR [--frames N] [--rounds N] [--only LIST] "
-                "[--size WxH] [--serial] [--photo P] [--source P]\n");
+                "[--size WxH] [--serial] [--threads N] [--photo P] [--source P]\n");
         return 2;
     }
     char pattern[] = "/tmp/bl_video_job_XXXXXX";
     if (!mkdtemp(pattern)) fail("making a work folder");
     brightloom_engine_params params = brightloom_engine_default_params();
     params.warm_up = 1;  // as the video hosts open it
+    params.intra_threads = o.threads;
     brightloom_engine* engine = nullptr;
     if (brightloom_engine_open(o.models.c_str(), &params, &engine) != BRIGHTLOOM_OK)
         fail("opening the engine");
