@@ -10,6 +10,11 @@
 #include "image/image_decode.h"
 #include "image/image_encode.h"
 #include "image/image_io.h"
+#include "image/image_limits.h"
+
+// The public header publishes the decoder's cap to callers.
+static_assert(BRIGHTLOOM_MAX_IMAGE_PIXELS == BL_MAX_IMAGE_PIXELS,
+              "the published pixel cap differs from the one the decoder applies");
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "brightloom.h"
-#include "engine/bl_engine.h"
-#include "engine/bl_engine_testing.h"
+#include "legacy/legacy_state.h"
+#include "legacy/legacy_state_testing.h"
 #include "engine/engine.h"
 #include "face/face_detect.h"
 #include "inference/runtime_loader_testing.h"

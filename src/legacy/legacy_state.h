@@ -1,8 +1,8 @@
 // The 32 original functions' side of the library: their settings, the
 // process-wide engine they run on, the error buffer and the checks every
 // one of them starts with. Only these functions write the error buffer.
-#ifndef BL_ENGINE_H
-#define BL_ENGINE_H
+#ifndef BL_LEGACY_STATE_H
+#define BL_LEGACY_STATE_H
 
 #include <stdint.h>
 
@@ -17,7 +17,7 @@ inline constexpr char BL_OUT_OF_MEMORY[] = "Out of memory";
 
 // The 32 functions' state, in one place: the engine they run on (none
 // before initialization), whether it opened swap, and their settings. The
-// tests read it through engine/bl_engine_testing.h.
+// tests read it through legacy/legacy_state_testing.h.
 struct bl_legacy_model_name {
     char text[64];
 };

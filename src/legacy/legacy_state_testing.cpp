@@ -1,6 +1,6 @@
-#include "engine/bl_engine_testing.h"
+#include "legacy/legacy_state_testing.h"
 
-#include "engine/bl_engine.h"
+#include "legacy/legacy_state.h"
 
 int bl_is_initialized(void) { return g_bl_legacy.engine ? 1 : 0; }
 int bl_is_swap_available(void) { return g_bl_legacy.engine && g_bl_legacy.want_swap ? 1 : 0; }

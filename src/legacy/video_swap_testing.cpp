@@ -1,6 +1,6 @@
-#include "frame_dirs/video_swap_testing.h"
+#include "legacy/video_swap_testing.h"
 
-#include "frame_dirs/video_swap.h"
+#include "legacy/video_swap.h"
 
 const bl_face* bl_video_source_face(void) {
     return g_bl_video_session ? &g_bl_video_session->source_face : nullptr;

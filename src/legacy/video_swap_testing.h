@@ -1,5 +1,5 @@
 // The tests' view of the video face-swap functions' state
-// (frame_dirs/video_swap.h). Compiled only into the internal library they
+// (legacy/video_swap.h). Compiled only into the internal library they
 // link (bl_internal), never into the shipped one.
 #ifndef BL_VIDEO_SWAP_TESTING_H
 #define BL_VIDEO_SWAP_TESTING_H

@@ -1,6 +1,6 @@
 // The video face-swap functions' state: the swap session on the process-wide
 // engine and the reference settings. The tests read it through
-// frame_dirs/video_swap_testing.h.
+// legacy/video_swap_testing.h.
 #ifndef BL_VIDEO_SWAP_H
 #define BL_VIDEO_SWAP_H
 

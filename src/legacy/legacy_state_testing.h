@@ -1,8 +1,8 @@
-// The tests' view of the 32 functions' state (engine/bl_engine.h). Compiled
+// The tests' view of the 32 functions' state (legacy/legacy_state.h). Compiled
 // only into the internal library they link (bl_internal), never into the
 // shipped one.
-#ifndef BL_ENGINE_TESTING_H
-#define BL_ENGINE_TESTING_H
+#ifndef BL_LEGACY_STATE_TESTING_H
+#define BL_LEGACY_STATE_TESTING_H
 
 #include <stdint.h>
 

@@ -1,7 +1,7 @@
 // Video face swap as the 32 functions offer it: one swap session on the
 // process-wide engine, a reference face set and cleared separately, and the
 // runner that swaps it into a whole frame directory.
-#include "frame_dirs/video_swap.h"
+#include "legacy/video_swap.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -10,12 +10,13 @@
 #include <memory>
 
 #include "brightloom.h"
-#include "engine/bl_engine.h"
 #include "engine/engine_ops.h"
 #include "engine/swap_session.h"
 #include "face/face_constants.h"
 #include "frame_dirs/frame_dir_run.h"
 #include "image/image_io.h"
+#include "legacy/legacy_runs.h"
+#include "legacy/legacy_state.h"
 #include "platform/log_sink.h"
 
 // ----------------------------------------------------------------- state

@@ -1,7 +1,7 @@
 // The 32 functions' engine: their settings, the error buffer, the checks
 // every operation starts with, initialization and shutdown of the one
 // process-wide engine they run on.
-#include "engine/bl_engine.h"
+#include "legacy/legacy_state.h"
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -11,11 +11,6 @@
 #include "engine/bl_status.h"
 #include "engine/engine.h"
 #include "engine/model_table.h"
-#include "image/image_limits.h"
-
-// The public header publishes the decoder's cap to callers.
-static_assert(BRIGHTLOOM_MAX_IMAGE_PIXELS == BL_MAX_IMAGE_PIXELS,
-              "the published pixel cap differs from the one the decoder applies");
 
 // ------------------------------------------------------------------- state
 
