@@ -118,6 +118,9 @@ struct bl_tensor {
 struct bl_run_lines {
     const char* tensor_failed;  // "%s": the runtime's message
     const char* run_failed;     // "%s": the runtime's message
+    // bl_model_run_first_output's short output: "%zu" the values output 0
+    // holds, then "%zu" the values expected.
+    const char* output_short = nullptr;
 };
 
 enum {
