@@ -10,10 +10,8 @@
 #include "platform/log_sink.h"
 
 int bl_face_enhancer_open(const bl_runtime* runtime, const char* path, bl_model* enhancer) {
-    if (bl_model_open(runtime, path, "[face_enhance] Load model failed: %s\n", enhancer) != 0)
-        return -1;
-    bl_log(BRIGHTLOOM_LOG_INFO, "[face_enhance] Enhancer loaded: %s\n", path);
-    return 0;
+    return bl_model_open_announced(runtime, path, "[face_enhance] Load model failed: %s\n",
+                                   "[face_enhance] Enhancer loaded: %s\n", enhancer);
 }
 
 namespace {

@@ -10,10 +10,8 @@
 #include "platform/log_sink.h"
 
 int bl_landmarker_open(const bl_runtime* runtime, const char* path, bl_model* landmarker) {
-    if (bl_model_open(runtime, path, "[landmark68] Load model failed: %s\n", landmarker) != 0)
-        return -1;
-    bl_log(BRIGHTLOOM_LOG_INFO, "[landmark68] Landmarker loaded: %s\n", path);
-    return 0;
+    return bl_model_open_announced(runtime, path, "[landmark68] Load model failed: %s\n",
+                                   "[landmark68] Landmarker loaded: %s\n", landmarker);
 }
 
 namespace {

@@ -12,17 +12,13 @@
 #include "platform/log_sink.h"
 
 int bl_occluder_open(const bl_runtime* runtime, const char* path, bl_model* occluder) {
-    if (bl_model_open(runtime, path, "[face_occluder] Load model failed: %s\n", occluder) != 0)
-        return -1;
-    bl_log(BRIGHTLOOM_LOG_INFO, "[face_occluder] Loaded: %s\n", path);
-    return 0;
+    return bl_model_open_announced(runtime, path, "[face_occluder] Load model failed: %s\n",
+                                   "[face_occluder] Loaded: %s\n", occluder);
 }
 
 int bl_parser_open(const bl_runtime* runtime, const char* path, bl_model* parser) {
-    if (bl_model_open(runtime, path, "[face_parser] Load model failed: %s\n", parser) != 0)
-        return -1;
-    bl_log(BRIGHTLOOM_LOG_INFO, "[face_parser] Loaded: %s\n", path);
-    return 0;
+    return bl_model_open_announced(runtime, path, "[face_parser] Load model failed: %s\n",
+                                   "[face_parser] Loaded: %s\n", parser);
 }
 
 namespace {

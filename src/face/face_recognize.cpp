@@ -10,10 +10,8 @@
 #include "platform/log_sink.h"
 
 int bl_recognizer_open(const bl_runtime* runtime, const char* path, bl_model* recognizer) {
-    if (bl_model_open(runtime, path, "[recognize] Load model failed: %s\n", recognizer) != 0)
-        return -1;
-    bl_log(BRIGHTLOOM_LOG_INFO, "[recognize] Recognizer loaded: %s\n", path);
-    return 0;
+    return bl_model_open_announced(runtime, path, "[recognize] Load model failed: %s\n",
+                                   "[recognize] Recognizer loaded: %s\n", recognizer);
 }
 
 namespace {

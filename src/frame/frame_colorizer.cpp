@@ -16,10 +16,8 @@
 #include "platform/log_sink.h"
 
 int bl_colorizer_open(const bl_runtime* runtime, const char* path, bl_model* colorizer) {
-    if (bl_model_open(runtime, path, "[colorizer] Load model failed: %s\n", colorizer) != 0)
-        return -1;
-    bl_log(BRIGHTLOOM_LOG_INFO, "[colorizer] Loaded: %s\n", path);
-    return 0;
+    return bl_model_open_announced(runtime, path, "[colorizer] Load model failed: %s\n",
+                                   "[colorizer] Loaded: %s\n", colorizer);
 }
 
 // ------------------------------------------------------- colour conversions

@@ -297,6 +297,13 @@ int bl_model_open(const bl_runtime* runtime, const char* path, const char* load_
     return 0;
 }
 
+int bl_model_open_announced(const bl_runtime* runtime, const char* path, const char* load_failed,
+                            const char* loaded, bl_model* model) {
+    if (bl_model_open(runtime, path, load_failed, model) != 0) return -1;
+    bl_log(BRIGHTLOOM_LOG_INFO, loaded, path);
+    return 0;
+}
+
 void bl_model_close(bl_model* model) {
     if (model->session) model->runtime->ort->ReleaseSession(model->session);
     model->session = nullptr;

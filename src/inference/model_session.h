@@ -102,6 +102,10 @@ int bl_model_open(const bl_runtime* runtime, const char* path, const char* load_
 // status (which the caller reports or releases). Opening a model takes a
 // session made ahead by the runtime's preload first.
 OrtStatus* bl_session_create(const bl_runtime* runtime, const char* path, OrtSession** session);
+// bl_model_open that, once the model is open, writes `loaded` (a line whose
+// "%s" is the path) at info level: the one way the slots say they loaded.
+int bl_model_open_announced(const bl_runtime* runtime, const char* path, const char* load_failed,
+                            const char* loaded, bl_model* model);
 // Releases the session; safe on a closed model.
 void bl_model_close(bl_model* model);
 
