@@ -22,8 +22,8 @@ static bl_image* decode_as_file(const uint8_t* data, size_t size, load_failure* 
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    bl_image* from_memory = bl_image_decode_memory(data, size);
-    const load_failure memory_failure = bl_image_last_failure();
+    load_failure memory_failure = load_failure::none;
+    bl_image* from_memory = bl_image_decode_memory(data, size, &memory_failure);
     load_failure file_failure = load_failure::none;
     bl_image* from_file = decode_as_file(data, size, &file_failure);
     if (!from_memory || !from_file) {

@@ -4,9 +4,8 @@
 #ifndef BL_STATUS_H
 #define BL_STATUS_H
 
-#include <new>
-
 #include "brightloom.h"
+#include "engine/exception_guard.h"
 
 // Records this thread's message for a failure and returns `status`, so a
 // failing step reads `return bl_fail(BRIGHTLOOM_NO_FACE, "No face ...");`.
@@ -26,13 +25,10 @@ void bl_clear_thread_error(void);
 // memory", anything else BRIGHTLOOM_INTERNAL with "Internal error".
 template <typename Body>
 brightloom_status bl_status_guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return bl_fail(BRIGHTLOOM_OUT_OF_MEMORY, "Out of memory");
-    } catch (...) {
+    return bl_exception_guarded(body, [](bl_escape escape) {
+        if (escape == bl_escape::out_of_memory) return bl_fail(BRIGHTLOOM_OUT_OF_MEMORY, "Out of memory");
         return bl_fail(BRIGHTLOOM_INTERNAL, "Internal error");
-    }
+    });
 }
 
 #endif

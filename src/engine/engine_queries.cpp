@@ -9,6 +9,7 @@
 
 #include "brightloom.h"
 #include "engine/bl_status.h"
+#include "engine/exception_guard.h"
 #include "engine/engine.h"
 #include "engine/model_table.h"
 #include "engine/option_table.h"
@@ -155,9 +156,6 @@ brightloom_status brightloom_engine_model_dir(brightloom_engine* engine, char* b
 }
 
 int32_t brightloom_cpu_cores(void) {
-    try {
-        return bl_cpu_cores_for_process();
-    } catch (...) {
-        return 1;
-    }
+    return bl_exception_guarded([] { return bl_cpu_cores_for_process(); },
+                                [](bl_escape) { return 1; });
 }

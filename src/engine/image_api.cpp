@@ -10,6 +10,11 @@
 #include "image/image_decode.h"
 #include "image/image_encode.h"
 #include "image/image_io.h"
+#include "image/image_limits.h"
+
+// The public header publishes the decoder's cap to callers.
+static_assert(BRIGHTLOOM_MAX_IMAGE_PIXELS == BL_MAX_IMAGE_PIXELS,
+              "the published pixel cap differs from the one the decoder applies");
 
 namespace {
 
@@ -111,8 +116,7 @@ brightloom_status check_info(const brightloom_image_info* info) {
     return BRIGHTLOOM_OK;
 }
 
-brightloom_status decode_failed(void) {
-    const load_failure failure = bl_image_last_failure();
+brightloom_status decode_failed(load_failure failure) {
     return bl_fail(status_of(failure), "%s", load_failure_text(failure));
 }
 
@@ -124,8 +128,9 @@ brightloom_status brightloom_image_decode(const void* bytes, size_t size, bright
         if (!image) return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "No image to decode into");
         *image = {};
         if (!bytes || size == 0) return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "No image bytes to decode");
-        bl_image* decoded = bl_image_decode_memory(bytes, size);
-        if (!decoded) return decode_failed();
+        load_failure failure = load_failure::none;
+        bl_image* decoded = bl_image_decode_memory(bytes, size, &failure);
+        if (!decoded) return decode_failed(failure);
         bl_public_image_take(decoded, image);
         return BRIGHTLOOM_OK;
     });
@@ -137,9 +142,9 @@ brightloom_status brightloom_image_load(const char* path, brightloom_image* imag
         if (!image) return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "No image to load into");
         *image = {};
         if (!path || !*path) return bl_fail(BRIGHTLOOM_BAD_ARGUMENT, "No image path");
-        bl_image* loaded = bl_image_load_quiet(path);
+        load_failure failure = load_failure::none;
+        bl_image* loaded = bl_image_load_quiet(path, &failure);
         if (!loaded) {
-            const load_failure failure = bl_image_last_failure();
             return bl_fail(status_of(failure), "Failed to load image: %s: %s", path,
                            load_failure_text(failure));
         }

@@ -25,10 +25,8 @@ int bl_detector_type_for_path(const char* path) {
 
 int bl_detector_open(const bl_runtime* runtime, const char* path, bl_detector* detector) {
     detector->family = bl_detector_type_for_path(path);
-    if (bl_model_open(runtime, path, "[face_detect] Load model failed: %s\n", &detector->model) != 0)
-        return -1;
-    bl_log(BRIGHTLOOM_LOG_INFO, "[face_detect] Detector loaded: %s\n", path);
-    return 0;
+    return bl_model_open_announced(runtime, path, "[face_detect] Load model failed: %s\n",
+                                   "[face_detect] Detector loaded: %s\n", &detector->model);
 }
 
 // ---------------------------------------------------------------- detection

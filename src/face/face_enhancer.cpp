@@ -5,14 +5,13 @@
 #include "image/image_blend.h"
 #include "image/image_math.h"
 #include "image/image_warp.h"
+#include "inference/model_output.h"
 #include "inference/model_session.h"
 #include "platform/log_sink.h"
 
 int bl_face_enhancer_open(const bl_runtime* runtime, const char* path, bl_model* enhancer) {
-    if (bl_model_open(runtime, path, "[face_enhance] Load model failed: %s\n", enhancer) != 0)
-        return -1;
-    bl_log(BRIGHTLOOM_LOG_INFO, "[face_enhance] Enhancer loaded: %s\n", path);
-    return 0;
+    return bl_model_open_announced(runtime, path, "[face_enhance] Load model failed: %s\n",
+                                   "[face_enhance] Enhancer loaded: %s\n", enhancer);
 }
 
 namespace {
@@ -63,15 +62,12 @@ bl_image* bl_face_enhancer_apply(const bl_model* enhancer, const bl_face* face,
     bl_malloc_array<float> tensor(bl_image_to_chw(crop.get(), 1, ENH_MEAN, ENH_STD));
     if (!tensor) return nullptr;
     static const int64_t SHAPE[4] = {1, 3, ENH_SIZE, ENH_SIZE};
-    const bl_tensor input = {nullptr, tensor.get(), SHAPE, 4};
     bl_run_result run;
-    if (bl_model_run(enhancer, &input, 1, 1, &FACE_ENHANCER_RUN_LINES, &run) != BL_RUN_OK)
-        return nullptr;
-    size_t count = 0;
-    const float* output = run.floats(0, &count);
     // A model with a smaller output fails the face instead of being read
     // past its end.
-    if (!output || count < 3 * plane) return nullptr;
+    const float* output = bl_model_run_first_output(enhancer, {nullptr, tensor.get(), SHAPE, 4}, 1,
+                                                    3 * plane, &FACE_ENHANCER_RUN_LINES, &run);
+    if (!output) return nullptr;
 
     bl_image_ptr restored = enh_restored_crop(output);
     if (!restored) return nullptr;

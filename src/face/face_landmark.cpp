@@ -5,14 +5,13 @@
 #include "face/landmark_contrast.h"
 #include "image/image_math.h"
 #include "image/image_warp.h"
+#include "inference/model_output.h"
 #include "inference/model_session.h"
 #include "platform/log_sink.h"
 
 int bl_landmarker_open(const bl_runtime* runtime, const char* path, bl_model* landmarker) {
-    if (bl_model_open(runtime, path, "[landmark68] Load model failed: %s\n", landmarker) != 0)
-        return -1;
-    bl_log(BRIGHTLOOM_LOG_INFO, "[landmark68] Landmarker loaded: %s\n", path);
-    return 0;
+    return bl_model_open_announced(runtime, path, "[landmark68] Load model failed: %s\n",
+                                   "[landmark68] Landmarker loaded: %s\n", landmarker);
 }
 
 namespace {
@@ -55,15 +54,12 @@ float bl_detect_landmark68(const bl_model* landmarker, const bl_image* image, bl
     if (!input) return 0.0f;
 
     const int64_t shape[4] = {1, 3, LM_CROP, LM_CROP};
-    bl_tensor tensor = {nullptr, input.get(), shape, 4};
     bl_run_result out;
-    if (bl_model_run(landmarker, &tensor, 1, 2, &LANDMARK_RUN_LINES, &out) != BL_RUN_OK)
-        return 0.0f;
-
     // A short landmark output is a failed run: the face keeps its points.
-    size_t count = 0;
-    const float* points = out.floats(0, &count);
-    if (!points || count < static_cast<size_t>(LM_POINTS) * 3) return 0.0f;
+    const float* points = bl_model_run_first_output(landmarker, {nullptr, input.get(), shape, 4}, 2,
+                                                    static_cast<size_t>(LM_POINTS) * 3,
+                                                    &LANDMARK_RUN_LINES, &out);
+    if (!points) return 0.0f;
 
     float inv[6];
     bl_invert_affine(m, inv);

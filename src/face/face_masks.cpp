@@ -7,21 +7,18 @@
 
 #include "image/image_math.h"
 #include "image/image_sample.h"
+#include "inference/model_output.h"
 #include "inference/model_session.h"
 #include "platform/log_sink.h"
 
 int bl_occluder_open(const bl_runtime* runtime, const char* path, bl_model* occluder) {
-    if (bl_model_open(runtime, path, "[face_occluder] Load model failed: %s\n", occluder) != 0)
-        return -1;
-    bl_log(BRIGHTLOOM_LOG_INFO, "[face_occluder] Loaded: %s\n", path);
-    return 0;
+    return bl_model_open_announced(runtime, path, "[face_occluder] Load model failed: %s\n",
+                                   "[face_occluder] Loaded: %s\n", occluder);
 }
 
 int bl_parser_open(const bl_runtime* runtime, const char* path, bl_model* parser) {
-    if (bl_model_open(runtime, path, "[face_parser] Load model failed: %s\n", parser) != 0)
-        return -1;
-    bl_log(BRIGHTLOOM_LOG_INFO, "[face_parser] Loaded: %s\n", path);
-    return 0;
+    return bl_model_open_announced(runtime, path, "[face_parser] Load model failed: %s\n",
+                                   "[face_parser] Loaded: %s\n", parser);
 }
 
 namespace {
@@ -142,20 +139,13 @@ int bl_create_occlusion_mask(const bl_model* occluder, const bl_image* crop, flo
     if (!input) return -1;
 
     const int64_t shape[4] = {1, height, width, 3};
-    const bl_tensor tensor = {nullptr, input.get(), shape, 4};
-    static const bl_run_lines LINES = {nullptr, "[face_occluder] Run failed: %s\n"};
-    bl_run_result result;
-    if (bl_model_run(occluder, &tensor, 1, 1, &LINES, &result) != BL_RUN_OK)
-        return -1;
+    static const bl_run_lines LINES = {nullptr, "[face_occluder] Run failed: %s\n",
+                                       "[face_occluder] Output too short: %zu values, expected %zu\n"};
     const size_t pixels = static_cast<size_t>(width) * height;
-    size_t count = 0;
-    const float* output = result.floats(0, &count);
+    bl_run_result result;
+    const float* output = bl_model_run_first_output(occluder, {nullptr, input.get(), shape, 4}, 1,
+                                                    pixels, &LINES, &result);
     if (!output) return -1;
-    if (count < pixels) {
-        bl_log(BRIGHTLOOM_LOG_ERROR, "[face_occluder] Output too short: %zu values, expected %zu\n", count,
-                pixels);
-        return -1;
-    }
 
     bl_malloc_array<float> map = bl_alloc_array<float>(pixels);
     if (!map) return -1;
@@ -170,14 +160,14 @@ int bl_create_region_mask(const bl_model* parser, const bl_image* crop, float* m
     if (!input) return -1;
 
     const int64_t shape[4] = {1, 3, PARSER_SIZE, PARSER_SIZE};
-    const bl_tensor tensor = {nullptr, input.get(), shape, 4};
     static const bl_run_lines LINES = {nullptr, "[face_parser] Run failed: %s\n"};
-    bl_run_result result;
-    if (bl_model_run(parser, &tensor, 1, 1, &LINES, &result) != BL_RUN_OK)
-        return -1;
     const size_t plane = static_cast<size_t>(PARSER_SIZE) * PARSER_SIZE;
+    bl_run_result result;
     size_t count = 0;
-    const float* scores = result.floats(0, &count);
+    // How many values the scores need depends on the classes the output
+    // declares, which only the run tells.
+    const float* scores = bl_model_run_first_output(parser, {nullptr, input.get(), shape, 4}, 1, 0,
+                                                    &LINES, &result, &count);
     if (!scores) return -1;
     int64_t dims[8] = {0};
     const int64_t classes = result.shape(0, dims, 8) > 1 ? dims[1] : PARSER_DEFAULT_CLASSES;

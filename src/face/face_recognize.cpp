@@ -5,20 +5,20 @@
 
 #include "image/image_math.h"
 #include "image/image_warp.h"
+#include "inference/model_output.h"
 #include "inference/model_session.h"
 #include "platform/log_sink.h"
 
 int bl_recognizer_open(const bl_runtime* runtime, const char* path, bl_model* recognizer) {
-    if (bl_model_open(runtime, path, "[recognize] Load model failed: %s\n", recognizer) != 0)
-        return -1;
-    bl_log(BRIGHTLOOM_LOG_INFO, "[recognize] Recognizer loaded: %s\n", path);
-    return 0;
+    return bl_model_open_announced(runtime, path, "[recognize] Load model failed: %s\n",
+                                   "[recognize] Recognizer loaded: %s\n", recognizer);
 }
 
 namespace {
 
 const int RECOGNIZER_SIZE = 112;
-const bl_run_lines RECOGNIZE_RUN_LINES = {nullptr, "[recognize] Run failed: %s\n"};
+const bl_run_lines RECOGNIZE_RUN_LINES = {nullptr, "[recognize] Run failed: %s\n",
+                                          "[recognize] Run failed: output holds %zu values, %zu expected\n"};
 
 // The aligned crop as the recognizer takes it: planes B, G, R scaled to
 // -1 ... 1. None when the face cannot be cut out or memory runs out.
@@ -48,20 +48,13 @@ int bl_recognize_face(const bl_model* recognizer, const bl_image* image, bl_face
     if (!input) return -1;
 
     const int64_t shape[4] = {1, 3, RECOGNIZER_SIZE, RECOGNIZER_SIZE};
-    bl_tensor tensor = {nullptr, input.get(), shape, 4};
     bl_run_result out;
-    if (bl_model_run(recognizer, &tensor, 1, 1, &RECOGNIZE_RUN_LINES, &out) != BL_RUN_OK)
-        return -1;
-    size_t count = 0;
-    const float* embedding = out.floats(0, &count);
-    if (!embedding) return -1;
     // A short embedding is a failed run, not a vector padded with whatever
     // lies past the output's end.
-    if (count < static_cast<size_t>(BL_EMBEDDING_SIZE)) {
-        bl_log(BRIGHTLOOM_LOG_ERROR, "[recognize] Run failed: output holds %zu values, %d expected\n", count,
-                BL_EMBEDDING_SIZE);
-        return -1;
-    }
+    const float* embedding =
+        bl_model_run_first_output(recognizer, {nullptr, input.get(), shape, 4}, 1,
+                                  BL_EMBEDDING_SIZE, &RECOGNIZE_RUN_LINES, &out);
+    if (!embedding) return -1;
     memcpy(face->embedding, embedding, BL_EMBEDDING_SIZE * sizeof(float));
     memcpy(face->normed_embedding, embedding, BL_EMBEDDING_SIZE * sizeof(float));
     bl_vec_normalize(face->normed_embedding, BL_EMBEDDING_SIZE);

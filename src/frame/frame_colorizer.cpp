@@ -11,14 +11,13 @@
 
 #include "image/image_blend.h"
 #include "image/image_sample.h"
+#include "inference/model_output.h"
 #include "inference/model_session.h"
 #include "platform/log_sink.h"
 
 int bl_colorizer_open(const bl_runtime* runtime, const char* path, bl_model* colorizer) {
-    if (bl_model_open(runtime, path, "[colorizer] Load model failed: %s\n", colorizer) != 0)
-        return -1;
-    bl_log(BRIGHTLOOM_LOG_INFO, "[colorizer] Loaded: %s\n", path);
-    return 0;
+    return bl_model_open_announced(runtime, path, "[colorizer] Load model failed: %s\n",
+                                   "[colorizer] Loaded: %s\n", colorizer);
 }
 
 // ------------------------------------------------------- colour conversions
@@ -245,14 +244,11 @@ bl_image* bl_colorize_frame(const bl_model* colorizer, const bl_image* frame, fl
     if (!input) return nullptr;
 
     static const int64_t SHAPE[4] = {1, 3, MODEL_SIZE, MODEL_SIZE};
-    const bl_tensor tensor = {nullptr, input.get(), SHAPE, 4};
     bl_run_result run;
-    if (bl_model_run(colorizer, &tensor, 1, 1, &COLORIZER_RUN_LINES, &run) != BL_RUN_OK)
-        return nullptr;
-    size_t count = 0;
-    const float* chroma = run.floats(0, &count);
     // A short output fails the colorization instead of being read past its end.
-    if (!chroma || count < 2 * MODEL_PLANE) return nullptr;
+    const float* chroma = bl_model_run_first_output(colorizer, {nullptr, input.get(), SHAPE, 4}, 1,
+                                                    2 * MODEL_PLANE, &COLORIZER_RUN_LINES, &run);
+    if (!chroma) return nullptr;
 
     bl_image* result = combine_chroma(frame, chroma);
     if (result && blend < 100.0f)

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "image/image_blend.h"
+#include "inference/model_output.h"
 #include "inference/model_session.h"
 #include "platform/cancel_flag.h"
 #include "platform/log_sink.h"
@@ -146,16 +147,13 @@ bool upscale_tile(const bl_model* model, const uint8_t* canvas, const tile_grid&
                   int ty, float* tensor, uint8_t* out) {
     fill_tile_tensor(canvas, grid, tx, ty, tensor);
     static const int64_t SHAPE[4] = {1, 3, TILE, TILE};
-    const bl_tensor input = {nullptr, tensor, SHAPE, 4};
-    bl_run_result result;
-    if (bl_model_run(model, &input, 1, 1, &FRAME_ENHANCER_RUN_LINES, &result) != BL_RUN_OK)
-        return false;
-    size_t count = 0;
-    const float* upscaled = result.floats(0, &count);
     const size_t side = static_cast<size_t>(TILE) * grid.scale;
+    bl_run_result result;
     // A model whose output is smaller than the recorded factor promises
     // fails the tile instead of being read past its end.
-    if (!upscaled || count < 3 * side * side) return false;
+    const float* upscaled = bl_model_run_first_output(model, {nullptr, tensor, SHAPE, 4}, 1,
+                                                      3 * side * side, &FRAME_ENHANCER_RUN_LINES, &result);
+    if (!upscaled) return false;
     stitch_tile(upscaled, grid, tx, ty, out);
     return true;
 }

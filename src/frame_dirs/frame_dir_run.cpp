@@ -1,5 +1,5 @@
-// The frame-directory procedure shared by both runners, and the runner that
-// applies one frame operation (restore, colorize or upscale) to every frame.
+// The frame-directory procedure every runner shares: the legacy ones and the
+// engine's.
 #include "frame_dirs/frame_dir_run.h"
 
 #include <stdio.h>
@@ -10,7 +10,6 @@
 #include <algorithm>
 
 #include "brightloom.h"
-#include "engine/bl_engine.h"
 #include "engine/bl_status.h"
 #include "image/image_io.h"
 #include "platform/dir_list.h"
@@ -167,87 +166,3 @@ brightloom_status bl_frame_dir_run(const bl_frame_runner* runner, const char* in
     if (failed == 0) return BRIGHTLOOM_OK;
     return bl_fail(BRIGHTLOOM_CANNOT_WRITE, "%d frames failed to process", failed);
 }
-
-int32_t bl_frame_dir_legacy_result(brightloom_status status) {
-    if (status == BRIGHTLOOM_OK) return 0;
-    if (status == BRIGHTLOOM_CANCELLED) return 1;
-    return bl_report_failure();
-}
-
-// Each counter is read and written whole with relaxed ordering; nothing
-// else is published through them.
-void bl_run_counters::start(int32_t frames) {
-    total.store(frames, std::memory_order_relaxed);
-    done.store(0, std::memory_order_relaxed);
-    cancel.store(0, std::memory_order_relaxed);
-}
-
-void bl_run_counters::hook(bl_frame_runner* runner) {
-    runner->user = this;
-    runner->started = [](void* user, int32_t frames) {
-        static_cast<bl_run_counters*>(user)->start(frames);
-    };
-    runner->progress = [](void* user, int32_t done, int32_t) {
-        static_cast<bl_run_counters*>(user)->done.store(done, std::memory_order_relaxed);
-    };
-    runner->cancelled = [](void* user) {
-        return static_cast<bl_run_counters*>(user)->cancel.load(std::memory_order_relaxed) != 0;
-    };
-}
-
-// ------------------------------------------------- frame-process runner ---
-
-static bl_run_counters g_frames;
-
-enum { MODE_ENHANCE = 0, MODE_COLORIZE = 1, MODE_UPSCALE = 2 };
-
-struct frame_settings {
-    int32_t mode;
-    int32_t scale;
-    float blend;
-};
-
-// The legacy runner's frames go through the file functions, with their
-// lines, as they always have.
-static int32_t process_frame(const char* input_path, const char* output_path, const void* context) {
-    const frame_settings* settings = static_cast<const frame_settings*>(context);
-    switch (settings->mode) {
-        case MODE_ENHANCE:
-            return face_enhance(input_path, output_path);
-        case MODE_COLORIZE:
-            return frame_colorize(input_path, output_path, settings->blend);
-        default:
-            return frame_upscale(input_path, output_path, settings->scale, settings->blend);
-    }
-}
-
-extern "C" {
-
-int32_t frame_process_video_dir(const char* input_dir, const char* output_dir, int32_t mode,
-                                int32_t scale, float blend) {
-    return bl_guarded([&]() -> int32_t {
-        if (bl_require_initialized() != 0) return -1;
-        if (static_cast<uint32_t>(mode) > MODE_UPSCALE) {
-            bl_set_error("Invalid mode: %d (0=enhance, 1=colorize, 2=upscale)", mode);
-            return -1;
-        }
-        const frame_settings settings = {mode, scale, blend};
-        char start[128];
-        snprintf(start, sizeof start, "mode=%d scale=%d blend=%.0f", mode, scale, blend);
-        bl_frame_runner runner = {};
-        runner.tag = "frames_dir";
-        runner.settings = start;
-        g_frames.hook(&runner);
-        runner.process = process_frame;
-        runner.context = &settings;
-        return bl_frame_dir_legacy_result(bl_frame_dir_run(&runner, input_dir, output_dir));
-    });
-}
-
-int32_t frame_process_video_progress(void) { return g_frames.done.load(std::memory_order_relaxed); }
-
-int32_t frame_process_video_total(void) { return g_frames.total.load(std::memory_order_relaxed); }
-
-void frame_process_video_cancel(void) { g_frames.cancel.store(1, std::memory_order_relaxed); }
-
-}  // extern "C"

@@ -1,19 +1,18 @@
-// The procedure shared by the two frame-directory runners: list the frame
-// images of a directory, process them in name order into an output
-// directory, pass failed frames through unchanged, count progress and stop
-// on request.
+// The procedure every frame-directory runner shares (the legacy ones and
+// the engine's): list the frame images of a directory, process them in name
+// order into an output directory, pass failed frames through unchanged,
+// count progress and stop on request.
 #ifndef BL_FRAME_DIR_RUN_H
 #define BL_FRAME_DIR_RUN_H
 
 #include <stdint.h>
 
-#include <atomic>
-
 #include "brightloom.h"
 
 // What sets one run apart from another: its lines, its frame operation and
 // where its progress goes. The legacy runners keep their counters behind
-// these hooks; a run on an engine reports to its caller's callback and flag.
+// these hooks (legacy/legacy_runs.h); a run on an engine reports to its
+// caller's callback and flag.
 struct bl_frame_runner {
     const char* tag;       // names the runner in its log lines ("video_dir")
     const char* settings;  // tail of the start line ("enhance=1")
@@ -32,18 +31,6 @@ struct bl_frame_runner {
     const void* context;
 };
 
-// A legacy runner's progress and cancellation request: the only values
-// another thread may touch while its run goes on.
-struct bl_run_counters {
-    std::atomic<int32_t> total{0};
-    std::atomic<int32_t> done{0};
-    std::atomic<int32_t> cancel{0};
-    // Total set, done and the request cleared, as a run starts.
-    void start(int32_t frames);
-    // Points the runner's hooks at these counters.
-    void hook(bl_frame_runner* runner);
-};
-
 // Runs the whole procedure after the runner's own preconditions have been
 // checked: OK when every frame was handled, CANCELLED, or a failure with
 // this thread's message: UNREADABLE_INPUT ("Cannot list frames dir: <dir>",
@@ -52,10 +39,6 @@ struct bl_run_counters {
 // dir: <dir>"), OUT_OF_MEMORY.
 brightloom_status bl_frame_dir_run(const bl_frame_runner* runner, const char* input_dir,
                                    const char* output_dir);
-
-// A run's answer as the 32 functions give it: 0, 1 when cancelled, -1 with
-// the message in their error buffer.
-int32_t bl_frame_dir_legacy_result(brightloom_status status);
 
 // The frame images of a directory: bare names, owned by the list.
 struct bl_frame_list {

@@ -58,50 +58,57 @@ bool image_size_allowed(int64_t width, int64_t height) {
 // Every image file is opened here, and only here.
 static FILE* open_image_file(const char* path, const char* mode) { return bl_fopen(path, mode); }
 
-// Why the calling thread's last load or decode failed.
-static thread_local load_failure last_failure = load_failure::none;
-
-load_failure bl_image_last_failure(void) { return last_failure; }
-
-const char* bl_image_load_failure(void) { return load_failure_text(last_failure); }
-
 static int64_t file_length(FILE* file) {
     if (fseek(file, 0, SEEK_END) != 0) return -1;
     const long length = ftell(file);
     return fseek(file, 0, SEEK_SET) == 0 ? length : -1;
 }
 
-// Loads the file at `path`; with `report`, a file that has bytes but no
-// picture we can give is named on stderr with the reason (a missing or empty
-// file goes unmentioned: the callers say so).
-static bl_image* load_file(const char* path, bool report) {
-    last_failure = load_failure::unreadable;
+// Loads the file at `path` into *failure's answer; with `report`, a file
+// that has bytes but no picture we can give is named on stderr with the
+// reason (a missing or empty file goes unmentioned: the callers say so).
+static bl_image* load_file(const char* path, bool report, load_failure* failure) {
+    *failure = load_failure::unreadable;
     if (!path) return nullptr;
     FILE* file = open_image_file(path, "rb");
     if (!file) return nullptr;
     decode_input input = decode_input::of_file(file, file_length(file));
     bl_image* image = nullptr;
-    if (input.length() > 0) image = decode_image(input, &last_failure);
+    if (input.length() > 0) image = decode_image(input, failure);
     fclose(file);
     if (image) {
-        last_failure = load_failure::none;
+        *failure = load_failure::none;
     } else if (report && input.length() > 0) {
         bl_log(BRIGHTLOOM_LOG_WARNING, "[brightloom] image: cannot load %s: %s\n", path,
-               load_failure_text(last_failure));
+               load_failure_text(*failure));
     }
     return image;
 }
 
-bl_image* bl_image_load(const char* path) { return load_file(path, true); }
+// Callers that do not ask why a load failed still get the reason in the
+// warning line, so there is always somewhere to put it.
+static load_failure* or_scratch(load_failure* failure, load_failure* scratch) {
+    return failure ? failure : scratch;
+}
 
-bl_image* bl_image_load_quiet(const char* path) { return load_file(path, false); }
+bl_image* bl_image_load(const char* path, load_failure* failure) {
+    load_failure scratch;
+    return load_file(path, true, or_scratch(failure, &scratch));
+}
 
-bl_image* bl_image_decode_memory(const void* bytes, size_t size) {
-    last_failure = load_failure::corrupt;
+bl_image* bl_image_load_quiet(const char* path, load_failure* failure) {
+    load_failure scratch;
+    return load_file(path, false, or_scratch(failure, &scratch));
+}
+
+bl_image* bl_image_decode_memory(const void* bytes, size_t size, load_failure* failure) {
+    load_failure scratch;
+    failure = or_scratch(failure, &scratch);
+    *failure = load_failure::corrupt;
     if (!bytes || size == 0) return nullptr;
     decode_input input = decode_input::of_bytes(static_cast<const uint8_t*>(bytes), size);
-    bl_image* image = decode_image(input, &last_failure);
-    if (image) last_failure = load_failure::none;
+    bl_image* image = decode_image(input, failure);
+    if (image) *failure = load_failure::none;
     return image;
 }
 

@@ -20,36 +20,34 @@ struct bl_image {
     int32_t channels;
 };
 
+// Why a load or decode failed: unsupported (also PSD, PIC, HDR and every
+// other format bl_image_load does not list), too large, corrupt (damaged or
+// truncated, an empty input included), out of memory, or for a file
+// unreadable (it cannot be opened or read); none after a success.
+enum class load_failure { none, unreadable, unsupported, too_large, corrupt, out_of_memory };
+
+// The failure's text: "Unsupported image format", "Image too large",
+// "Corrupt or truncated image data", "Out of memory", "Cannot read the
+// file"; "" for none.
+const char* load_failure_text(load_failure failure);
+
 // Decodes a file as 8-bit R, G, B: PNG, JPEG (turned as its EXIF orientation
 // says), GIF (first frame), WebP, BMP, TGA and binary PNM, told apart by their
 // first bytes. Refuses, before allocating, files that declare more than
 // BL_MAX_IMAGE_PIXELS pixels or more than their length can hold; a
 // file that ends early or is damaged fails rather than loading in part.
 // None on failure, with a line on stderr naming the file and the reason.
-bl_image* bl_image_load(const char* path);
+// Every load and decode answers why in *failure when asked.
+bl_image* bl_image_load(const char* path, load_failure* failure = nullptr);
 
 // bl_image_load without the line on stderr, for callers that report the
 // failure themselves.
-bl_image* bl_image_load_quiet(const char* path);
+bl_image* bl_image_load_quiet(const char* path, load_failure* failure = nullptr);
 
 // bl_image_load of a file's bytes held in memory (read where they are, never
 // copied); silent. None on failure.
-bl_image* bl_image_decode_memory(const void* bytes, size_t size);
-
-// Why a load or decode failed.
-enum class load_failure { none, unreadable, unsupported, too_large, corrupt, out_of_memory };
-const char* load_failure_text(load_failure failure);
-
-// Why the calling thread's last load or decode failed: unsupported (also
-// PSD, PIC, HDR and every other format not listed above), too large, corrupt
-// (damaged or truncated, an empty input included), out of memory, or for a
-// file unreadable (it cannot be opened or read); none after a success.
-load_failure bl_image_last_failure(void);
-
-// The text of bl_image_last_failure(): "Unsupported image format", "Image
-// too large", "Corrupt or truncated image data", "Out of memory", "Cannot
-// read the file"; "" after a success.
-const char* bl_image_load_failure(void);
+bl_image* bl_image_decode_memory(const void* bytes, size_t size,
+                                 load_failure* failure = nullptr);
 
 // What a file's header declares, read by its decoder's own header reader
 // and stopped before any pixel (image_decode.h has the kinds).

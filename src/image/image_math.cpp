@@ -27,30 +27,30 @@ int bl_create_anchors(int stride, int anchors_per_cell, int rows, int cols, floa
     return rows * cols * anchors_per_cell;
 }
 
+// Values placed around each anchor: value k is anchor x (k even) or y (k
+// odd) moved by offset k times the stride, in the direction signs[k] gives.
+// A negation is exact, so a minus sign subtracts to the bit.
+static void decode_around_anchors(const float* anchors, const float* offsets, int count,
+                                  float stride, int per_anchor, const float* signs, float* out) {
+    for (int i = 0; i < count; ++i) {
+        const float* anchor = anchors + 2 * static_cast<size_t>(i);
+        const float* o = offsets + per_anchor * static_cast<size_t>(i);
+        float* values = out + per_anchor * static_cast<size_t>(i);
+        for (int k = 0; k < per_anchor; ++k) values[k] = anchor[k % 2] + signs[k] * (o[k] * stride);
+    }
+}
+
 void bl_decode_boxes(const float* anchors, const float* distances, int count, float stride,
                      float* boxes) {
-    for (int i = 0; i < count; ++i) {
-        const float ax = anchors[2 * i], ay = anchors[2 * i + 1];
-        const float* d = distances + 4 * static_cast<size_t>(i);
-        float* box = boxes + 4 * static_cast<size_t>(i);
-        box[0] = ax - d[0] * stride;
-        box[1] = ay - d[1] * stride;
-        box[2] = ax + d[2] * stride;
-        box[3] = ay + d[3] * stride;
-    }
+    // Left and top lie before the anchor, right and bottom after it.
+    static const float SIGNS[4] = {-1.0f, -1.0f, 1.0f, 1.0f};
+    decode_around_anchors(anchors, distances, count, stride, 4, SIGNS, boxes);
 }
 
 void bl_decode_landmarks(const float* anchors, const float* offsets, int count, float stride,
                          float* landmarks) {
-    for (int i = 0; i < count; ++i) {
-        const float ax = anchors[2 * i], ay = anchors[2 * i + 1];
-        const float* o = offsets + 10 * static_cast<size_t>(i);
-        float* out = landmarks + 10 * static_cast<size_t>(i);
-        for (int k = 0; k < 5; ++k) {
-            out[2 * k] = ax + o[2 * k] * stride;
-            out[2 * k + 1] = ay + o[2 * k + 1] * stride;
-        }
-    }
+    static const float SIGNS[10] = {1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f};
+    decode_around_anchors(anchors, offsets, count, stride, 10, SIGNS, landmarks);
 }
 
 // Intersection over union with the inclusive-pixel convention (+1 on every

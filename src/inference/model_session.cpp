@@ -9,7 +9,6 @@
 #include "inference/bench_timing.h"
 #include "inference/block_cache.h"
 #include "inference/session_preload.h"
-#include "inference/session_tuning_testing.h"
 #include "platform/cpu_cores.h"
 #include "platform/log_sink.h"
 
@@ -295,6 +294,13 @@ int bl_model_open(const bl_runtime* runtime, const char* path, const char* load_
         bl_model_close(model);
         return -1;
     }
+    return 0;
+}
+
+int bl_model_open_announced(const bl_runtime* runtime, const char* path, const char* load_failed,
+                            const char* loaded, bl_model* model) {
+    if (bl_model_open(runtime, path, load_failed, model) != 0) return -1;
+    bl_log(BRIGHTLOOM_LOG_INFO, loaded, path);
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,19 @@ struct bl_session_tuning {
 // The tuning an engine opened now gets when it asks for `intra_threads`
 // (0: the cores this process may use, counted now): no spinning, and run
 // memory in the block cache.
-// A benchmark's forced tuning (inference/session_tuning_testing.h) wins.
+// A benchmark's forced tuning (below) wins.
 bl_session_tuning bl_session_tuning_for(int intra_threads);
+
+// Forced tuning: while `forced` is set, every engine opened gets these
+// values whatever its params ask. Only the benchmarks and tests set it
+// (inference/session_tuning_testing.h).
+struct bl_forced_tuning {
+    std::atomic<bool> forced{false};
+    std::atomic<int> intra_threads{0};
+    std::atomic<int> allow_spinning{0};
+    std::atomic<int> memory{0};
+};
+extern bl_forced_tuning g_bl_forced_tuning;
 
 class bl_session_preload;
 
@@ -90,6 +102,10 @@ int bl_model_open(const bl_runtime* runtime, const char* path, const char* load_
 // status (which the caller reports or releases). Opening a model takes a
 // session made ahead by the runtime's preload first.
 OrtStatus* bl_session_create(const bl_runtime* runtime, const char* path, OrtSession** session);
+// bl_model_open that, once the model is open, writes `loaded` (a line whose
+// "%s" is the path) at info level: the one way the slots say they loaded.
+int bl_model_open_announced(const bl_runtime* runtime, const char* path, const char* load_failed,
+                            const char* loaded, bl_model* model);
 // Releases the session; safe on a closed model.
 void bl_model_close(bl_model* model);
 
@@ -106,6 +122,9 @@ struct bl_tensor {
 struct bl_run_lines {
     const char* tensor_failed;  // "%s": the runtime's message
     const char* run_failed;     // "%s": the runtime's message
+    // bl_model_run_first_output's short output: "%zu" the values output 0
+    // holds, then "%zu" the values expected.
+    const char* output_short = nullptr;
 };
 
 enum {

@@ -73,7 +73,10 @@ typedef enum OrtLoggingLevel {
     ORT_LOGGING_LEVEL_FATAL = 4,
 } OrtLoggingLevel;
 
-typedef enum ONNXTensorElementDataType {
+// The runtime writes every element type it knows, not only the two named
+// here: with a fixed underlying type any of them is a value this enum may
+// hold, so reading an integer output's type is no undefined behaviour.
+typedef enum ONNXTensorElementDataType : int {
     ONNX_TENSOR_ELEMENT_DATA_TYPE_UNDEFINED = 0,
     ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT = 1,
 } ONNXTensorElementDataType;

@@ -12,9 +12,9 @@
 #include <stdlib.h>
 #endif
 
-namespace {
+std::string g_bl_runtime_override;
 
-std::string g_runtime_override;
+namespace {
 
 #ifdef _WIN32
 
@@ -139,11 +139,7 @@ void prepare_runtime_environment() {
 
 const OrtApiBase* bl_runtime_api_base(void) {
     prepare_runtime_environment();
-    if (!g_runtime_override.empty()) return api_base_of(open_override(g_runtime_override));
+    if (!g_bl_runtime_override.empty()) return api_base_of(open_override(g_bl_runtime_override));
     if (const OrtApiBase* base = api_base_of(open_beside_us())) return base;
     return api_base_of(open_library_by_name());
-}
-
-void bl_runtime_set_path_for_testing(const char* path) {
-    g_runtime_override = path ? path : "";
 }

@@ -3,6 +3,8 @@
 #ifndef BL_RUNTIME_LOADER_H
 #define BL_RUNTIME_LOADER_H
 
+#include <string>
+
 #include "inference/ort_api.h"
 
 // Loads the inference runtime (once per process; never unloaded) and returns
@@ -12,9 +14,8 @@
 // directory).
 const OrtApiBase* bl_runtime_api_base(void);
 
-// Tests only: load the runtime from this file (UTF-8) instead (none restores
-// the normal search). Takes effect for the next load attempt; a runtime
-// already loaded stays loaded.
-void bl_runtime_set_path_for_testing(const char* path);
+// When set (UTF-8), the runtime is loaded from this file instead of looked
+// for; the tests set it through inference/runtime_loader_testing.h.
+extern std::string g_bl_runtime_override;
 
 #endif

@@ -16,22 +16,14 @@
 
 namespace {
 
-brightloom_status map_outcome(VideoJob::Outcome outcome, const std::string& error) {
+brightloom_status map_outcome(const VideoJob& job, VideoJob::Outcome outcome, const std::string& error) {
     switch (outcome) {
         case VideoJob::Outcome::Complete: return BRIGHTLOOM_OK;
         case VideoJob::Outcome::Cancelled:
             return bl_fail(BRIGHTLOOM_CANCELLED, "Cancelled");
         case VideoJob::Outcome::Failed: break;
     }
-    // The job's messages, by the step that failed.
-    brightloom_status status = BRIGHTLOOM_UNREADABLE_INPUT;
-    if (error.rfind("Cannot write output", 0) == 0 || error.rfind("Cannot create", 0) == 0)
-        status = BRIGHTLOOM_CANNOT_WRITE;
-    else if (error.rfind("Not a video", 0) == 0)
-        status = BRIGHTLOOM_UNSUPPORTED_FORMAT;
-    else if (error.rfind("Frames of ", 0) == 0)
-        status = BRIGHTLOOM_TOO_LARGE;
-    return bl_fail(status, "%s", error.c_str());
+    return bl_fail(job.failure_status(), "%s", error.c_str());
 }
 
 // A job from its checked plan, run over `operation`; `prepare` (may be
@@ -54,7 +46,7 @@ brightloom_status run_job(const char* input, const char* output, VideoFilePlan& 
     } else if (prepare && (status = prepare(job)) != BRIGHTLOOM_OK) {
     } else {
         VideoJob::Outcome outcome = job.run(operation, progress, error);
-        status = map_outcome(outcome, error);
+        status = map_outcome(job, outcome, error);
     }
     if (summary) {
         summary->frames = job.done();

@@ -238,22 +238,25 @@ bool VideoJob::make_partial(int slot, std::string& path, std::string& error) {
     return true;
 }
 
-bool VideoJob::start_encoder(int width, int height, uint64_t timestamp_scale, std::string& error) {
-    if (!make_partial(0, partial_, error)) return false;
+// An encoder that cannot be started answers as an unreadable input, as it
+// always has; an output that cannot be made or taken, as unwritable.
+brightloom_status VideoJob::start_encoder(int width, int height, uint64_t timestamp_scale,
+                                          std::string& error) {
+    if (!make_partial(0, partial_, error)) return BRIGHTLOOM_CANNOT_WRITE;
     encoder_.reset(new ChildProcess());
     ChildProcess::Streams streams;
     streams.pipe_input = true;
     streams.error_file = temp_path("encoder.log");
     if (!encoder_->start(encoder_args(ffmpeg_, options_, info_, width, height, input_, partial_),
                          streams, error))
-        return false;
+        return BRIGHTLOOM_UNREADABLE_INPUT;
     note_child(ENCODER, encoder_->pid());
     writer_.reset(new FrameWriteBehind(encoder_->input_fd()));
     if (!writer_->start(width, height, timestamp_scale)) {
         error = encoder_failure();
-        return false;
+        return BRIGHTLOOM_CANNOT_WRITE;
     }
-    return true;
+    return BRIGHTLOOM_OK;
 }
 
 std::string VideoJob::encoder_failure() {
@@ -267,7 +270,12 @@ std::string VideoJob::encoder_failure() {
 // written whole is what was done.
 VideoJob::Outcome VideoJob::encoder_refused(std::string& error) {
     done_ = writer_->written();
-    error = encoder_failure();
+    return failed(BRIGHTLOOM_CANNOT_WRITE, encoder_failure(), error);
+}
+
+VideoJob::Outcome VideoJob::failed(brightloom_status status, std::string message, std::string& error) {
+    error = std::move(message);
+    failure_status_ = status;
     return Outcome::Failed;
 }
 
@@ -277,7 +285,8 @@ VideoJob::Outcome VideoJob::run(const FrameOperation& operation, const Progress&
     ChildProcess::Streams streams;
     streams.pipe_output = true;
     streams.error_file = temp_path("decoder.log");
-    if (!decoder_->start(decoder_args(ffmpeg_, info_, input_, options_.window), streams, error)) return Outcome::Failed;
+    if (!decoder_->start(decoder_args(ffmpeg_, info_, input_, options_.window), streams, error))
+        return failed(BRIGHTLOOM_UNREADABLE_INPUT, error, error);
     note_child(DECODER, decoder_->pid());
     ChildProcess& decoder = *decoder_;
     FrameReadAhead reader(decoder.output_fd(), [&decoder] { decoder.kill_now(); });
@@ -296,19 +305,20 @@ VideoJob::Outcome VideoJob::run(const FrameOperation& operation, const Progress&
         int width = reader.width(), height = reader.height();
         if (result == FrameStreamReader::Result::Damaged || width <= 0 || height <= 0 ||
             frame.rgb.size() != size_t(width) * size_t(height) * 3) {
-            error = "Not a video: " + input_;
-            return Outcome::Failed;
+            return failed(BRIGHTLOOM_UNSUPPORTED_FORMAT, "Not a video: " + input_, error);
         }
         // The probe's size is the container's word; the decoded frames decide.
         if (!encoder_) {
-            error = frame_size_problem(options_, int64_t(width) * options_.scale,
-                                       int64_t(height) * options_.scale, input_);
-            if (!error.empty()) return Outcome::Failed;
+            std::string problem = frame_size_problem(options_, int64_t(width) * options_.scale,
+                                                     int64_t(height) * options_.scale, input_);
+            if (!problem.empty()) return failed(BRIGHTLOOM_TOO_LARGE, std::move(problem), error);
         }
         std::vector<uint8_t> processed = process_frame(operation, frame, width, height);
-        if (!encoder_ && !start_encoder(width * options_.scale, height * options_.scale,
-                                        reader.timestamp_scale(), error))
-            return Outcome::Failed;
+        if (!encoder_) {
+            if (brightloom_status status = start_encoder(width * options_.scale, height * options_.scale,
+                                                         reader.timestamp_scale(), error))
+                return failed(status, error, error);
+        }
         // Written while the next frame is processed; a frame the writer has
         // is done (the count goes back should the encoder refuse it).
         if (!writer_->write(frame.timestamp, std::move(processed))) return encoder_refused(error);
@@ -320,49 +330,47 @@ VideoJob::Outcome VideoJob::run(const FrameOperation& operation, const Progress&
     note_child(DECODER, 0);
     int decoder_code = decoder_->wait();
     if (done_ == 0) {
-        error = "No frames in: " + input_;
-        return Outcome::Failed;
+        return failed(BRIGHTLOOM_UNREADABLE_INPUT, "No frames in: " + input_, error);
     }
     if (cancelled()) return Outcome::Cancelled;
     encoder_->close_input();
     note_child(ENCODER, 0);
-    if (encoder_->wait() != 0) {
-        error = encoder_failure();
-        return Outcome::Failed;
-    }
+    if (encoder_->wait() != 0) return failed(BRIGHTLOOM_CANNOT_WRITE, encoder_failure(), error);
     if (decoder_code != 0 || (info_.frame_count > 0 && done_ < info_.frame_count)) {
-        error = "Input ended early after " + std::to_string(done_) + " frames: " + input_;
-        return Outcome::Failed;
+        return failed(BRIGHTLOOM_UNREADABLE_INPUT,
+                      "Input ended early after " + std::to_string(done_) + " frames: " + input_, error);
     }
-    if (stores_rotation(options_, info_) && !tag_rotation(error)) return Outcome::Failed;
+    if (stores_rotation(options_, info_)) {
+        if (brightloom_status status = tag_rotation(error)) return failed(status, error, error);
+    }
     int slot = tagged_.empty() ? 0 : 1;
     std::string& finished = slot == 0 ? partial_ : tagged_;
-    if (!holds_every_frame(finished, error)) return Outcome::Failed;
-    if (rename(finished.c_str(), output_.c_str()) != 0) {
-        error = "Cannot write output: " + output_ + " (" + strerror(errno) + ")";
-        return Outcome::Failed;
-    }
+    if (!holds_every_frame(finished, error)) return failed(BRIGHTLOOM_CANNOT_WRITE, error, error);
+    if (rename(finished.c_str(), output_.c_str()) != 0)
+        return failed(BRIGHTLOOM_CANNOT_WRITE,
+                      "Cannot write output: " + output_ + " (" + strerror(errno) + ")", error);
     finished.clear();
     if (stop_state_) stop_state_->partials[slot][0] = '\0';
     return Outcome::Complete;
 }
 
-bool VideoJob::tag_rotation(std::string& error) {
-    if (!make_partial(1, tagged_, error)) return false;
+// Statuses as start_encoder's.
+brightloom_status VideoJob::tag_rotation(std::string& error) {
+    if (!make_partial(1, tagged_, error)) return BRIGHTLOOM_CANNOT_WRITE;
     ChildProcess tagger;
     ChildProcess::Streams streams;
     streams.error_file = temp_path("encoder.log");
     if (!tagger.start(rotation_tag_args(ffmpeg_, options_, info_, partial_, tagged_), streams, error))
-        return false;
+        return BRIGHTLOOM_UNREADABLE_INPUT;
     note_child(HELPER, tagger.pid());
     int code = tagger.wait();
     note_child(HELPER, 0);
     if (code != 0) {
         std::string reason = last_line_of(temp_path("encoder.log"));
         error = "Cannot write output: " + output_ + (reason.empty() ? "" : " (" + reason + ")");
-        return false;
+        return BRIGHTLOOM_CANNOT_WRITE;
     }
-    return true;
+    return BRIGHTLOOM_OK;
 }
 
 // ffmpeg can answer success for a video short of frames (it reads a frame it

@@ -50,6 +50,8 @@ public:
     // encoding again, with the sound of the input (none when it is "").
     bool join(const std::vector<std::string>& segments, const std::vector<int64_t>& frames,
               std::string& error);
+    // After run() answered Failed: the status its message stands for.
+    brightloom_status failure_status() const { return failure_status_; }
 
     int32_t done() const { return done_; }
     int failed_frames() const { return failed_; }
@@ -64,11 +66,13 @@ private:
     bool cancelled() const { return cancel_ && *cancel_ != 0; }
     int32_t total() const;
     bool make_partial(int slot, std::string& path, std::string& error);
-    bool start_encoder(int width, int height, uint64_t timestamp_scale, std::string& error);
+    brightloom_status start_encoder(int width, int height, uint64_t timestamp_scale, std::string& error);
     Outcome encoder_refused(std::string& error);
-    bool tag_rotation(std::string& error);
+    brightloom_status tag_rotation(std::string& error);
     bool holds_every_frame(const std::string& encoded, std::string& error);
     std::string encoder_failure();
+    // The message `error` ends a run with, and the status it stands for.
+    Outcome failed(brightloom_status status, std::string message, std::string& error);
     std::string temp_path(const char* name) const;
     void note_child(int slot, pid_t pid);
     void clean_up();
@@ -84,6 +88,7 @@ private:
     int32_t done_ = 0;
     bool input_ended_ = false;
     int failed_ = 0;
+    brightloom_status failure_status_ = BRIGHTLOOM_OK;
 };
 
 #endif

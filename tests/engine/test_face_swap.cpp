@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "brightloom.h"
-#include "engine/bl_engine.h"
+#include "legacy/legacy_state_testing.h"
 #include "face/face_swap.h"
 #include "image/image_io.h"
 #include "support/test_images.h"

@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "brightloom.h"
-#include "engine/bl_engine.h"
+#include "legacy/legacy_state.h"
+#include "legacy/legacy_state_testing.h"
 #include "engine/engine.h"
 #include "face/face_detect.h"
-#include "inference/runtime_loader.h"
+#include "inference/runtime_loader_testing.h"
 #include "support/testutil.h"
 
 using bl_test::count_of;

@@ -5,7 +5,8 @@
 #include <string>
 
 #include "brightloom.h"
-#include "engine/bl_engine.h"
+#include "legacy/legacy_state.h"
+#include "legacy/legacy_state_testing.h"
 #include "support/testutil.h"
 
 TEST(Settings, NamesKeepAtMost63BytesAndTheirCase) {

@@ -14,12 +14,13 @@
 #include <vector>
 
 #include "brightloom.h"
-#include "engine/bl_engine.h"
+#include "legacy/legacy_state.h"
 #include "image/image_io.h"
 #include "support/testutil.h"
 #include "frame_dirs/output_gate.h"
 #include "frame_dirs/video_fixture.h"
 #include "frame_dirs/frame_dir_run.h"
+#include "legacy/legacy_runs.h"
 
 namespace fs = std::filesystem;
 using bl_test::count_of;

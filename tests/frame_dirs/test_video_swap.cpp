@@ -4,10 +4,10 @@
 #include <string>
 
 #include "brightloom.h"
-#include "engine/bl_engine.h"
+#include "legacy/legacy_state.h"
 #include "support/testutil.h"
 #include "frame_dirs/video_fixture.h"
-#include "frame_dirs/video_swap.h"
+#include "legacy/video_swap_testing.h"
 
 using bl_test::file_exists;
 using bl_test::StderrCapture;

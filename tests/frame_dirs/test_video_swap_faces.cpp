@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "brightloom.h"
-#include "engine/bl_engine.h"
+#include "legacy/legacy_state.h"
+#include "legacy/legacy_state_testing.h"
 #include "engine/engine.h"
 #include "engine/engine_ops.h"
 #include "face/face_detect.h"
@@ -18,7 +19,7 @@
 #include "support/test_images.h"
 #include "frame_dirs/output_gate.h"
 #include "frame_dirs/video_fixture.h"
-#include "frame_dirs/video_swap.h"
+#include "legacy/video_swap_testing.h"
 #include "support/testutil.h"
 
 using bl_test::file_exists;

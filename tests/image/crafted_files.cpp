@@ -18,7 +18,9 @@ void write_text(const std::string& path, const std::string& text) {
     write_bytes(path, bytes(text.begin(), text.end()));
 }
 
-image_ptr load(const std::string& path) { return image_ptr(bl_image_load(path.c_str())); }
+image_ptr load(const std::string& path, load_failure* failure) {
+    return image_ptr(bl_image_load(path.c_str(), failure));
+}
 
 void put_be32(bytes& out, uint32_t v) {
     for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(v >> s));

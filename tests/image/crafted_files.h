@@ -16,7 +16,8 @@ using bytes = std::vector<uint8_t>;
 
 void write_bytes(const std::string& path, const bytes& data);
 void write_text(const std::string& path, const std::string& text);
-image_ptr load(const std::string& path);
+// Loads the file; why it failed in *failure when asked.
+image_ptr load(const std::string& path, load_failure* failure = nullptr);
 
 void put_be32(bytes& out, uint32_t v);
 void put_le(bytes& out, uint32_t v, int count);

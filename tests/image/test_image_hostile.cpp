@@ -47,10 +47,12 @@ void expect_refused(const std::vector<hostile_file>& files) {
     TempDir dir;
     for (const hostile_file& f : files) {
         write_bytes(dir.file(f.name), f.data);
-        EXPECT_FALSE(load(dir.file(f.name))) << f.name;
-        EXPECT_STREQ(bl_image_load_failure(), f.reason) << f.name;
-        EXPECT_FALSE(image_ptr(bl_image_decode_memory(f.data.data(), f.data.size()))) << f.name;
-        EXPECT_STREQ(bl_image_load_failure(), f.reason) << f.name << " in memory";
+        load_failure failure = load_failure::none;
+        EXPECT_FALSE(load(dir.file(f.name), &failure)) << f.name;
+        EXPECT_STREQ(load_failure_text(failure), f.reason) << f.name;
+        EXPECT_FALSE(image_ptr(bl_image_decode_memory(f.data.data(), f.data.size(), &failure)))
+            << f.name;
+        EXPECT_STREQ(load_failure_text(failure), f.reason) << f.name << " in memory";
     }
 }
 
@@ -328,10 +330,11 @@ std::string loads_under_ceiling(const std::string& path, const bytes& data) {
         const rlim_t ceiling = static_cast<rlim_t>(now + CEILING_HEADROOM_BYTES);
         const rlimit limit = {ceiling, ceiling};
         if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(100);
-        bl_image* loaded = bl_image_load(path.c_str());
-        const int from_file = static_cast<int>(bl_image_last_failure());
-        bl_image* decoded = bl_image_decode_memory(data.data(), data.size());
-        const int from_memory = static_cast<int>(bl_image_last_failure());
+        load_failure file_failure = load_failure::none, memory_failure = load_failure::none;
+        bl_image* loaded = bl_image_load(path.c_str(), &file_failure);
+        const int from_file = static_cast<int>(file_failure);
+        bl_image* decoded = bl_image_decode_memory(data.data(), data.size(), &memory_failure);
+        const int from_memory = static_cast<int>(memory_failure);
         if (loaded && decoded) _exit(98);
         _exit(loaded || decoded ? 99 : from_file * 16 + from_memory);
     }

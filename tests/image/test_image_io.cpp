@@ -311,8 +311,9 @@ TEST(UntrustedFiles, RadianceFilesAreRefusedAsUnsupported) {
                  {"cut.hdr", hdr_file(good).substr(0, hdr_file(good).size() - 3)}};
     for (const auto& c : cases) {
         write_text(dir.file(c.name), c.bytes);
-        EXPECT_FALSE(load(dir.file(c.name))) << c.name;
-        EXPECT_STREQ(bl_image_load_failure(), "Unsupported image format") << c.name;
+        load_failure failure = load_failure::none;
+        EXPECT_FALSE(load(dir.file(c.name), &failure)) << c.name;
+        EXPECT_STREQ(load_failure_text(failure), "Unsupported image format") << c.name;
     }
 }
 

@@ -1,14 +1,13 @@
 // The 32 original functions' side of the library: their settings, the
 // process-wide engine they run on, the error buffer and the checks every
 // one of them starts with. Only these functions write the error buffer.
-#ifndef BL_ENGINE_H
-#define BL_ENGINE_H
+#ifndef BL_LEGACY_STATE_H
+#define BL_LEGACY_STATE_H
 
 #include <stdint.h>
 
-#include <new>
-
 #include "brightloom.h"
+#include "engine/exception_guard.h"
 
 inline constexpr char BL_NOT_INITIALIZED[] = "Not initialized — call brightloom_init() first";
 inline constexpr char BL_SWAP_NOT_AVAILABLE[] =
@@ -16,17 +15,20 @@ inline constexpr char BL_SWAP_NOT_AVAILABLE[] =
     "brightloom_init_lite(want_swap=0); no recognizer/swapper loaded";
 inline constexpr char BL_OUT_OF_MEMORY[] = "Out of memory";
 
-int bl_is_initialized(void);
-int bl_is_swap_available(void);
-float bl_get_detector_score(void);
-float bl_get_mask_blur(void);
-float bl_get_enhancer_blend(void);
-// Live view of the four padding values: top, right, bottom, left.
-const int32_t* bl_get_mask_padding(void);
-// The model-name settings as stored (at most 63 bytes each).
-const char* bl_get_detector_model(void);
-const char* bl_get_swapper_model(void);
-const char* bl_get_enhancer_model(void);
+// The 32 functions' state, in one place: the engine they run on (none
+// before initialization), whether it opened swap, and their settings. The
+// tests read it through legacy/legacy_state_testing.h.
+struct bl_legacy_model_name {
+    char text[64];
+};
+struct bl_legacy_state {
+    brightloom_engine* engine;
+    int32_t want_swap;
+    bl_legacy_model_name detector_model, swapper_model, enhancer_model;
+    float detector_score, mask_blur, enhancer_blend;
+    int32_t mask_padding[4];  // top, right, bottom, left
+};
+extern bl_legacy_state g_bl_legacy;
 
 // The engine the 32 functions run on; none before initialization.
 brightloom_engine* bl_process_engine(void);
@@ -58,14 +60,11 @@ int32_t bl_out_of_memory(void);
 // a message instead of terminating the host.
 template <typename Body>
 int32_t bl_guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return bl_out_of_memory();
-    } catch (...) {
+    return bl_exception_guarded(body, [](bl_escape escape) -> int32_t {
+        if (escape == bl_escape::out_of_memory) return bl_out_of_memory();
         bl_set_error("Internal error");
-    }
-    return -1;
+        return -1;
+    });
 }
 
 #endif

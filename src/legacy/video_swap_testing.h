@@ -1,7 +1,8 @@
-// The video face-swap functions' state (a swap session on the process-wide
-// engine, and the reference settings) as the tests may see it.
-#ifndef BL_VIDEO_SWAP_H
-#define BL_VIDEO_SWAP_H
+// The tests' view of the video face-swap functions' state
+// (legacy/video_swap.h). Compiled only into the internal library they
+// link (bl_internal), never into the shipped one.
+#ifndef BL_VIDEO_SWAP_TESTING_H
+#define BL_VIDEO_SWAP_TESTING_H
 
 #include "face/face.h"
 

@@ -4,7 +4,7 @@
 #include <stdio.h>
 
 #include "brightloom.h"
-#include "engine/bl_engine.h"
+#include "legacy/legacy_state.h"
 #include "engine/engine.h"
 #include "engine/engine_ops.h"
 #include "face/face.h"

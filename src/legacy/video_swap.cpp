@@ -1,7 +1,7 @@
 // Video face swap as the 32 functions offer it: one swap session on the
 // process-wide engine, a reference face set and cleared separately, and the
 // runner that swaps it into a whole frame directory.
-#include "frame_dirs/video_swap.h"
+#include "legacy/video_swap.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -10,17 +10,18 @@
 #include <memory>
 
 #include "brightloom.h"
-#include "engine/bl_engine.h"
 #include "engine/engine_ops.h"
 #include "engine/swap_session.h"
 #include "face/face_constants.h"
 #include "frame_dirs/frame_dir_run.h"
 #include "image/image_io.h"
+#include "legacy/legacy_runs.h"
+#include "legacy/legacy_state.h"
 #include "platform/log_sink.h"
 
 // ----------------------------------------------------------------- state
 
-static std::unique_ptr<brightloom_swap_session> g_session;
+std::unique_ptr<brightloom_swap_session> g_bl_video_session;
 
 // The directory run's counters: another thread may read or set them while
 // a run goes on.
@@ -28,18 +29,12 @@ static bl_run_counters g_video;
 
 // The reference is a setting of these functions rather than of the
 // session: it may be set before the session exists and outlives cleanup.
-static int32_t g_ref_active = 0;
+int32_t g_bl_video_ref_active = 0;
 static float g_ref_embedding[BL_EMBEDDING_SIZE] = {};
-static float g_ref_distance = brightloom_default_options().reference_distance;
+float g_bl_video_ref_distance = brightloom_default_options().reference_distance;
 
 static const char VIDEO_NOT_INITIALIZED[] =
     "Video swap not initialized — call face_swap_video_init() first";
-
-const bl_face* bl_video_source_face(void) { return g_session ? &g_session->source_face : nullptr; }
-
-float bl_video_reference_distance(void) { return g_ref_distance; }
-
-int bl_video_reference_active(void) { return g_ref_active; }
 
 static void reset_counters(void) { g_video.start(0); }
 
@@ -49,28 +44,28 @@ static void reset_counters(void) { g_video.start(0); }
 // session follows the process engine, which initialization and shutdown
 // replace; without one nothing is found and the frame comes back as a copy.
 static brightloom_status swap_into_frame(const bl_image* frame, bl_image_ptr* swapped) {
-    g_session->engine = bl_process_engine();
-    if (!g_session->engine) {
+    g_bl_video_session->engine = bl_process_engine();
+    if (!g_bl_video_session->engine) {
         swapped->reset(bl_image_clone(frame));
         return *swapped ? BRIGHTLOOM_OK : BRIGHTLOOM_OUT_OF_MEMORY;
     }
     // A directory run logs the distances of its first frame only.
-    const bl_reference_filter reference = {g_ref_active ? g_ref_embedding : nullptr,
-                                           g_ref_distance,
+    const bl_reference_filter reference = {g_bl_video_ref_active ? g_ref_embedding : nullptr,
+                                           g_bl_video_ref_distance,
                                            g_video.done.load(std::memory_order_relaxed) == 0};
     // These functions have always done every frame on its own.
     brightloom_options options = bl_settings_options();
     options.smoothing = 0.0f;
-    return bl_swap_session_frame(*g_session, frame, options, reference, BL_MAX_FACES, swapped);
+    return bl_swap_session_frame(*g_bl_video_session, frame, options, reference, BL_MAX_FACES, swapped);
 }
 
 static int32_t video_init(const char* source_path) {
     if (bl_require_swap() != 0) return -1;
 
     // A new session always starts without a reference.
-    g_session.reset();
+    g_bl_video_session.reset();
     reset_counters();
-    g_ref_active = 0;
+    g_bl_video_ref_active = 0;
 
     bl_image_ptr source(bl_image_load(source_path));
     if (!source) {
@@ -78,7 +73,7 @@ static int32_t video_init(const char* source_path) {
         return -1;
     }
     if (bl_swap_session_create(bl_process_engine(), source.get(), bl_settings_options(),
-                               BL_MAX_FACES, &g_session) != BRIGHTLOOM_OK)
+                               BL_MAX_FACES, &g_bl_video_session) != BRIGHTLOOM_OK)
         return bl_report_failure();
     bl_log(BRIGHTLOOM_LOG_INFO, "[brightloom] video_init: source face cached from %s\n",
            source_path);
@@ -86,7 +81,7 @@ static int32_t video_init(const char* source_path) {
 }
 
 static int32_t video_frame(const char* input_path, const char* output_path) {
-    if (!g_session) {
+    if (!g_bl_video_session) {
         bl_set_error(VIDEO_NOT_INITIALIZED);
         return -1;
     }
@@ -109,10 +104,10 @@ static int32_t set_reference(const char* image_path, int32_t position) {
         bl_set_error("Failed to load reference image: %s", image_path);
         return -1;
     }
-    if (bl_engine_reference_identity(bl_process_engine(), image.get(), bl_get_detector_score(),
+    if (bl_engine_reference_identity(bl_process_engine(), image.get(), bl_settings_options().detector_score,
                                      position, BL_MAX_FACES, g_ref_embedding) != BRIGHTLOOM_OK)
         return bl_report_failure();
-    g_ref_active = 1;
+    g_bl_video_ref_active = 1;
     bl_log(BRIGHTLOOM_LOG_INFO, "[brightloom] video reference face set (position %d)\n", position);
     return 0;
 }
@@ -129,7 +124,7 @@ static int32_t enhance_frame(const char* output_path, const void*) {
 }
 
 static int32_t video_dir(const char* input_dir, const char* output_dir, int32_t enhance) {
-    if (!g_session) {
+    if (!g_bl_video_session) {
         bl_set_error(VIDEO_NOT_INITIALIZED);
         return -1;
     }
@@ -161,13 +156,13 @@ int32_t face_swap_video_set_reference(const char* image_path, int32_t position) 
 }
 
 void face_swap_video_set_reference_distance(float distance) {
-    if (distance > 0.0f && distance <= 1.0f) g_ref_distance = distance;
+    if (distance > 0.0f && distance <= 1.0f) g_bl_video_ref_distance = distance;
 }
 
-void face_swap_video_clear_reference(void) { g_ref_active = 0; }
+void face_swap_video_clear_reference(void) { g_bl_video_ref_active = 0; }
 
 void face_swap_video_cleanup(void) {
-    g_session.reset();
+    g_bl_video_session.reset();
     reset_counters();
     bl_log(BRIGHTLOOM_LOG_INFO, "[brightloom] video_cleanup done\n");
 }

@@ -1,7 +1,7 @@
 // The 32 functions' engine: their settings, the error buffer, the checks
 // every operation starts with, initialization and shutdown of the one
 // process-wide engine they run on.
-#include "engine/bl_engine.h"
+#include "legacy/legacy_state.h"
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -11,35 +11,27 @@
 #include "engine/bl_status.h"
 #include "engine/engine.h"
 #include "engine/model_table.h"
-#include "image/image_limits.h"
-
-// The public header publishes the decoder's cap to callers.
-static_assert(BRIGHTLOOM_MAX_IMAGE_PIXELS == BL_MAX_IMAGE_PIXELS,
-              "the published pixel cap differs from the one the decoder applies");
 
 // ------------------------------------------------------------------- state
 
-static brightloom_engine* g_engine = nullptr;
-static int32_t g_want_swap = 1;
 static char g_error[1024] = "";
 
 // The defaults are the engine interface's: the model table's first rows and
 // brightloom_default_options.
-struct model_name {
-    char text[64];
-};
-static model_name default_model_name(brightloom_model_slot slot) {
-    model_name name = {};
+static bl_legacy_model_name default_model_name(brightloom_model_slot slot) {
+    bl_legacy_model_name name = {};
     snprintf(name.text, sizeof name.text, "%s", bl_model_row_for(slot, nullptr)->name);
     return name;
 }
-static model_name g_detector_model = default_model_name(BRIGHTLOOM_MODEL_DETECTOR);
-static model_name g_swapper_model = default_model_name(BRIGHTLOOM_MODEL_SWAPPER);
-static model_name g_enhancer_model = default_model_name(BRIGHTLOOM_MODEL_ENHANCER);
-static float g_detector_score = brightloom_default_options().detector_score;
-static float g_mask_blur = brightloom_default_options().mask_blur;
-static float g_enhancer_blend = brightloom_default_options().enhancer_blend;
-static int32_t g_mask_padding[4] = {0, 0, 0, 0};
+bl_legacy_state g_bl_legacy = {nullptr,
+                               1,
+                               default_model_name(BRIGHTLOOM_MODEL_DETECTOR),
+                               default_model_name(BRIGHTLOOM_MODEL_SWAPPER),
+                               default_model_name(BRIGHTLOOM_MODEL_ENHANCER),
+                               brightloom_default_options().detector_score,
+                               brightloom_default_options().mask_blur,
+                               brightloom_default_options().enhancer_blend,
+                               {0, 0, 0, 0}};
 
 void bl_set_error(const char* format, ...) {
     va_list args;
@@ -53,35 +45,26 @@ int32_t bl_report_failure(void) {
     return -1;
 }
 
-int bl_is_initialized(void) { return g_engine ? 1 : 0; }
-int bl_is_swap_available(void) { return g_engine && g_want_swap ? 1 : 0; }
-float bl_get_detector_score(void) { return g_detector_score; }
-float bl_get_mask_blur(void) { return g_mask_blur; }
-float bl_get_enhancer_blend(void) { return g_enhancer_blend; }
-const int32_t* bl_get_mask_padding(void) { return g_mask_padding; }
-const char* bl_get_detector_model(void) { return g_detector_model.text; }
-const char* bl_get_swapper_model(void) { return g_swapper_model.text; }
-const char* bl_get_enhancer_model(void) { return g_enhancer_model.text; }
-brightloom_engine* bl_process_engine(void) { return g_engine; }
+brightloom_engine* bl_process_engine(void) { return g_bl_legacy.engine; }
 
 brightloom_options bl_settings_options(void) {
     brightloom_options options = brightloom_default_options();
-    options.detector_score = g_detector_score;
-    options.mask_blur = g_mask_blur;
-    options.enhancer_blend = g_enhancer_blend;
-    memcpy(options.mask_padding, g_mask_padding, sizeof options.mask_padding);
+    options.detector_score = g_bl_legacy.detector_score;
+    options.mask_blur = g_bl_legacy.mask_blur;
+    options.enhancer_blend = g_bl_legacy.enhancer_blend;
+    memcpy(options.mask_padding, g_bl_legacy.mask_padding, sizeof options.mask_padding);
     return options;
 }
 
 int32_t bl_require_initialized(void) {
-    if (g_engine) return 0;
+    if (g_bl_legacy.engine) return 0;
     bl_set_error(BL_NOT_INITIALIZED);
     return -1;
 }
 
 int32_t bl_require_swap(void) {
     if (bl_require_initialized() != 0) return -1;
-    if (g_want_swap) return 0;
+    if (g_bl_legacy.want_swap) return 0;
     bl_set_error(BL_SWAP_NOT_AVAILABLE);
     return -1;
 }
@@ -103,18 +86,18 @@ static void set_model_name(char (&setting)[64], const char* name) {
 extern "C" {
 
 const char* brightloom_get_error(void) { return g_error; }
-void brightloom_set_detector(const char* name) { set_model_name(g_detector_model.text, name); }
-void brightloom_set_swapper(const char* name) { set_model_name(g_swapper_model.text, name); }
-void brightloom_set_enhancer(const char* name) { set_model_name(g_enhancer_model.text, name); }
-void brightloom_set_detector_score(float score) { g_detector_score = score; }
-void brightloom_set_enhancer_blend(float blend) { g_enhancer_blend = blend; }
-void brightloom_set_mask_blur(float blur) { g_mask_blur = blur; }
+void brightloom_set_detector(const char* name) { set_model_name(g_bl_legacy.detector_model.text, name); }
+void brightloom_set_swapper(const char* name) { set_model_name(g_bl_legacy.swapper_model.text, name); }
+void brightloom_set_enhancer(const char* name) { set_model_name(g_bl_legacy.enhancer_model.text, name); }
+void brightloom_set_detector_score(float score) { g_bl_legacy.detector_score = score; }
+void brightloom_set_enhancer_blend(float blend) { g_bl_legacy.enhancer_blend = blend; }
+void brightloom_set_mask_blur(float blur) { g_bl_legacy.mask_blur = blur; }
 
 void brightloom_set_mask_padding(int32_t top, int32_t right, int32_t bottom, int32_t left) {
-    g_mask_padding[0] = top;
-    g_mask_padding[1] = right;
-    g_mask_padding[2] = bottom;
-    g_mask_padding[3] = left;
+    g_bl_legacy.mask_padding[0] = top;
+    g_bl_legacy.mask_padding[1] = right;
+    g_bl_legacy.mask_padding[2] = bottom;
+    g_bl_legacy.mask_padding[3] = left;
 }
 
 }  // extern "C"
@@ -126,15 +109,15 @@ void brightloom_set_mask_padding(int32_t top, int32_t right, int32_t bottom, int
 static int init_common(const char* model_dir, int want_swap) {
     g_error[0] = '\0';
     brightloom_engine_params params = brightloom_engine_default_params();
-    params.detector = g_detector_model.text;
-    params.swapper = g_swapper_model.text;
-    params.enhancer = g_enhancer_model.text;
+    params.detector = g_bl_legacy.detector_model.text;
+    params.swapper = g_bl_legacy.swapper_model.text;
+    params.enhancer = g_bl_legacy.enhancer_model.text;
     params.open_swap = want_swap;
     brightloom_engine* opened = nullptr;
     if (bl_engine_open(model_dir, params, &opened) != BRIGHTLOOM_OK) return bl_report_failure();
-    bl_engine_close(g_engine);
-    g_engine = opened;
-    g_want_swap = want_swap;
+    bl_engine_close(g_bl_legacy.engine);
+    g_bl_legacy.engine = opened;
+    g_bl_legacy.want_swap = want_swap;
     return 0;
 }
 
@@ -149,8 +132,8 @@ int32_t brightloom_init_lite(const char* model_dir, int32_t want_swap) {
 }
 
 void brightloom_shutdown(void) {
-    bl_engine_close(g_engine);
-    g_engine = nullptr;
+    bl_engine_close(g_bl_legacy.engine);
+    g_bl_legacy.engine = nullptr;
 }
 
 }  // extern "C"
