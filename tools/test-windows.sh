@@ -42,6 +42,7 @@ skips=(
   DirList.DirectoryIdentityFollowsTheDirectoryNotItsSpelling
   FrameDirTest.ListingKeepsFrameImagesByExtensionInByteOrder
   FrameDirTest.EarlyFailuresWriteNothingAndKeepTheCounters
+  FramesDirList.GivesTheRunsFramesInItsOrder
   # A named pipe in a folder (mkfifo) holds a run at a chosen frame; Windows
   # has no such files.
   FrameDirTest.FrameRunnerStopsOnACancelFromAnotherThread
